@@ -1,0 +1,26 @@
+# The two commands a newcomer needs: `make run` and `make test`.
+APPDIR ?= $(HOME)/Corvidan
+BUILD_DIR ?= build
+EXECUTABLES = $(BUILD_DIR)/app/corvidan $(wildcard $(BUILD_DIR)/app/corvidan-receive)
+
+.PHONY: deps build run install test bench
+
+deps:
+	@sh scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD_DIR)
+
+install: build
+	@sh scripts/layout-appdir assets/appdir "$(APPDIR)" $(EXECUTABLES)
+	@echo "Corvidan installed in $(APPDIR)"
+
+run: install
+	@cd "$(APPDIR)" && ./corvidan
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j2
+
+bench: build
+	@sh bench/run

@@ -1,0 +1,21 @@
+# corvidan_add_test(<name> SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l] [FIXTURES f] [TIMEOUT s])
+# One GoogleTest executable registered with CTest as a whole (one process per suite
+# keeps the offscreen Qt application and the fixtures cheap).
+function(corvidan_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} corvidan_test_support GTest::gtest)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CORVIDAN_SOURCE_DIR=${CMAKE_SOURCE_DIR};CORVIDAN_BUILD_DIR=${CMAKE_BINARY_DIR};CORVIDAN_APPDIR=${CORVIDAN_APPDIR}")
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+  if(T_FIXTURES)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
+  endif()
+endfunction()

@@ -1,0 +1,71 @@
+#include "common/Cp932.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace corvidan::common::cp932 {
+
+namespace {
+constexpr const char* kCodec = "windows-31j";
+
+char16_t microsoftFor(char16_t c)
+{
+    switch (c) {
+    case 0x301C: return 0xFF5E; // WAVE DASH → FULLWIDTH TILDE
+    case 0x2212: return 0xFF0D; // MINUS SIGN
+    case 0x00A2: return 0xFFE0; // CENT SIGN
+    case 0x00A3: return 0xFFE1; // POUND SIGN
+    case 0x00AC: return 0xFFE2; // NOT SIGN
+    case 0x2016: return 0x2225; // DOUBLE VERTICAL LINE
+    case 0x2014: return 0x2015; // EM DASH
+    default: return c;
+    }
+}
+} // namespace
+
+QString foldToMicrosoft(QStringView text)
+{
+    QString out(text.size(), Qt::Uninitialized);
+    QChar* dst = out.data();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        dst[i] = QChar(microsoftFor(text[i].unicode()));
+    return out;
+}
+
+QByteArray encode(QStringView text, int* replaced)
+{
+    if (replaced)
+        *replaced = 0;
+    const QString folded = foldToMicrosoft(text);
+    QStringEncoder whole(kCodec);
+    QByteArray bytes = whole.encode(folded);
+    if (!whole.hasError())
+        return bytes;
+
+    // Rare path: find the characters the code page lacks, one code point at a time.
+    QByteArray out;
+    out.reserve(bytes.size());
+    const QByteArray geta = QStringEncoder(kCodec).encode(QStringView(u"〓"));
+    for (qsizetype i = 0; i < folded.size();) {
+        const qsizetype len = (folded[i].isHighSurrogate() && i + 1 < folded.size()) ? 2 : 1;
+        QStringEncoder one(kCodec);
+        const QByteArray piece = one.encode(QStringView(folded).mid(i, len));
+        if (one.hasError() || piece.isEmpty()) {
+            out += geta;
+            if (replaced)
+                ++*replaced;
+        } else {
+            out += piece;
+        }
+        i += len;
+    }
+    return out;
+}
+
+QString decode(QByteArrayView bytes)
+{
+    QStringDecoder decoder(kCodec);
+    return decoder.decode(bytes);
+}
+
+} // namespace corvidan::common::cp932

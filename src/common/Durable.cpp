@@ -1,0 +1,91 @@
+#include "common/Durable.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvidan::common::durable {
+
+namespace {
+QByteArray native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+Status errnoStatus(const QString& path, int err)
+{
+    return Status::fail(codeForErrno(err),
+                        path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)));
+}
+} // namespace
+
+ErrorCode codeForErrno(int err)
+{
+    return (err == ENOSPC || err == EDQUOT) ? ErrorCode::DiskFull : ErrorCode::Io;
+}
+
+Status syncDescriptor(int fd, const QString& pathForErrors)
+{
+    if (::fsync(fd) != 0)
+        return errnoStatus(pathForErrors, errno);
+    return Status::ok();
+}
+
+Status syncParentFolder(const QString& path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errnoStatus(folder, errno);
+    const Status st = syncDescriptor(fd, folder);
+    ::close(fd);
+    return st;
+}
+
+Status renameOver(const QString& from, const QString& to)
+{
+    if (::rename(native(from).constData(), native(to).constData()) != 0)
+        return errnoStatus(to, errno);
+    return syncParentFolder(to);
+}
+
+Status replaceFile(const QString& path, QByteArrayView data)
+{
+    const QString temp = path + QStringLiteral(".part");
+    const int fd = ::open(native(temp).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errnoStatus(temp, errno);
+    const char* p = data.data();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            ::close(fd);
+            ::unlink(native(temp).constData());
+            return errnoStatus(path, err);
+        }
+        p += n;
+        left -= n;
+    }
+    Status st = syncDescriptor(fd, temp);
+    ::close(fd);
+    if (!st) {
+        ::unlink(native(temp).constData());
+        return st;
+    }
+    // Keep the permissions of the file being replaced (the account file is private).
+    struct stat old {};
+    if (::stat(native(path).constData(), &old) == 0)
+        ::chmod(native(temp).constData(), old.st_mode & 07777);
+    return renameOver(temp, path);
+}
+
+} // namespace corvidan::common::durable

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "common/AppDir.h"
+#include "storage/MailRecord.h"
+#include "storage/ServerSettings.h"
+
+#include <QString>
+#include <cstdint>
+
+namespace corvidan::shell {
+
+/// The rich-text editor's state, which outlives the viewer window.
+struct EditorState {
+    QString EditorFileName;
+    bool EditorModified = false;
+    std::int16_t BoldToggle = 0;
+    std::int16_t ItalicToggle = 0;
+    std::int16_t UnderlineToggle = 0;
+};
+
+/// The values every window shares, owned by the application (never globals).
+struct AppState {
+    explicit AppState(common::AppDir dir) : appDir(std::move(dir)) {}
+
+    common::AppDir appDir;
+    storage::ServerSettings server; // SmtpServer, Pop3Server, MailAddress, ApopFlag
+    QString PopUserId;
+    QString PopPassword;
+    int HistoryKind = 1;
+    storage::MailRecord ReceivedRecord;
+    storage::MailRecord SentRecord;
+    std::int16_t CurrentRecordNo = 0;
+    EditorState editor;
+};
+
+} // namespace corvidan::shell

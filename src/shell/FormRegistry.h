@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <map>
+#include <typeindex>
+
+namespace corvidan::shell {
+
+class Application;
+
+/// Windows are created on first use (their Form_Load runs then, before anyone
+/// reads a control), reused while they exist, and discarded when they close;
+/// the next use creates them afresh from their design state.
+class FormRegistry {
+public:
+    explicit FormRegistry(Application& app) : m_app(app) {}
+    ~FormRegistry() { discardAll(); }
+    FormRegistry(const FormRegistry&) = delete;
+    FormRegistry& operator=(const FormRegistry&) = delete;
+
+    /// The live window of type T, created hidden and loaded when it did not exist.
+    template <class T>
+    T* get()
+    {
+        if (T* existing = find<T>())
+            return existing;
+        T* form = new T(m_app);
+        form->setAttribute(Qt::WA_DeleteOnClose);
+        m_forms[std::type_index(typeid(T))] = form;
+        form->Form_Load();
+        return form;
+    }
+
+    /// The live window of type T, or nullptr; never creates one.
+    template <class T>
+    T* find() const
+    {
+        const auto it = m_forms.find(std::type_index(typeid(T)));
+        if (it == m_forms.end() || it->second.isNull())
+            return nullptr;
+        return static_cast<T*>(it->second.data());
+    }
+
+    /// Ends every window at once without its unload handling (process shutdown).
+    void discardAll()
+    {
+        auto forms = std::move(m_forms);
+        m_forms.clear();
+        for (auto& entry : forms)
+            delete entry.second.data();
+    }
+
+private:
+    Application& m_app;
+    std::map<std::type_index, QPointer<QWidget>> m_forms;
+};
+
+} // namespace corvidan::shell

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "common/AppDir.h"
+#include "common/Status.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace corvidan::storage {
+
+/// One address book entry as stored: Name (90), CR LF, Live (16-bit LE), Address (90).
+struct AddressRecord {
+    static constexpr int Size = 184;
+    static constexpr int NameOffset = 0, NameWidth = 90;
+    static constexpr int LineEndOffset = 90;
+    static constexpr int LiveOffset = 92;
+    static constexpr int AddressOffset = 94, AddressWidth = 90;
+
+    QString Name;
+    QString Address;
+    std::int16_t Live = 1;
+
+    QByteArray toBytes(int* replaced = nullptr) const;
+    /// Text fields decoded and cut at their first NUL; blanks kept.
+    static AddressRecord fromBytes(const char* record);
+};
+
+/// A file of AddressRecords: the address book, or the compose window's list file.
+class AddressBookFile {
+public:
+    static constexpr int MaxRecords = 32767;
+
+    /// The address book itself.
+    static AddressBookFile addressBook(const common::AppDir& appDir);
+    /// The compose window's read-only list file in the same layout.
+    static AddressBookFile composeList(const common::AppDir& appDir);
+    AddressBookFile(QString path, QString scratchPath);
+
+    const QString& path() const { return m_path; }
+
+    /// Opening a missing file creates it empty, as the program always has.
+    common::Status EnsureExists() const;
+    int Count() const;
+    std::optional<std::int16_t> NextRecordNo() const;
+    std::optional<AddressRecord> ReadRecord(int n) const;
+    common::Status WriteRecord(int n, const AddressRecord& record);
+    /// WriteRecord at NextRecordNo with Live 1.
+    common::Status AppendRecord(const AddressRecord& record, std::int16_t* recordNo = nullptr);
+    common::Status Enumerate(const std::function<bool(int n, const AddressRecord&)>& sink) const;
+    common::Status MarkDeleted(int n);
+    common::Status Compact();
+    common::Status RecoverInterruptedCompaction();
+
+private:
+    QString m_path;
+    QString m_scratch;
+};
+
+} // namespace corvidan::storage

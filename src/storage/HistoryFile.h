@@ -1,0 +1,58 @@
+#pragma once
+
+#include "common/AppDir.h"
+#include "common/Status.h"
+#include "storage/MailRecord.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace corvidan::storage {
+
+enum class HistoryKind { Received = 1, Sent = 2 };
+
+/// One mail history (received or sent): a file of fixed-length records with no
+/// header. Every call opens, works and closes; no handle outlives a call.
+/// The file is the only truth; a summary of the header fields may be kept beside
+/// it to list quickly, and is rebuilt whenever it does not match the file.
+class HistoryFile {
+public:
+    static constexpr int MaxRecords = 32767;
+
+    HistoryFile(const common::AppDir& appDir, HistoryKind kind);
+    /// Direct paths, for tests and benchmarks.
+    HistoryFile(QString historyPath, QString scratchPath);
+
+    const QString& path() const { return m_path; }
+    const QString& scratchPath() const { return m_scratch; }
+
+    /// Whole records in the file (a torn tail is not a record).
+    int RecordCount() const;
+    /// File length / record size + 1, rounded half to even; empty past 32767.
+    std::optional<std::int16_t> NextRecordNo() const;
+    /// Writes `record` (LineEnd CR LF, Live 1) as record n and flushes it to disk.
+    /// n may be at most RecordCount() + 1; a torn tail is overwritten.
+    common::Status WriteRecord(int n, const MailRecord& record);
+    /// WriteRecord at NextRecordNo; `recordNo` receives the number written.
+    common::Status AppendRecord(const MailRecord& record, std::int16_t* recordNo = nullptr);
+    std::optional<MailRecord> ReadRecord(int n) const;
+    /// Hands records 1, 2, 3 … to `sink` in order; stops early when it returns false.
+    common::Status ReadAllRecords(const std::function<bool(int n, const MailRecord&)>& sink) const;
+    /// Header fields of every record in order, without reading the bodies.
+    std::vector<MailHeader> ReadAllHeaders() const;
+    common::Status MarkDeleted(int n);
+    /// Removes every record whose Live is 0; at every instant the old or the new
+    /// file is whole on disk.
+    common::Status CompactHistory();
+    /// Finishes a compaction that a crash interrupted (scratch file but no history).
+    common::Status RecoverInterruptedCompaction();
+
+private:
+    QString m_path;
+    QString m_scratch;
+};
+
+} // namespace corvidan::storage

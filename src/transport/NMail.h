@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+namespace corvidan::transport {
+
+class Pop3Session;
+
+/// Settings the program never changes but tests and benchmarks do.
+struct NMailOptions {
+    int connectTimeoutMs = 30000;
+    int readTimeoutMs = 60000;
+    /// Extra CA certificate file to trust (tests use a self-signed one).
+    QString caFile;
+    /// Upper bound of bytes fetched ahead of the caller while pipelining.
+    qint64 pipelineWindowBytes = 4 * 1024 * 1024;
+};
+
+/// The mail library the program is written against: POP3, SMTP and MIME behind
+/// a fixed set of synchronous calls that return numbers, with buffers passed by
+/// reference. Texts are Unicode here; the observable limits of the original
+/// buffers (8192 characters for header fields and error texts) are kept.
+///
+/// Receive contract:
+/// - NMailPop3Connect gives a handle, -1 when no connection could be made.
+/// - NMailPop3Authenticate gives the number of waiting messages, or below 0 on
+///   an error (text for NMailGetMessage). APOP (apop = -1) never falls back to a
+///   plain password.
+/// - NMailPop3GetMailStatus fills subject, date and from as display text
+///   (RFC 2047 decoded, tolerant of the broken forms Japanese mail has) and the
+///   raw header.
+/// - NMailPop3GetMail gives the body exactly as it came from the server (MIME
+///   part headers included), so a caller can look for "attachment" in it.
+/// - NMailAttachmentFileFirst parses the whole message text, writes every
+///   attachment into the folder (sanitised names, never overwriting) and leaves
+///   in `body` the text a reader wants: the first text/plain part decoded, or the
+///   text of an HTML-only message, or empty. 1 done, -5 a file could not be
+///   created, -6 parts of a message/partial are missing.
+/// - NMailPop3DeleteMail marks for deletion; the server applies it at
+///   NMailPop3Close (QUIT).
+/// Send contract: NMailSmtpSendMail returns below 0 on failure, with a Japanese
+/// error text (including the server's reply) for NMailGetMessage.
+class NMail {
+public:
+    static constexpr int BufferSize = 8192;
+
+    NMail();
+    ~NMail();
+    NMail(const NMail&) = delete;
+    NMail& operator=(const NMail&) = delete;
+
+    NMailOptions& options() { return m_options; }
+
+    int NMailInitializeWinSock();
+    int NMailSetOption(int option, int value);
+    int NMailEndWinSock();
+
+    int NMailPop3Connect(const QString& server);
+    int NMailPop3Authenticate(int handle, const QString& id, const QString& password, int apop);
+    int NMailPop3GetMailStatus(int handle, int n, QString& subject, QString& date, QString& from,
+                               QString& header, int flag);
+    int NMailPop3GetMailSize(int handle, int n);
+    int NMailPop3GetMail(int handle, int n, QString& subject, QString& date, QString& from,
+                         QString& header, QString& body, int flag1, int flag2);
+    int NMailAttachmentFileFirst(int flag, QString& subject, QString& date, QString& from,
+                                 QString& header, QString& body, const QString& folder,
+                                 const QString& scratchPath, const QString& messageText, int flag2);
+    int NMailAttachmentFileClose(int flag);
+    int NMailPop3DeleteMail(int handle, int n);
+    int NMailPop3Close(int handle);
+
+    int NMailSmtpSendMail(const QString& server, const QString& to, const QString& cc,
+                          const QString& bcc, const QString& from, const QString& subject,
+                          const QString& body, const QString& header, const QString& attachments,
+                          int flag);
+    int NMailGetMessage(int flag, QString& buffer, int& size);
+
+    /// Beyond the classic calls: the server's unique id of message n (UIDL), empty
+    /// when the server has none. The receive uses it to never store a message twice.
+    QString Pop3UniqueId(int handle, int n);
+    /// True once the server confirmed QUIT, i.e. applied the deletions.
+    bool Pop3LastCloseConfirmed() const { return m_lastCloseConfirmed; }
+
+    void setLastError(QString text) { m_lastError = std::move(text); }
+    const QString& lastError() const { return m_lastError; }
+
+private:
+    Pop3Session* session(int handle);
+
+    NMailOptions m_options;
+    QString m_lastError;
+    std::unique_ptr<Pop3Session> m_session;
+    int m_nextHandle = 1;
+    int m_handle = -1;
+    bool m_lastCloseConfirmed = false;
+    bool m_initialized = false;
+};
+
+} // namespace corvidan::transport

@@ -1,0 +1,36 @@
+#include "common/Cp932.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvidan::common;
+
+TEST(Cp932, EncodesWindowsExtensionsAtTheirMicrosoftCodes)
+{
+    EXPECT_EQ(cp932::encode(u"①"), QByteArray("\x87\x40"));
+    EXPECT_EQ(cp932::encode(u"㈱"), QByteArray("\x87\x8A"));
+    EXPECT_EQ(cp932::encode(u"～"), QByteArray("\x81\x60"));
+    EXPECT_EQ(cp932::encode(u"ｱ"), QByteArray("\xB1"));
+    EXPECT_EQ(cp932::encode(u"\\"), QByteArray("\\"));
+}
+
+TEST(Cp932, FoldsWaveDashAndFriendsInsteadOfReplacingThem)
+{
+    EXPECT_EQ(cp932::encode(u"〜"), QByteArray("\x81\x60"));
+    int replaced = -1;
+    EXPECT_EQ(cp932::encode(u"−", &replaced), cp932::encode(u"－"));
+    EXPECT_EQ(replaced, 0);
+}
+
+TEST(Cp932, ReplacesWhatTheCodePageCannotHoldVisibly)
+{
+    int replaced = 0;
+    const QByteArray bytes = cp932::encode(u"a😀b", &replaced);
+    EXPECT_EQ(replaced, 1);
+    EXPECT_EQ(cp932::decode(bytes), QStringLiteral("a〓b"));
+}
+
+TEST(Cp932, RoundTripsJapaneseText)
+{
+    const QString text = QStringLiteral("会議①㈱ⅱ～ｶﾀｶﾅ髙");
+    EXPECT_EQ(cp932::decode(cp932::encode(text)), text);
+}
