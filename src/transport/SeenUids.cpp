@@ -1,0 +1,129 @@
+#include "transport/SeenUids.h"
+
+#include "common/Durable.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace corvidan::transport {
+
+using common::ErrorCode;
+using common::Status;
+
+namespace {
+constexpr char Separator = '\t';
+
+Status fileError(const QFile& file)
+{
+    const ErrorCode code =
+        file.error() == QFileDevice::ResourceError ? ErrorCode::DiskFull : ErrorCode::Io;
+    return Status::fail(code, file.fileName() + QStringLiteral(": ") + file.errorString());
+}
+} // namespace
+
+SeenUids::SeenUids(QString path, QString server, QString user)
+    : m_path(std::move(path)), m_server(std::move(server)), m_user(std::move(user))
+{
+}
+
+QString SeenUids::pathIn(const common::AppDir& appDir)
+{
+    return appDir.path(u"\\★MAilData\\received-uids.txt");
+}
+
+QByteArray SeenUids::lineFor(const QString& uid) const
+{
+    return m_server.toUtf8() + Separator + m_user.toUtf8() + Separator + uid.toUtf8() + '\n';
+}
+
+Status SeenUids::load()
+{
+    m_uids.clear();
+    m_otherAccounts.clear();
+    QFile file(m_path);
+    if (!file.exists())
+        return Status::ok();
+    if (!file.open(QIODevice::ReadOnly))
+        return fileError(file);
+    const QByteArray data = file.readAll();
+    const QByteArray prefix = m_server.toUtf8() + Separator + m_user.toUtf8() + Separator;
+    qsizetype start = 0;
+    for (qsizetype end = data.indexOf('\n'); end >= 0; end = data.indexOf('\n', start)) {
+        const QByteArray line = data.mid(start, end - start);
+        start = end + 1;
+        if (line.isEmpty())
+            continue;
+        const qsizetype lastTab = line.lastIndexOf(Separator);
+        if (lastTab + 1 == prefix.size() && line.startsWith(prefix))
+            m_uids.insert(QString::fromUtf8(line.mid(lastTab + 1)));
+        else
+            m_otherAccounts.append(line + '\n');
+    }
+    if (start < data.size()) // drop the torn line before anything is appended to it
+        return common::durable::replaceFile(m_path, data.left(start));
+    return Status::ok();
+}
+
+Status SeenUids::remember(const QString& uid)
+{
+    if (uid.isEmpty() || m_uids.contains(uid))
+        return Status::ok();
+    QFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return fileError(file);
+    const QByteArray line = lineFor(uid);
+    if (file.write(line) != line.size() || !file.flush())
+        return fileError(file);
+    m_uids.insert(uid);
+    m_dirty = true;
+    return Status::ok();
+}
+
+Status SeenUids::sync()
+{
+    if (!m_dirty)
+        return Status::ok();
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Status::fail(common::durable::codeForErrno(errno), m_path);
+    Status st = common::durable::syncDescriptor(fd, m_path);
+    ::close(fd);
+    if (st)
+        st = common::durable::syncParentFolder(m_path);
+    if (st)
+        m_dirty = false;
+    return st;
+}
+
+Status SeenUids::keepOnly(const QSet<QString>& pending)
+{
+    QSet<QString> kept;
+    QByteArray data = m_otherAccounts.join();
+    for (const QString& uid : std::as_const(m_uids)) {
+        if (pending.contains(uid)) {
+            kept.insert(uid);
+            data += lineFor(uid);
+        }
+    }
+    if (kept == m_uids && !m_dirty)
+        return Status::ok();
+    Status st;
+    if (data.isEmpty()) {
+        if (QFile::exists(m_path) && !QFile::remove(m_path))
+            return Status::fail(ErrorCode::Io, m_path);
+        st = common::durable::syncParentFolder(m_path);
+    } else {
+        st = common::durable::replaceFile(m_path, data);
+    }
+    if (st) {
+        m_uids = std::move(kept);
+        m_dirty = false;
+    }
+    return st;
+}
+
+} // namespace corvidan::transport

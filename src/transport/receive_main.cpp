@@ -1,0 +1,102 @@
+// corvidan-receive DIR: the receive of the launcher's "受信" without any window,
+// for scripts and benchmarks. Prints the result line; exit status 0 when the run
+// completed (whatever the number of messages), 1 when it stopped on an error,
+// 2 on wrong usage.
+
+#include "common/AppDir.h"
+#include "storage/ServerSettings.h"
+#include "transport/NMail.h"
+#include "transport/ReceiveMail.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdio>
+
+using namespace corvidan;
+
+namespace {
+
+volatile std::sig_atomic_t g_stopAsked = 0;
+
+void askToStop(int)
+{
+    g_stopAsked = 1;
+}
+
+void printLine(std::FILE* stream, const QString& text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+/// Messages go to standard error; nothing waits for an answer.
+class ConsoleHost final : public transport::ReceiveHost {
+public:
+    void setStatusLine(const QString&) override {}
+    void setResultLine(const QString&) override {}
+    void showNewMailPicture(const QString&) override {}
+    void setAccount(const QString&, const QString&) override {}
+    void requestAccount() override
+    {
+        printLine(stderr, QStringLiteral("ID・パスワードが設定されていません（★MailData\\iniIdPass.ini の NAME と NAME2）。"));
+        m_reported = true;
+    }
+    void messageBox(const QString& text, const QString& title) override
+    {
+        printLine(stderr, (title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text);
+        m_reported = true;
+    }
+    void showMessage(const transport::ReceivedMessage&) override {}
+    void setCurrentRecordNo(std::int16_t) override {}
+    void progress(int, int) override {}
+    // An interrupt stops after the message being stored, so nothing is half done.
+    bool cancelRequested() override { return g_stopAsked != 0; }
+
+    bool reported() const { return m_reported; }
+
+private:
+    bool m_reported = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 2) {
+        printLine(stderr, QStringLiteral("usage: corvidan-receive APPDIR"));
+        return 2;
+    }
+    const common::AppDir appDir(QString::fromLocal8Bit(argv[1]));
+    if (!QFileInfo(appDir.root()).isDir()) {
+        printLine(stderr, appDir.root() + QStringLiteral(": フォルダがありません。"));
+        return 2;
+    }
+    std::signal(SIGINT, askToStop);
+    std::signal(SIGTERM, askToStop);
+
+    storage::ServerSettings server;
+    storage::ReadServerSettings(appDir.path(common::paths::ServerSettings), server);
+    transport::NMail mail;
+    mail.NMailInitializeWinSock();
+    mail.NMailSetOption(1, 8192);
+    transport::NMailClient client(mail);
+    ConsoleHost host;
+    const transport::ReceiveOutcome outcome =
+        transport::ReceiveMail(appDir, {server.Pop3Server, server.ApopFlag}, client, host);
+    mail.NMailEndWinSock();
+
+    printLine(stdout, outcome.resultLine);
+    if (outcome.completed())
+        return 0;
+    if (!host.reported()) {
+        QString why = outcome.errorText;
+        if (outcome.end == transport::ReceiveEnd::NoConnection)
+            why = server.Pop3Server + QStringLiteral(" に接続できません。") + why;
+        printLine(stderr, why);
+    }
+    return 1;
+}
