@@ -1,1 +1,240 @@
-// implementation pending
+#include "storage/HistoryFile.h"
+
+#include "common/Durable.h"
+#include "common/FixedField.h"
+#include "storage/HistoryIndex.h"
+#include "storage/RecordFile.h"
+
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace corvidan::storage {
+
+using common::ErrorCode;
+using common::Status;
+using detail::Fd;
+
+namespace {
+
+constexpr qint64 kSize = MailRecord::Size;
+constexpr detail::RecordLayout kLayout{MailRecord::Size, MailRecord::LiveOffset, MailRecord::HeaderBytes};
+
+/// Decodes many short fields with one converter; same result as common::readField.
+class FieldDecoder {
+public:
+    QString field(const char* p, int width)
+    {
+        int end = 0;
+        bool ascii = true;
+        for (; end < width && p[end] != '\0'; ++end)
+            ascii = ascii && static_cast<unsigned char>(p[end]) < 0x80;
+        if (ascii)
+            return QString::fromLatin1(p, end);
+        m_decoder.resetState();
+        return common::CutAtNul(m_decoder.decode(QByteArrayView(p, width)));
+    }
+
+private:
+    QStringDecoder m_decoder{"windows-31j"};
+};
+
+Status badRecordNo(const QString& path, int n)
+{
+    return Status::fail(n > HistoryFile::MaxRecords ? ErrorCode::TooManyRecords : ErrorCode::NotFound,
+                        path + QStringLiteral(": no record %1").arg(n));
+}
+
+} // namespace
+
+HistoryFile::HistoryFile(const common::AppDir& appDir, HistoryKind kind)
+    : HistoryFile(appDir.path(kind == HistoryKind::Received ? common::paths::ReceivedHistory
+                                                            : common::paths::SentHistory),
+                  appDir.path(kind == HistoryKind::Received ? common::paths::ReceivedScratch
+                                                            : common::paths::SentScratch))
+{
+}
+
+HistoryFile::HistoryFile(QString historyPath, QString scratchPath)
+    : m_path(std::move(historyPath)), m_scratch(std::move(scratchPath))
+{
+}
+
+Status HistoryFile::RecoverInterruptedCompaction()
+{
+    return detail::restoreScratch(m_path, m_scratch);
+}
+
+int HistoryFile::RecordCount() const
+{
+    detail::restoreScratch(m_path, m_scratch);
+    return static_cast<int>(std::min<qint64>(detail::fileSize(m_path).value_or(0) / kSize, INT32_MAX));
+}
+
+std::optional<std::int16_t> HistoryFile::NextRecordNo() const
+{
+    // A torn tail is not a record: the next record overwrites it.
+    return common::roundToInt16(static_cast<double>(RecordCount()) + 1.0);
+}
+
+Status HistoryFile::WriteRecord(int n, const MailRecord& record)
+{
+    if (Status st = RecoverInterruptedCompaction(); !st)
+        return st;
+    if (n < 1 || n > MaxRecords)
+        return badRecordNo(m_path, n);
+    const bool existed = detail::fileSize(m_path).has_value();
+    Fd fd;
+    if (Status st = detail::openFile(m_path, O_RDWR | O_CREAT, fd, 0600); !st)
+        return st;
+    const std::optional<detail::FileStamp> before = detail::stampOf(fd.get());
+    if (!before)
+        return detail::errnoStatus(m_path, errno);
+    const qint64 count = before->size / kSize;
+    if (n > count + 1)
+        return badRecordNo(m_path, n);
+
+    const detail::HistoryIndex index(m_path);
+    const bool appending = n == count + 1;
+    if (!appending)
+        index.remove();
+    MailRecord stored = record;
+    stored.Live = 1;
+    const QByteArray bytes = stored.toBytes();
+    Status st = detail::writeAt(fd.get(), bytes.constData(), kSize, (n - 1) * kSize, m_path);
+    if (st)
+        st = common::durable::syncDescriptor(fd.get(), m_path);
+    if (st && !existed)
+        st = common::durable::syncParentFolder(m_path);
+    if (!st)
+        return st;
+    if (appending) {
+        if (const std::optional<detail::FileStamp> after = detail::stampOf(fd.get()))
+            index.appendEntry(*before, *after, bytes.constData());
+    }
+    return Status::ok();
+}
+
+Status HistoryFile::AppendRecord(const MailRecord& record, std::int16_t* recordNo)
+{
+    const std::optional<std::int16_t> n = NextRecordNo();
+    if (!n)
+        return Status::fail(ErrorCode::TooManyRecords,
+                            m_path + QStringLiteral(": already %1 records").arg(MaxRecords));
+    Status st = WriteRecord(*n, record);
+    if (st && recordNo)
+        *recordNo = *n;
+    return st;
+}
+
+std::optional<MailRecord> HistoryFile::ReadRecord(int n) const
+{
+    detail::restoreScratch(m_path, m_scratch);
+    Fd fd;
+    if (n < 1 || !detail::openFile(m_path, O_RDONLY, fd))
+        return std::nullopt;
+    QByteArray buf(kSize, Qt::Uninitialized);
+    if (detail::readAt(fd.get(), buf.data(), kSize, (n - 1) * kSize) != kSize)
+        return std::nullopt;
+    return MailRecord::fromBytes(buf.constData());
+}
+
+Status HistoryFile::ReadAllRecords(const std::function<bool(int n, const MailRecord&)>& sink) const
+{
+    detail::restoreScratch(m_path, m_scratch);
+    Fd fd;
+    if (Status st = detail::openFile(m_path, O_RDONLY, fd); !st)
+        return st.code() == ErrorCode::NotFound ? Status::ok() : st;
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    const std::optional<detail::FileStamp> stamp = detail::stampOf(fd.get());
+    const qint64 count = stamp ? stamp->size / kSize : 0;
+    constexpr qint64 perChunk = 32;
+    QByteArray buf(perChunk * kSize, Qt::Uninitialized);
+    for (qint64 first = 0; first < count; first += perChunk) {
+        const qint64 n = std::min(perChunk, count - first);
+        const qint64 got = detail::readAt(fd.get(), buf.data(), n * kSize, first * kSize);
+        if (got < 0)
+            return detail::errnoStatus(m_path, errno);
+        for (qint64 i = 0; i < got / kSize; ++i) {
+            if (!sink(static_cast<int>(first + i + 1), MailRecord::fromBytes(buf.constData() + i * kSize)))
+                return Status::ok();
+        }
+        if (got < n * kSize)
+            break; // the file shrank under us; what was read is all there is
+    }
+    return Status::ok();
+}
+
+std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
+{
+    detail::restoreScratch(m_path, m_scratch);
+    Fd fd;
+    if (!detail::openFile(m_path, O_RDONLY, fd))
+        return {};
+    const std::optional<detail::FileStamp> stamp = detail::stampOf(fd.get());
+    if (!stamp)
+        return {};
+    const detail::HistoryIndex index(m_path);
+    std::optional<QByteArray> headers = index.load(*stamp, fd.get());
+    if (!headers) {
+        const qint64 count = stamp->size / kSize;
+        headers.emplace(count * MailRecord::HeaderBytes, Qt::Uninitialized);
+        for (qint64 i = 0; i < count; ++i) {
+            char* dst = headers->data() + i * MailRecord::HeaderBytes;
+            if (detail::readAt(fd.get(), dst, MailRecord::HeaderBytes, i * kSize) != MailRecord::HeaderBytes) {
+                headers->truncate(i * MailRecord::HeaderBytes);
+                break;
+            }
+        }
+        if (headers->size() == count * MailRecord::HeaderBytes)
+            index.store(*stamp, *headers);
+    }
+
+    std::vector<MailHeader> out;
+    out.reserve(static_cast<size_t>(headers->size() / MailRecord::HeaderBytes));
+    FieldDecoder decoder;
+    for (qint64 at = 0; at < headers->size(); at += MailRecord::HeaderBytes) {
+        const char* h = headers->constData() + at;
+        out.push_back({decoder.field(h + MailRecord::SubjectOffset, MailRecord::SubjectWidth),
+                       decoder.field(h + MailRecord::DateOffset, MailRecord::DateWidth),
+                       decoder.field(h + MailRecord::AddressOffset, MailRecord::AddressWidth)});
+    }
+    return out;
+}
+
+Status HistoryFile::MarkDeleted(int n)
+{
+    if (Status st = RecoverInterruptedCompaction(); !st)
+        return st;
+    Fd fd;
+    if (Status st = detail::openFile(m_path, O_RDWR, fd); !st)
+        return st;
+    const std::optional<detail::FileStamp> stamp = detail::stampOf(fd.get());
+    if (!stamp || n < 1 || n > stamp->size / kSize)
+        return badRecordNo(m_path, n);
+    // Not flushed here: the compaction that always follows writes a flushed file.
+    const char deleted[2] = {0, 0};
+    return detail::writeAt(fd.get(), deleted, 2, (n - 1) * kSize + MailRecord::LiveOffset, m_path);
+}
+
+Status HistoryFile::CompactHistory()
+{
+    if (Status st = RecoverInterruptedCompaction(); !st)
+        return st;
+    QByteArray headers;
+    Status st = detail::compactRecords(m_path, m_scratch, kLayout, m_probe, [&](const char* header) {
+        headers.append(header, MailRecord::HeaderBytes);
+    });
+    if (!st)
+        return st;
+    Fd fd;
+    if (detail::openFile(m_path, O_RDONLY, fd)) {
+        if (const std::optional<detail::FileStamp> stamp = detail::stampOf(fd.get()))
+            detail::HistoryIndex(m_path).store(*stamp, headers);
+    }
+    return Status::ok();
+}
+
+} // namespace corvidan::storage

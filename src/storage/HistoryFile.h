@@ -2,6 +2,7 @@
 
 #include "common/AppDir.h"
 #include "common/Status.h"
+#include "storage/CompactionProbe.h"
 #include "storage/MailRecord.h"
 
 #include <QString>
@@ -50,9 +51,13 @@ public:
     /// Finishes a compaction that a crash interrupted (scratch file but no history).
     common::Status RecoverInterruptedCompaction();
 
+    /// Lets a test stop a compaction at a chosen point.
+    void setCompactionProbe(CompactionProbe probe) { m_probe = std::move(probe); }
+
 private:
     QString m_path;
     QString m_scratch;
+    CompactionProbe m_probe;
 };
 
 } // namespace corvidan::storage

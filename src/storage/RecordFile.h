@@ -1,0 +1,73 @@
+#pragma once
+
+#include "common/Status.h"
+#include "storage/CompactionProbe.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <sys/types.h>
+
+namespace corvidan::storage {
+
+namespace detail {
+
+/// An open descriptor closed at the end of its scope.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : m_fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : m_fd(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept;
+    ~Fd();
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release();
+
+private:
+    int m_fd = -1;
+};
+
+QByteArray nativePath(const QString& path);
+common::Status errnoStatus(const QString& path, int err);
+
+/// Opens `path`; a missing file or folder reports NotFound.
+common::Status openFile(const QString& path, int flags, Fd& fd, mode_t mode = 0644);
+/// Size of the file at `path`, or empty when it does not exist.
+std::optional<qint64> fileSize(const QString& path);
+
+/// Reads up to `len` bytes at `offset`; returns the bytes read (short only at end of file), -1 on error.
+qint64 readAt(int fd, char* buf, qint64 len, qint64 offset);
+common::Status writeAt(int fd, const char* buf, qint64 len, qint64 offset, const QString& pathForErrors);
+
+/// Puts a scratch file left by an interrupted compaction back as the record file
+/// when the record file itself is missing; anything else is left alone.
+common::Status restoreScratch(const QString& path, const QString& scratch);
+
+/// Fixed-record layout seen by the generic operations.
+struct RecordLayout {
+    int size;
+    int liveOffset;
+    int headerBytes; ///< leading bytes of each record handed to a scan
+};
+
+/// Called for each whole record with its leading `headerBytes` bytes and its live flag.
+using RecordVisitor = std::function<void(qint64 index, const char* header, std::int16_t live)>;
+
+/// Visits every whole record of an open file without reading the bytes in between.
+common::Status scanRecords(int fd, qint64 count, const RecordLayout& layout, const RecordVisitor& visit,
+                           const QString& pathForErrors);
+
+/// Rewrites the file at `path` keeping only records whose live flag is not 0: the
+/// survivors are copied into `scratch`, which is flushed and renamed over `path`.
+/// `survivor` sees each surviving record's header in its new order.
+common::Status compactRecords(const QString& path, const QString& scratch, const RecordLayout& layout,
+                              const CompactionProbe& probe,
+                              const std::function<void(const char* header)>& survivor = {});
+
+} // namespace detail
+} // namespace corvidan::storage
