@@ -52,6 +52,20 @@ public:
             delete entry.second.data();
     }
 
+    /// discardAll() for every window but `keep`: the launcher ends the others
+    /// from inside its own close event, where it must not delete itself.
+    void discardAllExcept(const QWidget* keep)
+    {
+        auto forms = std::move(m_forms);
+        m_forms.clear();
+        for (auto& entry : forms) {
+            if (entry.second.data() == keep)
+                m_forms.insert(entry);
+            else
+                delete entry.second.data();
+        }
+    }
+
 private:
     Application& m_app;
     std::map<std::type_index, QPointer<QWidget>> m_forms;

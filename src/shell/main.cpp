@@ -1,11 +1,23 @@
+#include "common/AppDir.h"
+#include "shell/Application.h"
+#include "shell/Fonts.h"
+#include "shell/Launch.h"
+#include "shell/MainForm.h"
+#include "shell/UiSeam.h"
+
 #include <QApplication>
-#include <QLabel>
+
+using namespace corvidan;
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QLabel label(QStringLiteral("Corvidan"));
-    label.setWindowTitle(QStringLiteral("Corvidan  Ver 1.25"));
-    label.show();
-    return app.exec();
+    QApplication qapp(argc, argv);
+    shell::installJapaneseFonts();
+    // Closing the launcher ends the program even while a dialog stays open.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    shell::QtUiSeam ui;
+    shell::Application app(common::AppDir::ofExecutable(), ui);
+    shell::bringUp(app.forms().get<shell::MainForm>());
+    return QApplication::exec();
 }

@@ -1,0 +1,46 @@
+#include "settings/SetForm.h"
+
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+#include "shell/Application.h"
+#include "shell/Launch.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+
+namespace corvidan::settings {
+
+SetForm::SetForm(shell::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
+{
+    setObjectName(QStringLiteral("SetForm"));
+    setWindowTitle(QStringLiteral("設定"));
+
+    auto* command1 = new QPushButton(QStringLiteral("ID/PASS"), this);
+    command1->setObjectName(QStringLiteral("Command1"));
+    auto* command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
+    command2->setObjectName(QStringLiteral("Command2"));
+    for (QPushButton* button : {command1, command2})
+        button->setMinimumSize(120, 36);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(12);
+    layout->addWidget(command1);
+    layout->addWidget(command2);
+    setFixedSize(sizeHint());
+
+    connect(command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
+    connect(command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+}
+
+void SetForm::Command1_Click()
+{
+    shell::bringUp(m_app.forms().get<IdPassForm>());
+}
+
+void SetForm::Command2_Click()
+{
+    shell::bringUp(m_app.forms().get<OptionForm>());
+}
+
+} // namespace corvidan::settings

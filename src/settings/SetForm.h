@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QWidget>
+
+namespace corvidan::shell {
+class Application;
+}
+
+namespace corvidan::settings {
+
+/// The settings hub: one button for the account, one for the servers.
+class SetForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit SetForm(shell::Application& app, QWidget* parent = nullptr);
+    void Form_Load() {}
+
+private:
+    void Command1_Click();
+    void Command2_Click();
+
+    shell::Application& m_app;
+};
+
+} // namespace corvidan::settings

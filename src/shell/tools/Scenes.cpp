@@ -1,0 +1,96 @@
+// The windows the screenshot tool can render. To add a window, write a small
+// function that opens it in a telling state and add a row to the table at the end.
+
+#include "shell/tools/Scenes.h"
+
+#include "common/AppDir.h"
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+#include "settings/SetForm.h"
+#include "shell/MainForm.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+
+namespace corvidan::screenshots {
+
+void SceneContext::write(QStringView windowsRelative, const QByteArray& bytes) const
+{
+    const QString path = app.appDir().path(windowsRelative);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+namespace {
+
+template <class T>
+T* child(QWidget* form, const char* name)
+{
+    return form->findChild<T*>(QString::fromLatin1(name));
+}
+
+void hover(QWidget* control)
+{
+    const QPointF at(4, 4);
+    QMouseEvent move(QEvent::MouseMove, at, control->mapToGlobal(at), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(control, &move);
+}
+
+QWidget* mainFormAtStart(SceneContext& ctx)
+{
+    return ctx.app.forms().get<shell::MainForm>();
+}
+
+QWidget* mainFormAfterReceive(SceneContext& ctx)
+{
+    auto* form = ctx.app.forms().get<shell::MainForm>();
+    hover(child<QLabel>(form, "Label10"));
+    form->setResultLine(QStringLiteral("3の新着メール有り。"));
+    form->showNewMailPicture();
+    return form;
+}
+
+QWidget* setForm(SceneContext& ctx)
+{
+    return ctx.app.forms().get<settings::SetForm>();
+}
+
+QWidget* optionForm(SceneContext& ctx)
+{
+    return ctx.app.forms().get<settings::OptionForm>();
+}
+
+QWidget* idPassForm(SceneContext& ctx)
+{
+    auto* form = ctx.app.forms().get<settings::IdPassForm>();
+    form->idText()->setText(QStringLiteral("taro.yamada"));
+    form->passText()->setText(QStringLiteral("secret-pass"));
+    child<QCheckBox>(form, "Check1")->setChecked(true);
+    return form;
+}
+
+} // namespace
+
+const std::vector<Scene>& scenes()
+{
+    static const std::vector<Scene> all = {
+        {"MainForm", "the launcher as it starts", mainFormAtStart},
+        {"MainForm-newmail", "the launcher after a receive, hovering over アドレス帳",
+         mainFormAfterReceive},
+        {"SetForm", "the settings hub", setForm},
+        {"OptionForm", "the server dialog with example values", optionForm},
+        {"IdPassForm", "the account dialog, password masked", idPassForm},
+    };
+    return all;
+}
+
+} // namespace corvidan::screenshots
