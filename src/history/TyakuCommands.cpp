@@ -1,0 +1,208 @@
+// Deleting, copying, quick-saving and handing on the message in view.
+#include "history/TyakuForm.h"
+
+#include "addressbook/FriendForm.h"
+#include "compose/BackForm.h"
+#include "common/FixedField.h"
+#include "history/HistoryListModel.h"
+#include "history/QuickSave.h"
+#include "history/ViewerText.h"
+#include "shell/Application.h"
+#include "shell/Launch.h"
+
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+
+namespace corvidan::history {
+
+namespace {
+
+const QString ConfirmTitle = QStringLiteral("確認");
+
+/// Sets the text of another window's box, whatever kind of text control it is.
+void setControlText(QWidget* form, const QString& name, const QString& text)
+{
+    QWidget* control = form->findChild<QWidget*>(name);
+    if (auto* line = qobject_cast<QLineEdit*>(control))
+        line->setText(text);
+    else if (auto* rich = qobject_cast<QTextEdit*>(control))
+        rich->setPlainText(text);
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(control))
+        plain->setPlainText(text);
+}
+
+} // namespace
+
+void TyakuForm::reportNotSelected()
+{
+    m_app.notify(this, QStringLiteral("データが選択されていません"));
+}
+
+void TyakuForm::reportStorageFailure(const common::Status& status)
+{
+    QString text = status.code() == common::ErrorCode::DiskFull
+                       ? QStringLiteral("ディスクの空き容量が足りないため、履歴ファイルを更新できませんでした。")
+                       : QStringLiteral("履歴ファイルを更新できませんでした。");
+    text += QStringLiteral("メールは削除されていません。");
+    if (!status.detail().isEmpty())
+        text += u'\n' + status.detail();
+    m_app.notify(this, text, shell::MsgIcon::Exclamation);
+}
+
+/// Gives records first … last their live flag back after a deletion that could not finish.
+void TyakuForm::restoreMarked(storage::HistoryFile& file, int first, int last)
+{
+    for (int n = first; n <= last; ++n) {
+        std::optional<storage::MailRecord> record = file.ReadRecord(n);
+        if (record && record->Live == 0)
+            file.WriteRecord(n, *record);
+    }
+}
+
+bool TyakuForm::consumeSelection()
+{
+    if (Text5->text().isEmpty()) {
+        reportNotSelected();
+        return false;
+    }
+    rtfEd->setFocus();
+    Text5->clear();
+    return true;
+}
+
+void TyakuForm::Command3_Click()
+{
+    const QModelIndex row = selectedRow();
+    if (Text5->text().isEmpty() || !row.isValid()) {
+        reportNotSelected();
+        return;
+    }
+    const int n = row.row() + 1;
+    m_app.state().CurrentRecordNo = static_cast<std::int16_t>(n);
+    const QString question = m_app.state().HistoryKind == 2
+                                 ? QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?")
+                                 : QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
+    const shell::MsgAnswer answer = m_app.ui().messageBox(this, question, ConfirmTitle,
+                                                          shell::MsgButtons::YesNo,
+                                                          shell::MsgIcon::Question);
+    rtfEd->setFocus();
+    Text5->clear();
+    if (answer != shell::MsgAnswer::Yes) {
+        rtfEd->setPlainText(QString());
+        return;
+    }
+
+    storage::HistoryFile file = historyFile();
+    if (const common::Status marked = file.MarkDeleted(n); !marked) {
+        reportStorageFailure(marked);
+        return;
+    }
+    clearShownMessage();
+    if (const common::Status compacted = file.CompactHistory(); !compacted) {
+        file.RecoverInterruptedCompaction();
+        restoreMarked(file, n, n);
+        reportStorageFailure(compacted);
+    }
+    m_model->clear();
+    fillList(HeaderText::AsStored);
+}
+
+void TyakuForm::Command6_Click()
+{
+    const shell::MsgAnswer answer =
+        m_app.ui().messageBox(this, QStringLiteral("すべてのデータを削除して良いですか？"), ConfirmTitle,
+                              shell::MsgButtons::YesNo, shell::MsgIcon::Question);
+    if (answer != shell::MsgAnswer::Yes)
+        return;
+
+    storage::HistoryFile file = historyFile();
+    const double length = static_cast<double>(QFileInfo(file.path()).size());
+    const int whole = file.RecordCount();
+    const int n = common::roundToInt16(length / storage::MailRecord::Size).value_or(whole);
+    for (int i = 1; i <= n; ++i) {
+        m_app.state().CurrentRecordNo = static_cast<std::int16_t>(i);
+        // A torn tail is no record to mark; the compaction drops it anyway.
+        if (i > whole)
+            continue;
+        if (const common::Status marked = file.MarkDeleted(i); !marked) {
+            restoreMarked(file, 1, i - 1);
+            reportStorageFailure(marked);
+            m_model->clear();
+            fillList(HeaderText::Trimmed);
+            return;
+        }
+    }
+    if (const common::Status compacted = file.CompactHistory(); !compacted) {
+        file.RecoverInterruptedCompaction();
+        restoreMarked(file, 1, whole);
+        reportStorageFailure(compacted);
+    }
+    m_model->clear();
+    fillList(HeaderText::AsStored);
+}
+
+void TyakuForm::Command1_Click()
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(Text6->text());
+}
+
+void TyakuForm::Command2_Click()
+{
+    if (!consumeSelection())
+        return;
+    const QString path = quickSavePath(m_app.appDir(), Text7->text());
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool exists = QFileInfo::exists(path);
+    QGuiApplication::restoreOverrideCursor();
+    if (exists) {
+        const shell::MsgAnswer answer = m_app.ui().messageBox(
+            this, QStringLiteral("同名のファイルが既に存在します。上書きしますか？ "), ConfirmTitle,
+            shell::MsgButtons::YesNo, shell::MsgIcon::Question);
+        if (answer != shell::MsgAnswer::Yes)
+            return;
+    }
+    const QString message = MessageAsText(Text7->text(), Text8->text(), Text9->text(), bodyText());
+    if (const common::Status written = writeQuickSave(path, message); !written) {
+        m_app.notify(this, QStringLiteral("ファイルを作成できませんでした。\n") + path,
+                     shell::MsgIcon::Exclamation);
+        return;
+    }
+    setBodyText(message);
+}
+
+void TyakuForm::Command4_Click()
+{
+    if (!consumeSelection())
+        return;
+    handOffToAddressBook();
+}
+
+void TyakuForm::Command5_Click()
+{
+    if (!consumeSelection())
+        return;
+    handOffToReply();
+}
+
+void TyakuForm::handOffToAddressBook()
+{
+    auto* friendForm = m_app.forms().get<addressbook::FriendForm>();
+    setControlText(friendForm, QStringLiteral("Text4"), Text8->text());
+    shell::bringUp(friendForm);
+}
+
+void TyakuForm::handOffToReply()
+{
+    auto* backForm = m_app.forms().get<compose::BackForm>();
+    backForm->FillReply(trimBlanks(Text7->text()), trimBlanks(Text8->text()),
+                        trimBlanks(rtfEd->toPlainText()));
+    shell::bringUp(backForm);
+}
+
+} // namespace corvidan::history
