@@ -1,5 +1,6 @@
 #include "shell/Launch.h"
 
+#include "history/TyakuForm.h"
 #include "shell/Application.h"
 
 #include <QWidget>
@@ -12,7 +13,10 @@ void prepareComposeWindow(Application&) {}
 
 void showComposeWindow(Application&) {}
 
-void openHistory(Application&, int) {}
+void openHistory(Application& app, int kind)
+{
+    app.forms().get<history::TyakuForm>()->OpenHistory(kind);
+}
 
 void showAddressBook(Application&) {}
 
