@@ -6,6 +6,7 @@
 #include "shell/Application.h"
 #include "shell/ClockText.h"
 #include "shell/Launch.h"
+#include "shell/ReceiveHost.h"
 #include "shell/Twips.h"
 #include "storage/ServerSettings.h"
 
@@ -264,10 +265,7 @@ void MainForm::loadPicture(QStringView windowsRelative)
 
 void MainForm::ReceiveMail()
 {
-    if (m_app.state().server.Pop3Server.isEmpty()) {
-        setResultLine(QStringLiteral("新着メール無し。"));
-        return;
-    }
+    runReceive(m_app, *this);
 }
 
 void MainForm::setStatusLine(const QString& text)
