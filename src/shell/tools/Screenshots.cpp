@@ -15,6 +15,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPixmap>
+#include <QPrinter>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QWidget>
