@@ -1,11 +1,18 @@
-# corvidan_add_test(<name> SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l] [FIXTURES f] [TIMEOUT s])
+# corvidan_add_test(<name> [CORE] SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l] [FIXTURES f] [TIMEOUT s])
 # One GoogleTest executable registered with CTest as a whole (one process per suite
 # keeps the offscreen Qt application and the fixtures cheap).
+# CORE: a suite of UI-free code; links a QCoreApplication main and TempAppDir only,
+# so it builds without the windows.
 function(corvidan_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(T "CORE" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_link_libraries(${name} PRIVATE ${T_LIBS} corvidan_test_support GTest::gtest)
+  if(T_CORE)
+    corvidan_core_test_support()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} corvidan_test_support_core GTest::gtest)
+  else()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} corvidan_test_support GTest::gtest)
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
@@ -18,4 +25,17 @@ function(corvidan_add_test name)
   if(T_FIXTURES)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
   endif()
+endfunction()
+
+# The test support of CORE suites, made once on first use.
+function(corvidan_core_test_support)
+  if(TARGET corvidan_test_support_core)
+    return()
+  endif()
+  set(dir ${CMAKE_SOURCE_DIR}/tests/support)
+  add_library(corvidan_test_support_core STATIC ${dir}/TestMainCore.cpp ${dir}/TempAppDir.cpp ${dir}/TempAppDir.h)
+  target_include_directories(corvidan_test_support_core PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(corvidan_test_support_core PUBLIC corvidan_common GTest::gtest)
+  target_compile_definitions(corvidan_test_support_core PUBLIC
+    CORVIDAN_SOURCE_DIR="${CMAKE_SOURCE_DIR}" CORVIDAN_BUILD_DIR="${CMAKE_BINARY_DIR}")
 endfunction()
