@@ -1,0 +1,100 @@
+// The launcher's "受信" against the real Dovecot: the launcher's lines and
+// picture, the viewer as holder of the last message, the account dialog.
+
+#include "ReceiveServer.h"
+
+#include "history/TyakuForm.h"
+#include "settings/IdPassForm.h"
+#include "storage/HistoryFile.h"
+#include "support/Controls.h"
+#include "widgets/ShellTestSupport.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+using namespace corvidan;
+using corvidan::test::control;
+
+namespace {
+
+class ReceiveWindow : public test::LauncherTest {
+protected:
+    void SetUp() override
+    {
+        if (!box.ok())
+            GTEST_SKIP() << "no Dovecot (fixture dovecot not running)";
+        box.clear();
+    }
+    void startWithAccount(const QString& password)
+    {
+        dir.write(u"\\★MailData\\iniIdPass.ini",
+                  (QStringLiteral("[EXEINI]\r\nNAME=") + box.user() + QStringLiteral("\r\nNAME2=") + password +
+                   QStringLiteral("\r\n")).toUtf8());
+        app.reset();
+        ui.clear();
+        start((QStringLiteral("SMTP=\r\nPOP3=") + box.serverName() + QStringLiteral("\r\nMAIL=\r\nAPOP=0\r\n")).toUtf8());
+    }
+    QLabel* label(const char* name) { return control<QLabel>(launcher, QString::fromLatin1(name)); }
+    void receive() { QTest::mouseClick(label("Label8"), Qt::LeftButton); }
+    qint64 pictureKey() { return label("Image2")->pixmap().cacheKey(); }
+
+    test::Pop3Mailbox box;
+};
+
+} // namespace
+
+TEST_F(ReceiveWindow, ShowsTheCountThePictureAndTheLastMessage)
+{
+    box.deliver(test::fixtureMessage(QStringLiteral("hostile-attachment-name.eml")));
+    box.deliver(test::fixtureMessage(QStringLiteral("duplicate-attachment-names.eml")));
+    box.deliver(test::fixtureMessage(QStringLiteral("long-subject.eml")));
+    startWithAccount(box.password());
+    const qint64 before = pictureKey();
+    receive();
+
+    EXPECT_EQ(label("Label12")->text(), QStringLiteral("3の新着メール有り。"));
+    EXPECT_EQ(label("Label2")->text(), QStringLiteral("メールのチェックをしています。"));
+    EXPECT_NE(pictureKey(), before);
+    EXPECT_EQ(app->state().CurrentRecordNo, 3);
+    EXPECT_EQ(app->state().PopUserId, box.user());
+    auto* viewer = app->forms().find<history::TyakuForm>();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_FALSE(viewer->isVisible());
+    EXPECT_EQ(control<QLineEdit>(viewer, QStringLiteral("Text7"))->text(), QStringLiteral("長い件名のテスト").repeated(8).left(60));
+    EXPECT_TRUE(control<QLineEdit>(viewer, QStringLiteral("Text8"))->text().contains(QStringLiteral("次郎")));
+    EXPECT_TRUE(viewer->bodyText().contains(QStringLiteral("件名が長いメールです。")));
+    auto* account = app->forms().find<settings::IdPassForm>();
+    ASSERT_NE(account, nullptr);
+    EXPECT_EQ(account->idText()->text(), box.user());
+    EXPECT_FALSE(account->isVisible());
+    EXPECT_TRUE(ui.shown().empty());
+    EXPECT_EQ(storage::HistoryFile(dir.appDir(), storage::HistoryKind::Received).RecordCount(), 3);
+}
+
+TEST_F(ReceiveWindow, EmptyMailboxLeavesThePictureAlone)
+{
+    startWithAccount(box.password());
+    const qint64 before = pictureKey();
+    receive();
+    EXPECT_EQ(label("Label12")->text(), QStringLiteral("新着メール無し。"));
+    EXPECT_EQ(pictureKey(), before);
+}
+
+TEST_F(ReceiveWindow, AsksForTheAccountOrShowsTheServersRefusal)
+{
+    box.deliver(test::fixtureMessage(QStringLiteral("long-subject.eml")));
+    startWithAccount(QString());
+    receive();
+    auto* account = app->forms().find<settings::IdPassForm>();
+    ASSERT_NE(account, nullptr);
+    EXPECT_TRUE(account->isVisible());
+    EXPECT_EQ(label("Label12")->text(), QStringLiteral("新着メール無し。"));
+    EXPECT_EQ(box.messages().size(), 1);
+
+    startWithAccount(QStringLiteral("wrong-password"));
+    receive();
+    ASSERT_EQ(ui.shown().size(), 1u);
+    EXPECT_EQ(ui.shown()[0].title, QStringLiteral("エラー"));
+    EXPECT_EQ(label("Label12")->text(), QStringLiteral("新着メール無し。"));
+    EXPECT_EQ(box.messages().size(), 1);
+}
