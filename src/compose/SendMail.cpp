@@ -3,7 +3,6 @@
 #include "common/FixedField.h"
 #include "storage/AddressBookFile.h"
 #include "storage/HistoryFile.h"
-#include "transport/NMail.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -76,20 +75,6 @@ float drawFromClock()
 }
 
 } // namespace fortune
-
-int NMailSender::send(const OutgoingMail& mail)
-{
-    return m_mail.NMailSmtpSendMail(mail.server, mail.to, QString(), QString(), mail.from,
-                                    mail.subject, mail.body, QString(), mail.attachments, 0);
-}
-
-QString NMailSender::lastError()
-{
-    QString buffer;
-    int size = transport::NMail::BufferSize;
-    m_mail.NMailGetMessage(0, buffer, size);
-    return common::CutAtNul(buffer);
-}
 
 storage::MailRecord sentRecordFor(const SendInput& input, const QString& body)
 {

@@ -58,15 +58,18 @@ public:
     virtual void endBatch() {}
 };
 
-/// The classic library call, one connection per message.
+/// The library call; the passes of one bulk send share one SMTP connection.
 class NMailSender final : public MailSender {
 public:
     explicit NMailSender(transport::NMail& mail) : m_mail(mail) {}
     int send(const OutgoingMail& mail) override;
     QString lastError() override;
+    void beginBatch(int count) override;
+    void endBatch() override;
 
 private:
     transport::NMail& m_mail;
+    bool m_batch = false;
 };
 
 /// What the send button reads from the compose window.

@@ -1,0 +1,35 @@
+#include "common/FixedField.h"
+#include "compose/SendMail.h"
+#include "transport/NMail.h"
+
+namespace corvidan::compose {
+
+int NMailSender::send(const OutgoingMail& mail)
+{
+    return m_mail.NMailSmtpSendMail(mail.server, mail.to, QString(), QString(), mail.from,
+                                    mail.subject, mail.body, QString(), mail.attachments, 0);
+}
+
+QString NMailSender::lastError()
+{
+    QString buffer;
+    int size = transport::NMail::BufferSize;
+    m_mail.NMailGetMessage(0, buffer, size);
+    return common::CutAtNul(buffer);
+}
+
+void NMailSender::beginBatch(int count)
+{
+    m_batch = count > 1;
+    if (m_batch)
+        m_mail.beginSmtpBatch();
+}
+
+void NMailSender::endBatch()
+{
+    if (m_batch)
+        m_mail.endSmtpBatch();
+    m_batch = false;
+}
+
+} // namespace corvidan::compose
