@@ -7,6 +7,7 @@
 namespace corvidan::transport {
 
 class Pop3Session;
+struct FetchedMessage;
 
 /// Settings the program never changes but tests and benchmarks do.
 struct NMailOptions {
@@ -37,7 +38,12 @@ struct NMailOptions {
 ///   attachment into the folder (sanitised names, never overwriting) and leaves
 ///   in `body` the text a reader wants: the first text/plain part decoded, or the
 ///   text of an HTML-only message, or empty. 1 done, -5 a file could not be
-///   created, -6 parts of a message/partial are missing.
+///   created, -6 parts of a message/partial are missing. When the text is the
+///   message last fetched (its header's ASCII matches), the original bytes
+///   from the server are parsed, so 8-bit parts survive a code page round trip.
+/// - Every POP3 call returns below 0 when it failed (connection lost, time-out,
+///   a refused command), with the text for NMailGetMessage; buffers are then
+///   emptied. NMailPop3Close returns 0 once the server confirmed QUIT.
 /// - NMailPop3DeleteMail marks for deletion; the server applies it at
 ///   NMailPop3Close (QUIT).
 /// Send contract: NMailSmtpSendMail returns below 0 on failure, with a Japanese
@@ -88,10 +94,15 @@ public:
 
 private:
     Pop3Session* session(int handle);
+    const FetchedMessage* fetched(int handle, int n);
+    QByteArray messageBytes(const QString& messageText) const;
 
     NMailOptions m_options;
     QString m_lastError;
     std::unique_ptr<Pop3Session> m_session;
+    /// The message last handed out, kept so extraction can parse its original
+    /// bytes rather than a text that went through a code page.
+    std::unique_ptr<FetchedMessage> m_fetched;
     int m_nextHandle = 1;
     int m_handle = -1;
     bool m_lastCloseConfirmed = false;

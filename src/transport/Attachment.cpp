@@ -1,0 +1,143 @@
+#include "transport/Attachment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+namespace corvidan::transport::attachment {
+
+namespace {
+
+bool isForbidden(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F))
+        return true;
+    switch (u) {
+    case u'<': case u'>': case u':': case u'"': case u'|': case u'?': case u'*': case u'/': case u'\\':
+        return true;
+    default:
+        return u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+    }
+}
+
+bool isDeviceName(const QString& name)
+{
+    const QString stem = name.section(u'.', 0, 0).trimmed().toUpper();
+    static const QSet<QString> fixed = {QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                                        QStringLiteral("NUL"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (fixed.contains(stem))
+        return true;
+    return stem.size() == 4 && (stem.startsWith(QStringLiteral("COM")) || stem.startsWith(QStringLiteral("LPT")))
+           && stem[3] >= u'0' && stem[3] <= u'9';
+}
+
+/// Cuts `text` to at most `maxBytes` UTF-8 bytes on a character boundary.
+QString cutUtf8(const QString& text, int maxBytes)
+{
+    QString out;
+    int bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype len = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const int size = static_cast<int>(text.mid(i, len).toUtf8().size());
+        if (bytes + size > maxBytes)
+            break;
+        out += text.mid(i, len);
+        bytes += size;
+        i += len - 1;
+    }
+    return out;
+}
+
+QString withSuffix(const QString& name, int number)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString suffix = QStringLiteral(" (") + QString::number(number) + u')';
+    if (dot <= 0)
+        return name + suffix;
+    return name.left(dot) + suffix + name.mid(dot);
+}
+
+} // namespace
+
+QString sanitizeFileName(const QString& name, const QString& fallbackExtension)
+{
+    // Only the last component of whatever path the sender put in.
+    QString base = name;
+    const qsizetype sep = std::max(base.lastIndexOf(u'/'), base.lastIndexOf(u'\\'));
+    if (sep >= 0)
+        base = base.mid(sep + 1);
+    QString clean;
+    for (QChar c : std::as_const(base))
+        clean += isForbidden(c) ? QChar(u'_') : c;
+    // Leading dots hide files or climb folders; Windows drops trailing dots and blanks.
+    while (!clean.isEmpty() && (clean.front() == u'.' || clean.front().isSpace()))
+        clean.remove(0, 1);
+    while (!clean.isEmpty() && (clean.back() == u'.' || clean.back().isSpace()))
+        clean.chop(1);
+    if (clean.isEmpty() || clean.count(u'_') == clean.size())
+        clean = QStringLiteral("attachment") + fallbackExtension;
+    if (isDeviceName(clean))
+        clean.prepend(u'_');
+    if (clean.toUtf8().size() > MaxNameBytes) {
+        const qsizetype dot = clean.lastIndexOf(u'.');
+        QString ext = dot > 0 ? clean.mid(dot) : QString();
+        if (ext.toUtf8().size() > 16)
+            ext.clear();
+        const QString stem = ext.isEmpty() ? clean : clean.left(dot);
+        clean = cutUtf8(stem, MaxNameBytes - static_cast<int>(ext.toUtf8().size())) + ext;
+    }
+    return clean;
+}
+
+QString extensionForType(const QByteArray& mimeType)
+{
+    static const QHash<QByteArray, QString> known = {
+        {"image/jpeg", QStringLiteral(".jpg")},   {"image/jpg", QStringLiteral(".jpg")},
+        {"image/gif", QStringLiteral(".gif")},    {"image/png", QStringLiteral(".png")},
+        {"image/bmp", QStringLiteral(".bmp")},    {"application/pdf", QStringLiteral(".pdf")},
+        {"text/plain", QStringLiteral(".txt")},   {"text/html", QStringLiteral(".html")},
+        {"message/rfc822", QStringLiteral(".eml")}, {"application/zip", QStringLiteral(".zip")},
+        {"audio/mpeg", QStringLiteral(".mp3")},   {"video/mp4", QStringLiteral(".mp4")},
+    };
+    return known.value(mimeType.toLower(), QStringLiteral(".bin"));
+}
+
+QString folderPath(const QString& folder)
+{
+    QString path = folder;
+    if (!QFileInfo(path).isDir() && path.contains(u'\\'))
+        path.replace(u'\\', u'/');
+    while (path.size() > 1 && (path.endsWith(u'/') || path.endsWith(u'\\')))
+        path.chop(1);
+    return path;
+}
+
+QString writeNew(const QString& folder, const QString& name, const QByteArray& data)
+{
+    QSet<QString> taken;
+    for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System))
+        taken.insert(entry.toLower());
+    for (int number = 1; number < 10000; ++number) {
+        const QString candidate = number == 1 ? name : withSuffix(name, number);
+        if (taken.contains(candidate.toLower()))
+            continue;
+        QFile file(folder + u'/' + candidate);
+        // NewOnly: a file appearing meanwhile is still never replaced.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (file.exists())
+                continue;
+            return {};
+        }
+        if (file.write(data) != data.size() || !file.flush()) {
+            file.close();
+            file.remove();
+            return {};
+        }
+        return file.fileName();
+    }
+    return {};
+}
+
+} // namespace corvidan::transport::attachment

@@ -1,0 +1,375 @@
+#include "transport/HeaderDecoder.h"
+
+#include "transport/Charset.h"
+
+#include <map>
+
+namespace corvidan::transport::header {
+
+namespace {
+
+bool isWsp(char c) { return c == ' ' || c == '\t'; }
+
+bool isAllWsp(QByteArrayView s)
+{
+    for (char c : s)
+        if (!isWsp(c) && c != '\r' && c != '\n')
+            return false;
+    return true;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+QByteArray decodeQ(QByteArrayView text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '_') {
+            out += ' ';
+        } else if (c == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+/// One piece of a header value: literal bytes, or the decoded bytes of an encoded word.
+struct Piece {
+    bool encoded = false;
+    QByteArray charset;
+    QByteArray bytes;
+};
+
+/// Parses "=?charset?X?text?=" at `pos`; on success fills `piece` and `end`.
+bool parseEncodedWord(QByteArrayView s, qsizetype pos, Piece& piece, qsizetype& end)
+{
+    const qsizetype q1 = s.indexOf('?', pos + 2);
+    if (q1 < 0 || q1 == pos + 2 || q1 + 2 >= s.size() || s[q1 + 2] != '?')
+        return false;
+    const QByteArrayView charset = s.sliced(pos + 2, q1 - pos - 2);
+    for (char c : charset)
+        if (isWsp(c) || c == '"' || c == '=')
+            return false;
+    const char enc = s[q1 + 1];
+    const qsizetype textStart = q1 + 3;
+    const qsizetype close = s.indexOf("?=", textStart);
+    if (close < 0)
+        return false;
+    const QByteArrayView text = s.sliced(textStart, close - textStart);
+    if (text.contains("=?"))
+        return false;
+    if (enc == 'B' || enc == 'b') {
+        QByteArray clean;
+        for (char c : text)
+            if (!isWsp(c))
+                clean += c;
+        piece.bytes = QByteArray::fromBase64(clean);
+    } else if (enc == 'Q' || enc == 'q') {
+        piece.bytes = decodeQ(text);
+    } else {
+        return false;
+    }
+    piece.encoded = true;
+    piece.charset = charset::canonicalName(charset);
+    end = close + 2;
+    return true;
+}
+
+QList<Piece> splitPieces(QByteArrayView s)
+{
+    QList<Piece> pieces;
+    qsizetype literalStart = 0;
+    qsizetype pos = 0;
+    while ((pos = s.indexOf("=?", pos)) >= 0) {
+        Piece word;
+        qsizetype end = 0;
+        if (!parseEncodedWord(s, pos, word, end)) {
+            pos += 2;
+            continue;
+        }
+        if (pos > literalStart)
+            pieces.append(Piece{false, {}, s.sliced(literalStart, pos - literalStart).toByteArray()});
+        pieces.append(std::move(word));
+        literalStart = pos = end;
+    }
+    if (literalStart < s.size())
+        pieces.append(Piece{false, {}, s.sliced(literalStart).toByteArray()});
+    return pieces;
+}
+
+/// White space between encoded words vanishes; neighbouring words of one
+/// charset become one byte string, so split characters and carried-over
+/// ISO-2022-JP shift states decode whole.
+QList<Piece> joinWords(const QList<Piece>& pieces)
+{
+    QList<Piece> out;
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const Piece& p = pieces[i];
+        const bool betweenWords = !p.encoded && isAllWsp(p.bytes) && i > 0 && pieces[i - 1].encoded
+                                  && i + 1 < pieces.size() && pieces[i + 1].encoded;
+        if (betweenWords)
+            continue;
+        if (p.encoded && !out.isEmpty() && out.last().encoded && out.last().charset == p.charset)
+            out.last().bytes += p.bytes;
+        else
+            out.append(p);
+    }
+    return out;
+}
+
+QString literalText(QByteArrayView bytes)
+{
+    return charset::decodeGuessed(bytes);
+}
+
+QString cut(QString text)
+{
+    return text.trimmed();
+}
+
+/// Removes the quotes around a display name that is followed by an address.
+QByteArray unquoteDisplayNames(QByteArrayView s)
+{
+    QByteArray out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] != '"') {
+            out += s[i];
+            continue;
+        }
+        QByteArray inner;
+        qsizetype j = i + 1;
+        for (; j < s.size() && s[j] != '"'; ++j) {
+            if (s[j] == '\\' && j + 1 < s.size())
+                ++j;
+            inner += s[j];
+        }
+        qsizetype k = j + 1;
+        while (k < s.size() && isWsp(s[k]))
+            ++k;
+        if (j < s.size() && k < s.size() && s[k] == '<') {
+            out += inner;
+            i = j;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+QByteArray percentDecode(QByteArrayView s)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && hexValue(s[i + 1]) >= 0 && hexValue(s[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+QByteArray unquote(QByteArrayView v)
+{
+    QByteArray value = v.toByteArray().trimmed();
+    if (value.size() < 2 || !value.startsWith('"'))
+        return value;
+    QByteArray out;
+    for (qsizetype i = 1; i < value.size(); ++i) {
+        if (value[i] == '"')
+            break;
+        if (value[i] == '\\' && i + 1 < value.size())
+            ++i;
+        out += value[i];
+    }
+    return out;
+}
+
+/// Splits "type; a=1; b="x;y"" at the semicolons outside quotes.
+QList<QByteArray> splitParameters(QByteArrayView s)
+{
+    QList<QByteArray> parts;
+    QByteArray current;
+    bool quoted = false;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '"')
+            quoted = !quoted;
+        if (c == '\\' && quoted && i + 1 < s.size()) {
+            current += c;
+            current += s[++i];
+            continue;
+        }
+        if (c == ';' && !quoted) {
+            parts.append(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    parts.append(current);
+    return parts;
+}
+
+} // namespace
+
+QByteArrayView headerBlock(QByteArrayView message)
+{
+    const qsizetype body = bodyOffset(message);
+    qsizetype end = body;
+    // Drop the empty line itself and the line end before it.
+    while (end > 0 && (message[end - 1] == '\n' || message[end - 1] == '\r'))
+        --end;
+    return message.first(end);
+}
+
+qsizetype bodyOffset(QByteArrayView message)
+{
+    if (message.startsWith("\r\n"))
+        return 2;
+    if (message.startsWith("\n"))
+        return 1;
+    qsizetype pos = 0;
+    while (true) {
+        const qsizetype lf = message.indexOf('\n', pos);
+        if (lf < 0)
+            return message.size();
+        if (lf + 1 < message.size() && message[lf + 1] == '\n')
+            return lf + 2;
+        if (lf + 2 < message.size() && message[lf + 1] == '\r' && message[lf + 2] == '\n')
+            return lf + 3;
+        pos = lf + 1;
+    }
+}
+
+QList<Field> parseFields(QByteArrayView block)
+{
+    QList<Field> fields;
+    qsizetype pos = 0;
+    while (pos < block.size()) {
+        qsizetype lf = block.indexOf('\n', pos);
+        if (lf < 0)
+            lf = block.size();
+        const QByteArrayView line = block.sliced(pos, lf - pos);
+        if (!line.isEmpty() && isWsp(line[0]) && !fields.isEmpty()) {
+            fields.last().rawValue += "\r\n";
+            fields.last().rawValue += line.toByteArray().chopped(line.endsWith('\r') ? 1 : 0);
+        } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
+            QByteArray value = line.sliced(colon + 1).toByteArray();
+            if (value.endsWith('\r'))
+                value.chop(1);
+            if (value.startsWith(' '))
+                value.remove(0, 1);
+            fields.append(Field{line.first(colon).toByteArray().trimmed(), value});
+        }
+        pos = lf + 1;
+    }
+    return fields;
+}
+
+QByteArray rawValue(QByteArrayView block, QByteArrayView name)
+{
+    for (const Field& f : parseFields(block))
+        if (f.name.compare(name, Qt::CaseInsensitive) == 0)
+            return f.rawValue;
+    return {};
+}
+
+QByteArray unfold(QByteArrayView raw)
+{
+    QByteArray out;
+    out.reserve(raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c == '\n' && i + 1 < raw.size() && raw[i + 1] == '\t') {
+            out += ' ';
+            ++i;
+        } else if (c != '\r' && c != '\n') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString decodeText(QByteArrayView raw)
+{
+    const QByteArray line = unfold(raw);
+    QString out;
+    for (const Piece& p : joinWords(splitPieces(line)))
+        out += p.encoded ? charset::decode(p.bytes, p.charset) : literalText(p.bytes);
+    return cut(out);
+}
+
+QString decodeAddress(QByteArrayView raw)
+{
+    return decodeText(unquoteDisplayNames(unfold(raw)));
+}
+
+QString plainText(QByteArrayView raw)
+{
+    return cut(literalText(unfold(raw)));
+}
+
+QString parameter(QByteArrayView rawFieldValue, QByteArrayView name)
+{
+    const QList<QByteArray> parts = splitParameters(unfold(rawFieldValue));
+    QByteArray plain;
+    bool hasPlain = false;
+    std::map<int, std::pair<bool, QByteArray>> sections; // number → (extended, value)
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const qsizetype eq = parts[i].indexOf('=');
+        if (eq < 0)
+            continue;
+        const QByteArray attr = parts[i].first(eq).trimmed().toLower();
+        const QByteArray value = unquote(parts[i].sliced(eq + 1));
+        const QByteArray lowerName = name.toByteArray().toLower();
+        if (attr == lowerName) {
+            plain = value;
+            hasPlain = true;
+        } else if (attr.startsWith(lowerName + '*')) {
+            QByteArray rest = attr.sliced(lowerName.size() + 1);
+            const bool extended = rest.isEmpty() || rest.endsWith('*');
+            if (rest.endsWith('*'))
+                rest.chop(1);
+            bool ok = rest.isEmpty();
+            const int number = rest.isEmpty() ? 0 : rest.toInt(&ok);
+            if (ok)
+                sections[number] = {extended, value};
+        }
+    }
+    if (!sections.empty()) {
+        QByteArray charsetName;
+        QByteArray bytes;
+        for (auto& [number, section] : sections) {
+            QByteArray value = section.second;
+            if (section.first && number == sections.begin()->first) {
+                const qsizetype q1 = value.indexOf('\'');
+                const qsizetype q2 = q1 >= 0 ? value.indexOf('\'', q1 + 1) : -1;
+                if (q2 >= 0) {
+                    charsetName = value.first(q1);
+                    value = value.sliced(q2 + 1);
+                }
+            }
+            bytes += section.first ? percentDecode(value) : value;
+        }
+        if (!charsetName.isEmpty())
+            return charset::decode(bytes, charsetName);
+        return decodeText(bytes);
+    }
+    return hasPlain ? decodeText(plain) : QString();
+}
+
+} // namespace corvidan::transport::header

@@ -1,0 +1,559 @@
+#include "transport/Pop3Session.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QUrl>
+
+namespace corvidan::transport {
+
+namespace {
+
+constexpr quint16 kPop3Port = 110;
+constexpr quint16 kPop3sPort = 995;
+constexpr qsizetype kMaxStatusLine = 64 * 1024;
+constexpr qsizetype kCompactAfter = 1 << 20;
+
+QString latin(QByteArrayView bytes) { return QString::fromLatin1(bytes).trimmed(); }
+
+QString sslErrorText(const QList<QSslError>& errors)
+{
+    QStringList texts;
+    for (const QSslError& e : errors)
+        texts << e.errorString();
+    texts.removeDuplicates();
+    return texts.join(QStringLiteral("; "));
+}
+
+} // namespace
+
+std::optional<Pop3Endpoint> Pop3Endpoint::parse(const QString& server)
+{
+    QString text = server.trimmed();
+    Pop3Endpoint endpoint;
+    bool schemeGiven = false;
+    if (text.startsWith(QStringLiteral("pop3s://"), Qt::CaseInsensitive)) {
+        endpoint.implicitTls = true;
+        endpoint.port = kPop3sPort;
+        text = text.mid(8);
+        schemeGiven = true;
+    } else if (text.startsWith(QStringLiteral("pop3://"), Qt::CaseInsensitive)) {
+        text = text.mid(7);
+        schemeGiven = true;
+    }
+    while (text.endsWith(u'/'))
+        text.chop(1);
+    const QUrl url(QStringLiteral("pop3://") + text);
+    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty())
+        return std::nullopt;
+    endpoint.host = url.host();
+    if (url.port() > 0) {
+        endpoint.port = static_cast<quint16>(url.port());
+        if (!schemeGiven && endpoint.port == kPop3sPort)
+            endpoint.implicitTls = true;
+    }
+    return endpoint;
+}
+
+Pop3Session::Pop3Session(const NMailOptions& options) : m_options(options) {}
+
+Pop3Session::~Pop3Session()
+{
+    dropConnection();
+}
+
+bool Pop3Session::isOpen() const
+{
+    return m_socket && !m_broken && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool Pop3Session::fail(const QString& text)
+{
+    m_error = text;
+    return false;
+}
+
+void Pop3Session::dropConnection()
+{
+    if (m_socket) {
+        m_socket->abort();
+        m_socket.reset();
+    }
+    m_broken = true;
+    m_pending.clear();
+}
+
+bool Pop3Session::open(const QString& server)
+{
+    const std::optional<Pop3Endpoint> endpoint = Pop3Endpoint::parse(server);
+    if (!endpoint)
+        return fail(QStringLiteral("POP3サーバー名が正しくありません: ") + server);
+    m_host = endpoint->host + u':' + QString::number(endpoint->port);
+    if (!connectSocket(*endpoint) || !readGreeting())
+        return false;
+    readCapabilities();
+    if (m_broken)
+        return false;
+    if (!m_tls && m_capabilities.contains("STLS")) {
+        if (!startTls(endpoint->host))
+            return false;
+        readCapabilities();
+    }
+    return !m_broken;
+}
+
+bool Pop3Session::connectSocket(const Pop3Endpoint& endpoint)
+{
+    m_socket = std::make_unique<QSslSocket>();
+    m_broken = false;
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    if (!m_options.caFile.isEmpty()) {
+        const QList<QSslCertificate> extra = QSslCertificate::fromPath(m_options.caFile);
+        if (extra.isEmpty())
+            return fail(QStringLiteral("CA証明書ファイルを読み込めません: ") + m_options.caFile);
+        config.addCaCertificates(extra);
+    }
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    m_socket->setSslConfiguration(config);
+    m_socket->setReadBufferSize(0);
+
+    if (endpoint.implicitTls) {
+        if (!QSslSocket::supportsSsl())
+            return fail(QStringLiteral("TLSを利用できません (") + m_host + u')');
+        m_socket->connectToHostEncrypted(endpoint.host, endpoint.port);
+    } else {
+        m_socket->connectToHost(endpoint.host, endpoint.port);
+    }
+    if (!m_socket->waitForConnected(m_options.connectTimeoutMs)) {
+        const QString why = m_socket->error() == QAbstractSocket::SocketTimeoutError
+                                ? QStringLiteral("タイムアウトしました")
+                                : m_socket->errorString();
+        dropConnection();
+        return fail(QStringLiteral("POP3サーバー ") + m_host + QStringLiteral(" に接続できません: ") + why);
+    }
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (endpoint.implicitTls && !m_socket->waitForEncrypted(m_options.connectTimeoutMs)) {
+        const QString why = m_socket->sslHandshakeErrors().isEmpty() ? m_socket->errorString()
+                                                                     : sslErrorText(m_socket->sslHandshakeErrors());
+        dropConnection();
+        return fail(QStringLiteral("TLS接続を確立できません (") + m_host + QStringLiteral("): ") + why);
+    }
+    m_tls = endpoint.implicitTls;
+    return true;
+}
+
+bool Pop3Session::startTls(const QString& host)
+{
+    Reply reply;
+    if (!command("STLS", reply))
+        return false;
+    if (!reply.ok) {
+        dropConnection();
+        return fail(QStringLiteral("STLSを拒否されました (") + m_host + QStringLiteral("): ") + latin(reply.line));
+    }
+    // Nothing read before the handshake may be trusted afterwards.
+    m_in.clear();
+    m_pos = m_scan = 0;
+    m_socket->setPeerVerifyName(host);
+    m_socket->startClientEncryption();
+    if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs)) {
+        const QString why = m_socket->sslHandshakeErrors().isEmpty() ? m_socket->errorString()
+                                                                     : sslErrorText(m_socket->sslHandshakeErrors());
+        dropConnection();
+        return fail(QStringLiteral("TLS接続を確立できません (") + m_host + QStringLiteral("): ") + why);
+    }
+    m_tls = true;
+    return true;
+}
+
+bool Pop3Session::readGreeting()
+{
+    QByteArray line;
+    if (!readStatusLine(line))
+        return false;
+    if (!line.startsWith("+OK")) {
+        dropConnection();
+        return fail(QStringLiteral("POP3サーバーが接続を拒否しました: ") + latin(line));
+    }
+    m_greeting = line;
+    return true;
+}
+
+void Pop3Session::readCapabilities()
+{
+    Reply reply;
+    m_capabilities.clear();
+    m_pipelining = false;
+    m_capaKnown = false;
+    if (!command("CAPA", reply, true) || !reply.ok)
+        return;
+    m_capaKnown = true;
+    for (const QByteArray& line : reply.data.split('\n')) {
+        const QByteArray word = line.trimmed().split(' ').value(0).toUpper();
+        if (!word.isEmpty())
+            m_capabilities.append(word);
+    }
+    m_pipelining = m_capabilities.contains("PIPELINING");
+}
+
+int Pop3Session::authenticate(const QString& user, const QString& password, bool apop)
+{
+    if (!isOpen()) {
+        if (m_error.isEmpty())
+            fail(QStringLiteral("POP3サーバーに接続されていません"));
+        return -1;
+    }
+    if (apop ? !loginApop(user, password) : !loginUserPass(user, password))
+        return m_broken ? -1 : -2;
+    if (!listMailbox())
+        return -3;
+    if (m_pipelining && m_count > 0)
+        requestAhead(1);
+    return m_count;
+}
+
+bool Pop3Session::loginUserPass(const QString& user, const QString& password)
+{
+    if (!send("USER " + user.toUtf8() + "\r\n", Kind::Simple) || !drain())
+        return false;
+    if (!m_simpleReply->ok)
+        return fail(QStringLiteral("ユーザー名を拒否されました: ") + latin(m_simpleReply->line));
+    if (!send("PASS " + password.toUtf8() + "\r\n", Kind::Simple) || !drain())
+        return false;
+    if (!m_simpleReply->ok)
+        return fail(QStringLiteral("認証に失敗しました: ") + latin(m_simpleReply->line));
+    return true;
+}
+
+bool Pop3Session::loginApop(const QString& user, const QString& password)
+{
+    static const QRegularExpression stamp(QStringLiteral("<[^<>\\s]+>"));
+    const QRegularExpressionMatch match = stamp.match(QString::fromLatin1(m_greeting));
+    if (!match.hasMatch())
+        return fail(QStringLiteral("APOP認証できません: サーバーがAPOP用のタイムスタンプを送っていません (")
+                    + m_host + u')');
+    const QByteArray digest =
+        QCryptographicHash::hash(match.captured(0).toLatin1() + password.toUtf8(), QCryptographicHash::Md5).toHex();
+    Reply reply;
+    if (!command("APOP " + user.toUtf8() + ' ' + digest, reply))
+        return false;
+    if (!reply.ok)
+        return fail(QStringLiteral("APOP認証に失敗しました: ") + latin(reply.line));
+    return true;
+}
+
+bool Pop3Session::listMailbox()
+{
+    if (!send("STAT\r\n", Kind::Simple) || !send("LIST\r\n", Kind::List)
+        || !send("UIDL\r\n", Kind::Uidl) || !drain())
+        return false;
+    if (!m_simpleReply || !m_simpleReply->ok)
+        return fail(QStringLiteral("メールボックスを確認できません: ")
+                    + (m_simpleReply ? latin(m_simpleReply->line) : QString()));
+    const QList<QByteArray> words = m_simpleReply->line.split(' ');
+    bool ok = false;
+    const int statCount = words.value(1).toInt(&ok);
+    if (!ok || statCount < 0)
+        return fail(QStringLiteral("STATの応答が正しくありません: ") + latin(m_simpleReply->line));
+    m_count = statCount;
+    m_sizes.resize(m_count, -1);
+    m_uids.resize(m_count);
+    return true;
+}
+
+qint64 Pop3Session::listedSize(int n) const
+{
+    return n >= 1 && n <= m_sizes.size() ? m_sizes[n - 1] : -1;
+}
+
+QString Pop3Session::uniqueId(int n) const
+{
+    return n >= 1 && n <= m_uids.size() ? QString::fromLatin1(m_uids[n - 1]) : QString();
+}
+
+const QByteArray* Pop3Session::message(int n)
+{
+    if (n < 1 || n > m_count) {
+        fail(QStringLiteral("メッセージ番号が範囲外です: ") + QString::number(n));
+        return nullptr;
+    }
+    // Earlier messages are done with; drop them so memory stays bounded.
+    m_messages.erase(m_messages.begin(), m_messages.lower_bound(n));
+    while (!m_messages.count(n)) {
+        if (const auto refused = m_failedRetr.find(n); refused != m_failedRetr.end()) {
+            fail(QStringLiteral("メッセージ ") + QString::number(n) + QStringLiteral(" を取得できません: ")
+                 + latin(refused->second));
+            m_failedRetr.erase(refused);
+            return nullptr;
+        }
+        if (!isOpen()) {
+            if (m_error.isEmpty())
+                fail(QStringLiteral("POP3サーバーに接続されていません"));
+            return nullptr;
+        }
+        requestAhead(n);
+        if (!readNextReply())
+            return nullptr;
+    }
+    requestAhead(n);
+    return &m_messages[n];
+}
+
+bool Pop3Session::remove(int n)
+{
+    if (n < 1 || n > m_count)
+        return fail(QStringLiteral("メッセージ番号が範囲外です: ") + QString::number(n));
+    m_messages.erase(n);
+    if (!send("DELE " + QByteArray::number(n) + "\r\n", Kind::Dele, n))
+        return false;
+    return m_pipelining || drain();
+}
+
+bool Pop3Session::quit()
+{
+    if (!isOpen())
+        return false;
+    if (!send("QUIT\r\n", Kind::Quit) || !drain())
+        return false;
+    const bool confirmed = m_simpleReply && m_simpleReply->ok;
+    if (!confirmed)
+        fail(QStringLiteral("QUITを拒否されました: ") + (m_simpleReply ? latin(m_simpleReply->line) : QString()));
+    m_socket->disconnectFromHost();
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->waitForDisconnected(1000);
+    dropConnection();
+    return confirmed;
+}
+
+bool Pop3Session::inFlight(int n) const
+{
+    for (const Pending& p : m_pending)
+        if (p.kind == Kind::Retr && p.n == n)
+            return true;
+    return false;
+}
+
+qint64 Pop3Session::bytesAhead(int n) const
+{
+    qint64 total = 0;
+    for (auto it = m_messages.upper_bound(n); it != m_messages.end(); ++it)
+        total += it->second.size();
+    for (const Pending& p : m_pending)
+        if (p.kind == Kind::Retr && p.n > n)
+            total += std::max<qint64>(listedSize(p.n), 0);
+    return total;
+}
+
+void Pop3Session::requestAhead(int n)
+{
+    if (!m_messages.count(n) && !m_failedRetr.count(n) && !inFlight(n)) {
+        if (!send("RETR " + QByteArray::number(n) + "\r\n", Kind::Retr, n))
+            return;
+    }
+    m_nextRetr = std::max(m_nextRetr, n + 1);
+    if (!m_pipelining)
+        return;
+    qint64 ahead = bytesAhead(n);
+    QByteArray batch;
+    while (m_nextRetr <= m_count) {
+        const qint64 size = std::max<qint64>(listedSize(m_nextRetr), 0);
+        if (ahead > 0 && ahead + size > m_options.pipelineWindowBytes)
+            break;
+        batch += "RETR " + QByteArray::number(m_nextRetr) + "\r\n";
+        m_pending.push_back(Pending{Kind::Retr, m_nextRetr, false});
+        ahead += size;
+        ++m_nextRetr;
+    }
+    if (!batch.isEmpty())
+        write(batch);
+}
+
+bool Pop3Session::write(const QByteArray& bytes)
+{
+    if (!isOpen()) {
+        if (m_error.isEmpty())
+            fail(QStringLiteral("POP3サーバーに接続されていません"));
+        return false;
+    }
+    if (m_socket->write(bytes) != bytes.size()) {
+        const QString why = m_socket->errorString();
+        dropConnection();
+        return fail(QStringLiteral("POP3サーバーへ送信できません (") + m_host + QStringLiteral("): ") + why);
+    }
+    m_socket->flush();
+    return true;
+}
+
+bool Pop3Session::send(const QByteArray& command, Kind kind, int n, bool multiline)
+{
+    // Without PIPELINING the server must see one command at a time.
+    if (!m_pipelining && !drain())
+        return false;
+    if (!write(command))
+        return false;
+    m_pending.push_back(Pending{kind, n, multiline});
+    return true;
+}
+
+bool Pop3Session::command(const QByteArray& line, Reply& reply, bool multiline)
+{
+    if (!send(line + "\r\n", Kind::Simple, 0, multiline) || !drain())
+        return false;
+    reply = *m_simpleReply;
+    return true;
+}
+
+bool Pop3Session::drain()
+{
+    while (!m_pending.empty())
+        if (!readNextReply())
+            return false;
+    return true;
+}
+
+bool Pop3Session::readNextReply()
+{
+    if (m_pending.empty())
+        return true;
+    const Pending pending = m_pending.front();
+    Reply reply;
+    if (!readStatusLine(reply.line))
+        return false;
+    reply.ok = reply.line.startsWith("+OK");
+    if (!reply.ok && !reply.line.startsWith("-ERR")) {
+        dropConnection();
+        return fail(QStringLiteral("POP3サーバーの応答が正しくありません: ") + latin(reply.line.left(200)));
+    }
+    const bool multiline = pending.multiline || pending.kind == Kind::List || pending.kind == Kind::Uidl
+                           || pending.kind == Kind::Retr;
+    if (reply.ok && multiline && !readMultiline(reply.data))
+        return false;
+    m_pending.pop_front();
+    handleReply(pending, reply);
+    return true;
+}
+
+void Pop3Session::handleReply(const Pending& pending, Reply& reply)
+{
+    switch (pending.kind) {
+    case Kind::Simple:
+    case Kind::Quit:
+        m_simpleReply = std::move(reply);
+        break;
+    case Kind::List:
+    case Kind::Uidl:
+        if (!reply.ok)
+            break;
+        for (const QByteArray& line : reply.data.split('\n')) {
+            const QList<QByteArray> words = line.trimmed().split(' ');
+            bool ok = false;
+            const int n = words.value(0).toInt(&ok);
+            if (!ok || n < 1 || words.size() < 2)
+                continue;
+            if (n > m_sizes.size()) {
+                m_sizes.resize(n, -1);
+                m_uids.resize(n);
+            }
+            if (pending.kind == Kind::List)
+                m_sizes[n - 1] = words[1].toLongLong();
+            else
+                m_uids[n - 1] = words[1];
+        }
+        break;
+    case Kind::Retr:
+        if (reply.ok)
+            m_messages[pending.n] = std::move(reply.data);
+        else
+            m_failedRetr[pending.n] = reply.line;
+        break;
+    case Kind::Dele:
+        if (!reply.ok) {
+            ++m_refusedDeletions;
+            fail(QStringLiteral("メッセージ ") + QString::number(pending.n) + QStringLiteral(" を削除できません: ")
+                 + latin(reply.line));
+        }
+        break;
+    }
+}
+
+bool Pop3Session::fill()
+{
+    if (!m_socket || m_broken)
+        return false;
+    if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(m_options.readTimeoutMs)
+        && m_socket->bytesAvailable() == 0) {
+        const bool timedOut = m_socket->state() == QAbstractSocket::ConnectedState;
+        dropConnection();
+        return fail(timedOut ? QStringLiteral("POP3サーバーから応答がありません (タイムアウト, ") + m_host + u')'
+                             : QStringLiteral("POP3サーバーとの接続が切れました (") + m_host + u')');
+    }
+    m_in += m_socket->readAll();
+    return true;
+}
+
+bool Pop3Session::readStatusLine(QByteArray& line)
+{
+    if (m_pos > kCompactAfter || (m_pos > 0 && m_pos == m_in.size())) {
+        m_in.remove(0, m_pos);
+        m_scan = std::max<qsizetype>(0, m_scan - m_pos);
+        m_pos = 0;
+    }
+    qsizetype lf;
+    while ((lf = m_in.indexOf('\n', m_pos)) < 0) {
+        if (m_in.size() - m_pos > kMaxStatusLine) {
+            dropConnection();
+            return fail(QStringLiteral("POP3サーバーの応答が長すぎます (") + m_host + u')');
+        }
+        if (!fill())
+            return false;
+    }
+    line = m_in.mid(m_pos, lf - m_pos);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    m_pos = lf + 1;
+    m_scan = m_pos;
+    return true;
+}
+
+bool Pop3Session::readMultiline(QByteArray& data)
+{
+    // The block starts right after the status line's LF, so every line start,
+    // the first included, is found as "\n." from there.
+    const qsizetype start = m_pos;
+    QList<qsizetype> stuffed;
+    qsizetype scan = start - 1;
+    while (true) {
+        const qsizetype idx = m_in.indexOf("\n.", scan);
+        if (idx < 0 || idx + 2 >= m_in.size() || (m_in[idx + 2] == '\r' && idx + 3 >= m_in.size())) {
+            scan = idx < 0 ? std::max(start - 1, m_in.size() - 1) : idx;
+            if (!fill())
+                return false;
+            continue;
+        }
+        const char after = m_in[idx + 2];
+        qsizetype end = -1;
+        if (after == '\n')
+            end = idx + 3;
+        else if (after == '\r' && m_in[idx + 3] == '\n')
+            end = idx + 4;
+        if (end < 0) {
+            stuffed.append(idx + 1);
+            scan = idx + 2;
+            continue;
+        }
+        data.clear();
+        data.reserve(idx + 1 - start);
+        qsizetype from = start;
+        for (qsizetype dot : stuffed) {
+            data.append(m_in.constData() + from, dot - from);
+            from = dot + 1;
+        }
+        data.append(m_in.constData() + from, idx + 1 - from);
+        m_pos = end;
+        m_scan = m_pos;
+        return true;
+    }
+}
+
+} // namespace corvidan::transport

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "transport/NMail.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+
+class QSslSocket;
+
+namespace corvidan::transport {
+
+/// Where a "POP3=" value points: "host", "host:port", "pop3://host[:port]",
+/// "pop3s://host[:port]"; port 995 without a scheme means implicit TLS.
+struct Pop3Endpoint {
+    QString host;
+    quint16 port = 110;
+    bool implicitTls = false;
+
+    static std::optional<Pop3Endpoint> parse(const QString& server);
+};
+
+/// A synchronous POP3 client that pipelines underneath: after login it keeps
+/// RETR commands for the next messages in flight (bounded in bytes), sends
+/// DELE without waiting, and checks every reply as it arrives. Servers without
+/// PIPELINING get one command at a time. Blocks the calling thread; needs no
+/// event loop.
+class Pop3Session {
+public:
+    explicit Pop3Session(const NMailOptions& options);
+    ~Pop3Session();
+    Pop3Session(const Pop3Session&) = delete;
+    Pop3Session& operator=(const Pop3Session&) = delete;
+
+    /// Connects, reads the greeting and capabilities, and upgrades with STLS
+    /// when a plain connection offers it.
+    bool open(const QString& server);
+    /// Logs in and lists the mailbox; the message count, or below 0.
+    int authenticate(const QString& user, const QString& password, bool apop);
+
+    int count() const { return m_count; }
+    /// Size of message n as the server listed it (octets), -1 when unknown.
+    qint64 listedSize(int n) const;
+    QString uniqueId(int n) const;
+    /// The whole message n, dot-unstuffed, CR LF lines; nothing on failure.
+    const QByteArray* message(int n);
+    /// Sends DELE n; its reply is checked when it arrives.
+    bool remove(int n);
+    /// QUIT after every outstanding reply; true when the server confirmed it.
+    bool quit();
+
+    bool isOpen() const;
+    bool pipelining() const { return m_pipelining; }
+    bool tls() const { return m_tls; }
+    int refusedDeletions() const { return m_refusedDeletions; }
+    const QString& error() const { return m_error; }
+
+private:
+    enum class Kind { Simple, List, Uidl, Stat, Retr, Dele, Quit };
+    struct Pending {
+        Kind kind;
+        int n = 0;
+        bool multiline = false;
+    };
+    struct Reply {
+        bool ok = false;
+        QByteArray line;
+        QByteArray data;
+    };
+
+    bool connectSocket(const Pop3Endpoint& endpoint);
+    bool startTls(const QString& host);
+    bool readGreeting();
+    void readCapabilities();
+    bool loginUserPass(const QString& user, const QString& password);
+    bool loginApop(const QString& user, const QString& password);
+    bool listMailbox();
+
+    bool send(const QByteArray& command, Kind kind, int n = 0, bool multiline = false);
+    bool write(const QByteArray& bytes);
+    bool inFlight(int n) const;
+    bool readNextReply();
+    void handleReply(const Pending& pending, Reply& reply);
+    bool readStatusLine(QByteArray& line);
+    bool readMultiline(QByteArray& data);
+    bool fill();
+    bool drain();
+    bool command(const QByteArray& command, Reply& reply, bool multiline = false);
+    void requestAhead(int n);
+    qint64 bytesAhead(int n) const;
+    bool fail(const QString& text);
+    void dropConnection();
+
+    const NMailOptions& m_options;
+    std::unique_ptr<QSslSocket> m_socket;
+    QString m_host;
+    QByteArray m_in;
+    qsizetype m_pos = 0;
+    qsizetype m_scan = 0;
+
+    QByteArray m_greeting;
+    QList<QByteArray> m_capabilities;
+    bool m_capaKnown = false;
+    bool m_pipelining = false;
+    bool m_tls = false;
+    bool m_broken = false;
+
+    std::deque<Pending> m_pending;
+    std::optional<Reply> m_simpleReply;
+    int m_count = 0;
+    QList<qint64> m_sizes;
+    QList<QByteArray> m_uids;
+    std::map<int, QByteArray> m_messages;
+    std::map<int, QByteArray> m_failedRetr;
+    int m_nextRetr = 1;
+    int m_refusedDeletions = 0;
+    QString m_error;
+};
+
+} // namespace corvidan::transport

@@ -1,0 +1,114 @@
+#!/bin/sh
+# Starts a private Dovecot POP3 server on free ports of 127.0.0.1.
+# Usage: dovecot-start.sh STATE_DIR
+# Leaves STATE_DIR/pop3.env (KEY=VALUE lines) for tests and benchmarks, and a
+# self-signed certificate (cert.pem, key.pem) that the SMTP server reuses.
+set -eu
+
+STATE=${1:?usage: dovecot-start.sh STATE_DIR}
+mkdir -p "$STATE"
+STATE=$(cd "$STATE" && pwd)
+CONF="$STATE/dovecot.conf"
+
+# A previous run that was never stopped must not keep the ports or the pid file.
+if [ -f "$CONF" ]; then
+    dovecot -c "$CONF" stop >/dev/null 2>&1 || true
+    sleep 0.3
+fi
+rm -rf "$STATE/run" "$STATE/state" "$STATE/home"
+mkdir -p "$STATE/run" "$STATE/state" "$STATE/home" "$STATE/maildir/new" "$STATE/maildir/cur" "$STATE/maildir/tmp"
+
+free_port() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
+}
+POP3_PORT=$(free_port)
+POP3S_PORT=$(free_port)
+while [ "$POP3S_PORT" = "$POP3_PORT" ]; do POP3S_PORT=$(free_port); done
+
+if [ ! -s "$STATE/cert.pem" ] || [ ! -s "$STATE/key.pem" ]; then
+    openssl req -x509 -newkey rsa:2048 -nodes -days 365 \
+        -keyout "$STATE/key.pem" -out "$STATE/cert.pem" \
+        -subj /CN=127.0.0.1 -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" >/dev/null 2>&1
+fi
+
+POP3_USER=corvidan
+POP3_PASSWORD='pass-Word_42'
+printf '%s:{PLAIN}%s\n' "$POP3_USER" "$POP3_PASSWORD" > "$STATE/passwd"
+chmod 0644 "$STATE/passwd"
+
+# Mail is read and deleted by the unprivileged mail user; tests (root) write into it.
+chmod 0777 "$STATE/maildir" "$STATE/maildir/new" "$STATE/maildir/cur" "$STATE/maildir/tmp" "$STATE/home"
+chmod 0755 "$STATE"
+
+cat > "$CONF" <<CONF
+protocols = pop3
+listen = 127.0.0.1
+base_dir = $STATE/run
+state_dir = $STATE/state
+log_path = $STATE/dovecot.log
+ssl = yes
+ssl_cert = <$STATE/cert.pem
+ssl_key = <$STATE/key.pem
+disable_plaintext_auth = no
+auth_mechanisms = plain login apop
+auth_failure_delay = 0
+mail_location = maildir:$STATE/maildir
+mail_max_userip_connections = 100
+pop3_uidl_format = %08Xu%08Xv
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $STATE/passwd
+}
+userdb {
+  driver = static
+  args = uid=nobody gid=nogroup home=$STATE/home
+}
+service pop3-login {
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $POP3_PORT
+  }
+  inet_listener pop3s {
+    address = 127.0.0.1
+    port = $POP3S_PORT
+    ssl = yes
+  }
+}
+service anvil {
+  chroot =
+}
+CONF
+
+dovecot -c "$CONF"
+
+# Ready when the plain port greets.
+i=0
+until python3 - "$POP3_PORT" <<'PY' 2>/dev/null
+import socket, sys
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1)
+assert s.recv(100).startswith(b"+OK")
+s.sendall(b"QUIT\r\n")
+PY
+do
+    i=$((i + 1))
+    if [ $i -gt 100 ]; then
+        echo "dovecot did not start; see $STATE/dovecot.log" >&2
+        cat "$STATE/dovecot.log" >&2 || true
+        exit 1
+    fi
+    sleep 0.1
+done
+
+cat > "$STATE/pop3.env" <<ENV
+HOST=127.0.0.1
+POP3_PORT=$POP3_PORT
+POP3S_PORT=$POP3S_PORT
+POP3_USER=$POP3_USER
+POP3_PASSWORD=$POP3_PASSWORD
+MAILDIR=$STATE/maildir
+CA_FILE=$STATE/cert.pem
+KEY_FILE=$STATE/key.pem
+DOVECOT_CONF=$CONF
+DOVECOT_LOG=$STATE/dovecot.log
+ENV
+echo "dovecot POP3 on 127.0.0.1:$POP3_PORT (STLS) and :$POP3S_PORT (POP3S)"
