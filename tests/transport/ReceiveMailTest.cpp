@@ -106,7 +106,7 @@ public:
         if (confirmClose) {
             std::vector<FakeMessage> kept;
             for (size_t i = 0; i < box.size(); ++i)
-                if (!m_marked.at(i))
+                if (i >= m_marked.size() || !m_marked[i])
                     kept.push_back(box[i]);
             box = kept;
         }
