@@ -16,11 +16,13 @@ using detail::Fd;
 namespace {
 
 constexpr qint64 kSize = AddressRecord::Size;
-constexpr detail::RecordLayout kLayout{AddressRecord::Size, AddressRecord::LiveOffset, AddressRecord::Size};
+constexpr detail::RecordLayout kLayout{AddressRecord::Size, AddressRecord::LiveOffset,
+                                       AddressRecord::Size};
 
 Status badRecordNo(const QString& path, int n)
 {
-    return Status::fail(n > AddressBookFile::MaxRecords ? ErrorCode::TooManyRecords : ErrorCode::NotFound,
+    return Status::fail(n > AddressBookFile::MaxRecords ? ErrorCode::TooManyRecords
+                                                        : ErrorCode::NotFound,
                         path + QStringLiteral(": no record %1").arg(n));
 }
 
@@ -53,7 +55,8 @@ AddressRecord AddressRecord::fromBytes(const char* record)
 
 AddressBookFile AddressBookFile::addressBook(const common::AppDir& appDir)
 {
-    return AddressBookFile(appDir.path(common::paths::AddressBook), appDir.path(common::paths::AddressBookScratch));
+    return AddressBookFile(appDir.path(common::paths::AddressBook),
+                           appDir.path(common::paths::AddressBookScratch));
 }
 
 AddressBookFile AddressBookFile::composeList(const common::AppDir& appDir)
@@ -87,7 +90,8 @@ Status AddressBookFile::EnsureExists() const
 int AddressBookFile::Count() const
 {
     detail::restoreScratch(m_path, m_scratch);
-    return static_cast<int>(std::min<qint64>(detail::fileSize(m_path).value_or(0) / kSize, INT32_MAX));
+    return static_cast<int>(
+        std::min<qint64>(detail::fileSize(m_path).value_or(0) / kSize, INT32_MAX));
 }
 
 std::optional<std::int16_t> AddressBookFile::NextRecordNo() const
@@ -122,7 +126,8 @@ Status AddressBookFile::WriteRecord(int n, const AddressRecord& record)
     if (n > count + 1)
         return badRecordNo(m_path, n);
     const QByteArray bytes = record.toBytes();
-    if (Status st = detail::writeAt(fd.get(), bytes.constData(), kSize, (n - 1) * kSize, m_path); !st)
+    if (Status st = detail::writeAt(fd.get(), bytes.constData(), kSize, (n - 1) * kSize, m_path);
+        !st)
         return st;
     return common::durable::syncDescriptor(fd.get(), m_path);
 }
@@ -143,7 +148,8 @@ Status AddressBookFile::AppendRecord(const AddressRecord& record, std::int16_t* 
     return st;
 }
 
-Status AddressBookFile::Enumerate(const std::function<bool(int n, const AddressRecord&)>& sink) const
+Status
+AddressBookFile::Enumerate(const std::function<bool(int n, const AddressRecord&)>& sink) const
 {
     if (Status st = EnsureExists(); !st)
         return st;
@@ -152,10 +158,13 @@ Status AddressBookFile::Enumerate(const std::function<bool(int n, const AddressR
         return st;
     const qint64 count = ::lseek(fd.get(), 0, SEEK_END) / kSize;
     bool more = true;
-    return detail::scanRecords(fd.get(), count, kLayout, [&](qint64 index, const char* rec, std::int16_t) {
-        if (more)
-            more = sink(static_cast<int>(index + 1), AddressRecord::fromBytes(rec));
-    }, m_path);
+    return detail::scanRecords(
+        fd.get(), count, kLayout,
+        [&](qint64 index, const char* rec, std::int16_t) {
+            if (more)
+                more = sink(static_cast<int>(index + 1), AddressRecord::fromBytes(rec));
+        },
+        m_path);
 }
 
 Status AddressBookFile::MarkDeleted(int n)
@@ -168,13 +177,15 @@ Status AddressBookFile::MarkDeleted(int n)
     if (n < 1 || n > ::lseek(fd.get(), 0, SEEK_END) / kSize)
         return badRecordNo(m_path, n);
     const char deleted[2] = {0, 0};
-    return detail::writeAt(fd.get(), deleted, 2, (n - 1) * kSize + AddressRecord::LiveOffset, m_path);
+    return detail::writeAt(fd.get(), deleted, 2, (n - 1) * kSize + AddressRecord::LiveOffset,
+                           m_path);
 }
 
 Status AddressBookFile::Compact()
 {
     if (m_scratch.isEmpty())
-        return Status::fail(ErrorCode::Io, m_path + QStringLiteral(": this file is never compacted"));
+        return Status::fail(ErrorCode::Io,
+                            m_path + QStringLiteral(": this file is never compacted"));
     if (Status st = EnsureExists(); !st)
         return st;
     return detail::compactRecords(m_path, m_scratch, kLayout, {});

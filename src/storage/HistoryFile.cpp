@@ -2,10 +2,9 @@
 
 #include "common/Durable.h"
 #include "common/FixedField.h"
+#include "storage/HeaderDecoder.h"
 #include "storage/HistoryIndex.h"
 #include "storage/RecordFile.h"
-
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <fcntl.h>
@@ -20,30 +19,13 @@ using detail::Fd;
 namespace {
 
 constexpr qint64 kSize = MailRecord::Size;
-constexpr detail::RecordLayout kLayout{MailRecord::Size, MailRecord::LiveOffset, MailRecord::HeaderBytes};
-
-/// Decodes many short fields with one converter; same result as common::readField.
-class FieldDecoder {
-public:
-    QString field(const char* p, int width)
-    {
-        int end = 0;
-        bool ascii = true;
-        for (; end < width && p[end] != '\0'; ++end)
-            ascii = ascii && static_cast<unsigned char>(p[end]) < 0x80;
-        if (ascii)
-            return QString::fromLatin1(p, end);
-        m_decoder.resetState();
-        return common::CutAtNul(m_decoder.decode(QByteArrayView(p, width)));
-    }
-
-private:
-    QStringDecoder m_decoder{"windows-31j"};
-};
+constexpr detail::RecordLayout kLayout{MailRecord::Size, MailRecord::LiveOffset,
+                                       MailRecord::HeaderBytes};
 
 Status badRecordNo(const QString& path, int n)
 {
-    return Status::fail(n > HistoryFile::MaxRecords ? ErrorCode::TooManyRecords : ErrorCode::NotFound,
+    return Status::fail(n > HistoryFile::MaxRecords ? ErrorCode::TooManyRecords
+                                                    : ErrorCode::NotFound,
                         path + QStringLiteral(": no record %1").arg(n));
 }
 
@@ -70,7 +52,8 @@ Status HistoryFile::RecoverInterruptedCompaction()
 int HistoryFile::RecordCount() const
 {
     detail::restoreScratch(m_path, m_scratch);
-    return static_cast<int>(std::min<qint64>(detail::fileSize(m_path).value_or(0) / kSize, INT32_MAX));
+    return static_cast<int>(
+        std::min<qint64>(detail::fileSize(m_path).value_or(0) / kSize, INT32_MAX));
 }
 
 std::optional<std::int16_t> HistoryFile::NextRecordNo() const
@@ -158,7 +141,8 @@ Status HistoryFile::ReadAllRecords(const std::function<bool(int n, const MailRec
         if (got < 0)
             return detail::errnoStatus(m_path, errno);
         for (qint64 i = 0; i < got / kSize; ++i) {
-            if (!sink(static_cast<int>(first + i + 1), MailRecord::fromBytes(buf.constData() + i * kSize)))
+            if (!sink(static_cast<int>(first + i + 1),
+                      MailRecord::fromBytes(buf.constData() + i * kSize)))
                 return Status::ok();
         }
         if (got < n * kSize)
@@ -177,30 +161,30 @@ std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
     if (!stamp)
         return {};
     const detail::HistoryIndex index(m_path);
-    std::optional<QByteArray> headers = index.load(*stamp, fd.get());
-    if (!headers) {
-        const qint64 count = stamp->size / kSize;
-        headers.emplace(count * MailRecord::HeaderBytes, Qt::Uninitialized);
-        for (qint64 i = 0; i < count; ++i) {
-            char* dst = headers->data() + i * MailRecord::HeaderBytes;
-            if (detail::readAt(fd.get(), dst, MailRecord::HeaderBytes, i * kSize) != MailRecord::HeaderBytes) {
-                headers->truncate(i * MailRecord::HeaderBytes);
-                break;
-            }
-        }
-        if (headers->size() == count * MailRecord::HeaderBytes)
-            index.store(*stamp, *headers);
-    }
-
+    const detail::HeaderDecoder decoder;
     std::vector<MailHeader> out;
-    out.reserve(static_cast<size_t>(headers->size() / MailRecord::HeaderBytes));
-    FieldDecoder decoder;
-    for (qint64 at = 0; at < headers->size(); at += MailRecord::HeaderBytes) {
-        const char* h = headers->constData() + at;
+    const qint64 count = stamp->size / kSize;
+    out.reserve(static_cast<size_t>(count));
+    auto decode = [&](const char* h) {
         out.push_back({decoder.field(h + MailRecord::SubjectOffset, MailRecord::SubjectWidth),
                        decoder.field(h + MailRecord::DateOffset, MailRecord::DateWidth),
                        decoder.field(h + MailRecord::AddressOffset, MailRecord::AddressWidth)});
+    };
+    if (index.load(*stamp, fd.get(), decode))
+        return out;
+
+    out.clear();
+    QByteArray headers(count * MailRecord::HeaderBytes, Qt::Uninitialized);
+    for (qint64 i = 0; i < count; ++i) {
+        char* dst = headers.data() + i * MailRecord::HeaderBytes;
+        if (detail::readAt(fd.get(), dst, MailRecord::HeaderBytes, i * kSize) != MailRecord::HeaderBytes) {
+            headers.truncate(i * MailRecord::HeaderBytes);
+            break;
+        }
+        decode(dst);
     }
+    if (headers.size() == count * MailRecord::HeaderBytes)
+        index.store(*stamp, headers);
     return out;
 }
 
@@ -224,9 +208,10 @@ Status HistoryFile::CompactHistory()
     if (Status st = RecoverInterruptedCompaction(); !st)
         return st;
     QByteArray headers;
-    Status st = detail::compactRecords(m_path, m_scratch, kLayout, m_probe, [&](const char* header) {
-        headers.append(header, MailRecord::HeaderBytes);
-    });
+    Status st =
+        detail::compactRecords(m_path, m_scratch, kLayout, m_probe, [&](const char* header) {
+            headers.append(header, MailRecord::HeaderBytes);
+        });
     if (!st)
         return st;
     Fd fd;

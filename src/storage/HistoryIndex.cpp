@@ -3,10 +3,12 @@
 #include "storage/MailRecord.h"
 #include "storage/RecordFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace corvidan::storage::detail {
 
@@ -89,30 +91,47 @@ std::optional<FileStamp> stampOf(int fd)
     return s;
 }
 
-HistoryIndex::HistoryIndex(const QString& historyPath) : m_path(historyPath + QStringLiteral(".idx")) {}
+HistoryIndex::HistoryIndex(const QString& historyPath)
+    : m_path(historyPath + QStringLiteral(".idx"))
+{
+}
 
-std::optional<QByteArray> HistoryIndex::load(const FileStamp& history, int historyFd) const
+bool HistoryIndex::load(const FileStamp& history, int historyFd,
+                        const std::function<void(const char* entry)>& visit) const
 {
     Fd fd;
     if (!openFile(m_path, O_RDONLY, fd))
-        return std::nullopt;
+        return false;
     Head head{};
     if (readAt(fd.get(), reinterpret_cast<char*>(&head), sizeof head, 0) != sizeof head ||
         !headMatches(head, history))
-        return std::nullopt;
+        return false;
     const qint64 bytes = head.count * kEntry;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || st.st_size != static_cast<off_t>(sizeof head + bytes))
-        return std::nullopt;
-    QByteArray entries(bytes, Qt::Uninitialized);
-    if (readAt(fd.get(), entries.data(), bytes, sizeof head) != bytes ||
-        extendChecksum(kSeed, entries.constData(), bytes) != head.checksum)
-        return std::nullopt;
-    if (head.count > 0 && (!sameHeaderInHistory(historyFd, 0, entries.constData()) ||
-                           !sameHeaderInHistory(historyFd, head.count - 1,
-                                                entries.constData() + bytes - kEntry)))
-        return std::nullopt;
-    return entries;
+        return false;
+
+    // Streamed through a small buffer; the caller drops what it saw when the checks fail.
+    constexpr qint64 kChunk = 256 * kEntry;
+    std::vector<char> buf(kChunk);
+    char first[kEntry];
+    char last[kEntry];
+    quint64 checksum = kSeed;
+    for (qint64 done = 0; done < bytes;) {
+        const qint64 want = std::min(kChunk, bytes - done);
+        if (readAt(fd.get(), buf.data(), want, sizeof head + done) != want)
+            return false;
+        checksum = extendChecksum(checksum, buf.data(), want);
+        if (done == 0)
+            std::memcpy(first, buf.data(), kEntry);
+        for (qint64 at = 0; at < want; at += kEntry)
+            visit(buf.data() + at);
+        std::memcpy(last, buf.data() + want - kEntry, kEntry);
+        done += want;
+    }
+    return checksum == head.checksum &&
+           (head.count == 0 || (sameHeaderInHistory(historyFd, 0, first) &&
+                                sameHeaderInHistory(historyFd, head.count - 1, last)));
 }
 
 void HistoryIndex::store(const FileStamp& history, const QByteArray& headers) const
@@ -124,14 +143,16 @@ void HistoryIndex::store(const FileStamp& history, const QByteArray& headers) co
         return;
     const Head head = headFor(history, static_cast<quint32>(headers.size() / kEntry),
                               extendChecksum(kSeed, headers.constData(), headers.size()));
-    const bool written = writeAt(fd.get(), reinterpret_cast<const char*>(&head), sizeof head, 0, temp) &&
-                         writeAt(fd.get(), headers.constData(), headers.size(), sizeof head, temp);
+    const bool written =
+        writeAt(fd.get(), reinterpret_cast<const char*>(&head), sizeof head, 0, temp) &&
+        writeAt(fd.get(), headers.constData(), headers.size(), sizeof head, temp);
     fd = Fd();
     if (!written || ::rename(nativePath(temp).constData(), nativePath(m_path).constData()) != 0)
         ::unlink(nativePath(temp).constData());
 }
 
-void HistoryIndex::appendEntry(const FileStamp& before, const FileStamp& after, const char* header) const
+void HistoryIndex::appendEntry(const FileStamp& before, const FileStamp& after,
+                               const char* header) const
 {
     Fd fd;
     if (!openFile(m_path, O_RDWR, fd))

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace corvidan::storage::detail {
@@ -26,8 +27,10 @@ public:
     explicit HistoryIndex(const QString& historyPath);
     const QString& path() const { return m_path; }
 
-    /// The header bytes of every whole record, or empty when the summary cannot be trusted.
-    std::optional<QByteArray> load(const FileStamp& history, int historyFd) const;
+    /// Hands the header bytes of every whole record to `visit`; false when the
+    /// summary cannot be trusted, and then everything visited must be dropped.
+    bool load(const FileStamp& history, int historyFd,
+              const std::function<void(const char* entry)>& visit) const;
     /// Replaces the summary (through a temporary file and a rename).
     void store(const FileStamp& history, const QByteArray& headers) const;
     /// Extends a summary that matched `before` by one record written at the end.

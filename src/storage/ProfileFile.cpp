@@ -5,7 +5,6 @@
 #include "storage/RecordFile.h"
 
 #include <QFile>
-
 #include <fcntl.h>
 #include <optional>
 #include <vector>
@@ -84,7 +83,8 @@ QByteArray cutBytes(const QByteArray& bytes, qsizetype limit)
 {
     qsizetype keep = 0;
     while (keep < bytes.size()) {
-        const qsizetype step = common::cp932::isLeadByte(static_cast<unsigned char>(bytes[keep])) ? 2 : 1;
+        const qsizetype step =
+            common::cp932::isLeadByte(static_cast<unsigned char>(bytes[keep])) ? 2 : 1;
         if (keep + step > limit)
             break;
         keep += step;
@@ -168,7 +168,8 @@ QString ReadProfileString(const QString& path, const QString& section, const QSt
     return common::cp932::decode(cutBytes(rawValue(lines[*at.key].content), kMaxValueBytes));
 }
 
-Status WriteProfileString(const QString& path, const QString& section, const QString& key, const QString& value)
+Status WriteProfileString(const QString& path, const QString& section, const QString& key,
+                          const QString& value)
 {
     bool exists = false;
     std::vector<Line> lines = splitLines(readFile(path, &exists));
@@ -190,7 +191,8 @@ Status WriteProfileString(const QString& path, const QString& section, const QSt
             added.push_back({'[' + common::cp932::encode(section) + ']' + eol, {}});
         added.push_back({common::cp932::encode(key) + '=' + encodedValue + eol, {}});
         const size_t insertAt = at.section ? at.lastContentLine + 1 : lines.size();
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(), added.end());
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(),
+                     added.end());
     }
 
     QByteArray out;
@@ -206,12 +208,14 @@ Status WriteProfileString(const QString& path, const QString& section, const QSt
 
 QString ReadAccountValue(const common::AppDir& appDir, const QString& key)
 {
-    return ReadProfileString(appDir.path(common::paths::AccountFile), QStringLiteral("EXEINI"), key);
+    return ReadProfileString(appDir.path(common::paths::AccountFile), QStringLiteral("EXEINI"),
+                             key);
 }
 
 Status WriteAccountValue(const common::AppDir& appDir, const QString& key, const QString& value)
 {
-    return WriteProfileString(appDir.path(common::paths::AccountFile), QStringLiteral("EXEINI"), key, value);
+    return WriteProfileString(appDir.path(common::paths::AccountFile), QStringLiteral("EXEINI"),
+                              key, value);
 }
 
 } // namespace corvidan::storage

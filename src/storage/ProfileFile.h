@@ -19,6 +19,7 @@ common::Status WriteProfileString(const QString& path, const QString& section, c
 
 /// The account file's section "EXEINI".
 QString ReadAccountValue(const common::AppDir& appDir, const QString& key);
-common::Status WriteAccountValue(const common::AppDir& appDir, const QString& key, const QString& value);
+common::Status WriteAccountValue(const common::AppDir& appDir, const QString& key,
+                                 const QString& value);
 
 } // namespace corvidan::storage

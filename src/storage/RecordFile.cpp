@@ -4,7 +4,6 @@
 #include "common/FixedField.h"
 
 #include <QFile>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -49,7 +48,8 @@ QByteArray nativePath(const QString& path)
 Status errnoStatus(const QString& path, int err)
 {
     const ErrorCode code = err == ENOENT ? ErrorCode::NotFound : common::durable::codeForErrno(err);
-    return Status::fail(code, path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)));
+    return Status::fail(code,
+                        path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)));
 }
 
 Status openFile(const QString& path, int flags, Fd& fd, mode_t mode)
@@ -118,12 +118,13 @@ namespace {
 
 Status shortRead(const QString& path)
 {
-    return Status::fail(ErrorCode::Corrupt, path + QStringLiteral(": the file shrank while it was read"));
+    return Status::fail(ErrorCode::Corrupt,
+                        path + QStringLiteral(": the file shrank while it was read"));
 }
 
 /// Small records: read whole chunks of records sequentially.
-Status scanSmallRecords(int fd, qint64 count, const RecordLayout& layout, const RecordVisitor& visit,
-                        const QString& path)
+Status scanSmallRecords(int fd, qint64 count, const RecordLayout& layout,
+                        const RecordVisitor& visit, const QString& path)
 {
     const qint64 perChunk = std::max<qint64>(1, (1 << 20) / layout.size);
     std::vector<char> buf(static_cast<size_t>(perChunk * layout.size));
@@ -145,8 +146,8 @@ Status scanSmallRecords(int fd, qint64 count, const RecordLayout& layout, const 
 
 /// Large records: one read per record that takes its live flag together with the
 /// header of the record after it, so the bodies are never read.
-Status scanLargeRecords(int fd, qint64 count, const RecordLayout& layout, const RecordVisitor& visit,
-                        const QString& path)
+Status scanLargeRecords(int fd, qint64 count, const RecordLayout& layout,
+                        const RecordVisitor& visit, const QString& path)
 {
     const bool flagEndsRecord = layout.liveOffset + 2 == layout.size;
     std::vector<char> header(static_cast<size_t>(layout.headerBytes));
@@ -175,7 +176,8 @@ Status scanLargeRecords(int fd, qint64 count, const RecordLayout& layout, const 
 }
 
 /// Copies `len` bytes in the kernel where it can, through a buffer where it cannot.
-Status copyRange(int src, qint64 srcOffset, int dst, qint64 dstOffset, qint64 len, const QString& path)
+Status copyRange(int src, qint64 srcOffset, int dst, qint64 dstOffset, qint64 len,
+                 const QString& path)
 {
     loff_t in = srcOffset;
     loff_t out = dstOffset;
@@ -189,7 +191,8 @@ Status copyRange(int src, qint64 srcOffset, int dst, qint64 dstOffset, qint64 le
             return shortRead(path);
         if (errno == EINTR)
             continue;
-        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EPERM)
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+            errno != EPERM)
             return errnoStatus(path, errno);
         break;
     }
@@ -241,7 +244,8 @@ Status scanRecords(int fd, qint64 count, const RecordLayout& layout, const Recor
 }
 
 Status compactRecords(const QString& path, const QString& scratch, const RecordLayout& layout,
-                      const CompactionProbe& probe, const std::function<void(const char*)>& survivor)
+                      const CompactionProbe& probe,
+                      const std::function<void(const char*)>& survivor)
 {
     Fd src;
     if (Status st = openFile(path, O_RDONLY, src); !st)
@@ -252,16 +256,19 @@ Status compactRecords(const QString& path, const QString& scratch, const RecordL
     const qint64 count = static_cast<qint64>(info.st_size) / layout.size;
 
     std::vector<Run> runs;
-    Status st = scanRecords(src.get(), count, layout, [&](qint64 index, const char* header, std::int16_t live) {
-        if (live == 0)
-            return;
-        if (!runs.empty() && runs.back().first + runs.back().count == index)
-            ++runs.back().count;
-        else
-            runs.push_back({index, 1});
-        if (survivor)
-            survivor(header);
-    }, path);
+    Status st = scanRecords(
+        src.get(), count, layout,
+        [&](qint64 index, const char* header, std::int16_t live) {
+            if (live == 0)
+                return;
+            if (!runs.empty() && runs.back().first + runs.back().count == index)
+                ++runs.back().count;
+            else
+                runs.push_back({index, 1});
+            if (survivor)
+                survivor(header);
+        },
+        path);
     if (!st)
         return st;
 

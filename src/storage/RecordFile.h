@@ -40,9 +40,11 @@ common::Status openFile(const QString& path, int flags, Fd& fd, mode_t mode = 06
 /// Size of the file at `path`, or empty when it does not exist.
 std::optional<qint64> fileSize(const QString& path);
 
-/// Reads up to `len` bytes at `offset`; returns the bytes read (short only at end of file), -1 on error.
+/// Reads up to `len` bytes at `offset`; returns the bytes read (short only at end of file), -1 on
+/// error.
 qint64 readAt(int fd, char* buf, qint64 len, qint64 offset);
-common::Status writeAt(int fd, const char* buf, qint64 len, qint64 offset, const QString& pathForErrors);
+common::Status writeAt(int fd, const char* buf, qint64 len, qint64 offset,
+                       const QString& pathForErrors);
 
 /// Puts a scratch file left by an interrupted compaction back as the record file
 /// when the record file itself is missing; anything else is left alone.
@@ -59,14 +61,14 @@ struct RecordLayout {
 using RecordVisitor = std::function<void(qint64 index, const char* header, std::int16_t live)>;
 
 /// Visits every whole record of an open file without reading the bytes in between.
-common::Status scanRecords(int fd, qint64 count, const RecordLayout& layout, const RecordVisitor& visit,
-                           const QString& pathForErrors);
+common::Status scanRecords(int fd, qint64 count, const RecordLayout& layout,
+                           const RecordVisitor& visit, const QString& pathForErrors);
 
 /// Rewrites the file at `path` keeping only records whose live flag is not 0: the
 /// survivors are copied into `scratch`, which is flushed and renamed over `path`.
 /// `survivor` sees each surviving record's header in its new order.
-common::Status compactRecords(const QString& path, const QString& scratch, const RecordLayout& layout,
-                              const CompactionProbe& probe,
+common::Status compactRecords(const QString& path, const QString& scratch,
+                              const RecordLayout& layout, const CompactionProbe& probe,
                               const std::function<void(const char* header)>& survivor = {});
 
 } // namespace detail

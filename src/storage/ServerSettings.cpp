@@ -88,10 +88,11 @@ void ReadServerSettings(const QString& path, ServerSettings& settings)
 
 common::Status WriteServerSettings(const QString& path, const ServerSettings& settings)
 {
-    const QString text = QStringLiteral("SMTP=") + oneLine(settings.SmtpServer) + QStringLiteral("\r\n") +
-                         QStringLiteral("POP3=") + oneLine(settings.Pop3Server) + QStringLiteral("\r\n") +
-                         QStringLiteral("MAIL=") + oneLine(settings.MailAddress) + QStringLiteral("\r\n") +
-                         QStringLiteral("APOP=") + QString::number(settings.ApopFlag) + QStringLiteral("\r\n");
+    const QString text =
+        QStringLiteral("SMTP=") + oneLine(settings.SmtpServer) + QStringLiteral("\r\n") +
+        QStringLiteral("POP3=") + oneLine(settings.Pop3Server) + QStringLiteral("\r\n") +
+        QStringLiteral("MAIL=") + oneLine(settings.MailAddress) + QStringLiteral("\r\n") +
+        QStringLiteral("APOP=") + QString::number(settings.ApopFlag) + QStringLiteral("\r\n");
     return common::durable::replaceFile(path, common::cp932::encode(text));
 }
 

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 using namespace corvidan;
@@ -43,8 +42,10 @@ protected:
     }
     void appendThree()
     {
-        ASSERT_TRUE(book.AppendRecord(entry(QStringLiteral("山田太郎"), QStringLiteral("taro@example.jp"))));
-        ASSERT_TRUE(book.AppendRecord(entry(QStringLiteral("佐藤花子"), QStringLiteral("hanako@example.jp"))));
+        ASSERT_TRUE(book.AppendRecord(
+            entry(QStringLiteral("山田太郎"), QStringLiteral("taro@example.jp"))));
+        ASSERT_TRUE(book.AppendRecord(
+            entry(QStringLiteral("佐藤花子"), QStringLiteral("hanako@example.jp"))));
         ASSERT_TRUE(book.AppendRecord(
             entry(QStringLiteral("ｽｽﾞｷ ①"), QStringLiteral("鈴木 <suzuki@example.jp>"))));
     }
@@ -75,7 +76,8 @@ TEST_F(AddressBookTest, RecordLayoutPutsLineEndBetweenNameAndFlag)
     ASSERT_EQ(bytes.size(), 3 * 184);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(bytes.mid(i * 184 + 90, 4), QByteArray("\r\n\x01\x00", 4)) << "record " << i + 1;
-    EXPECT_EQ(bytes.left(90), common::cp932::encode(QStringLiteral("山田太郎")) + QByteArray(82, ' '));
+    EXPECT_EQ(bytes.left(90),
+              common::cp932::encode(QStringLiteral("山田太郎")) + QByteArray(82, ' '));
     EXPECT_EQ(bytes.mid(94, 90), QByteArray("taro@example.jp") + QByteArray(75, ' '));
 }
 
@@ -114,7 +116,8 @@ TEST_F(AddressBookTest, CompactionWithNothingMarkedRewritesTheSameRecords)
 TEST_F(AddressBookTest, CutsNamesToNinetyBytesOfWholeCharacters)
 {
     ASSERT_TRUE(book.AppendRecord(entry(QString(50, QChar(u'名')), QStringLiteral("x"))));
-    ASSERT_TRUE(book.AppendRecord(entry(QStringLiteral("a") + QString(50, QChar(u'名')), QString(95, QChar(u'y')))));
+    ASSERT_TRUE(book.AppendRecord(
+        entry(QStringLiteral("a") + QString(50, QChar(u'名')), QString(95, QChar(u'y')))));
     const std::vector<AddressRecord> records = all();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].Name, QString(45, QChar(u'名')));
@@ -173,7 +176,8 @@ TEST_F(AddressBookTest, ScratchLeftBesideAMissingBookIsRestored)
 {
     appendThree();
     const QByteArray records = readBytes(book.path());
-    ASSERT_TRUE(QFile::rename(book.path(), dir.root() + QStringLiteral("/★MAilData/ZRBDATA20.TMP")));
+    ASSERT_TRUE(
+        QFile::rename(book.path(), dir.root() + QStringLiteral("/★MAilData/ZRBDATA20.TMP")));
     EXPECT_EQ(book.Count(), 3);
     EXPECT_EQ(readBytes(book.path()), records);
 }

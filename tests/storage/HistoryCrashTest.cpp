@@ -1,13 +1,11 @@
-#include "storage/HistoryFile.h"
-
 #include "StorageTestUtil.h"
+#include "storage/HistoryFile.h"
 #include "support/TempAppDir.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <gtest/gtest.h>
-
 #include <csignal>
+#include <gtest/gtest.h>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,7 +43,8 @@ protected:
         oldBytes = readBytes(history.path());
         for (int i = 1; i <= kRecords; ++i) {
             if (std::find(kDeleted.begin(), kDeleted.end(), i) == kDeleted.end())
-                newBytes += oldBytes.mid((i - 1) * storage::MailRecord::Size, storage::MailRecord::Size);
+                newBytes +=
+                    oldBytes.mid((i - 1) * storage::MailRecord::Size, storage::MailRecord::Size);
         }
     }
 
@@ -84,7 +83,8 @@ protected:
         const size_t listed = fresh.ReadAllHeaders().size();
         if (bytes == oldBytes && count == kRecords && listed == size_t(kRecords))
             return Seen::Old;
-        if (bytes == newBytes && count == kRecords - int(kDeleted.size()) && listed == size_t(count))
+        if (bytes == newBytes && count == kRecords - int(kDeleted.size()) &&
+            listed == size_t(count))
             return Seen::New;
         return Seen::Neither;
     }

@@ -6,9 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -252,7 +251,8 @@ TEST_F(HistoryFileTest, RefusesTheRecordAfter32767)
     EXPECT_EQ(refused.code(), common::ErrorCode::TooManyRecords);
     EXPECT_FALSE(refused.detail().isEmpty());
     EXPECT_EQ(QFileInfo(history.path()).size(), 32767 * kSize);
-    EXPECT_EQ(history.WriteRecord(32768, sampleRecord(2)).code(), common::ErrorCode::TooManyRecords);
+    EXPECT_EQ(history.WriteRecord(32768, sampleRecord(2)).code(),
+              common::ErrorCode::TooManyRecords);
 }
 
 TEST_F(HistoryFileTest, WritingPastTheEndWouldLeaveAGapAndIsRefused)
@@ -349,7 +349,8 @@ TEST_F(HistoryFileTest, SummaryBesideTheHistoryHasItsOwnNameAndFollowsAppends)
     EXPECT_EQ(test::subjectsOf(history.ReadAllHeaders()), expectedSubjects({1, 2, 3, 4, 5}));
 
     const QStringList files = QFileInfo(history.path()).dir().entryList(QDir::Files);
-    EXPECT_EQ(files, (QStringList{QStringLiteral("zrbdata2.data"), QStringLiteral("zrbdata2.data.idx")}));
+    EXPECT_EQ(files,
+              (QStringList{QStringLiteral("zrbdata2.data"), QStringLiteral("zrbdata2.data.idx")}));
 }
 
 TEST_F(HistoryFileTest, SummaryIsNeverBelievedOverTheHistory)

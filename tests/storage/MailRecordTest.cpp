@@ -27,7 +27,8 @@ TEST(MailRecord, PutsEveryFieldAtItsOffsetPaddedWithBlanks)
 
     auto expectField = [&](int offset, int width, const QByteArray& text) {
         EXPECT_EQ(b.mid(offset, text.size()), text) << "field at " << offset;
-        EXPECT_EQ(b.mid(offset + text.size(), width - text.size()), QByteArray(width - text.size(), ' '))
+        EXPECT_EQ(b.mid(offset + text.size(), width - text.size()),
+                  QByteArray(width - text.size(), ' '))
             << "padding of field at " << offset;
     };
     expectField(0, 100, sjis(r.Subject));

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 using namespace corvidan;
@@ -50,7 +49,8 @@ TEST_F(ProfileFileTest, CreatesAPrivateFileWithTheSection)
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // The account file went into the one data folder, whatever its spelling.
-    EXPECT_EQ(QDir(dir.root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{QStringLiteral("★MAilData")});
+    EXPECT_EQ(QDir(dir.root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("★MAilData")});
 }
 
 TEST_F(ProfileFileTest, MatchesSectionAndKeyIgnoringCaseAndTrimsBlanks)
@@ -63,7 +63,8 @@ TEST_F(ProfileFileTest, MatchesSectionAndKeyIgnoringCaseAndTrimsBlanks)
 
 TEST_F(ProfileFileTest, FirstSectionAndFirstKeyWin)
 {
-    writeBytes(path, "[EXEINI]\r\nNAME=one\r\nNAME=two\r\n[EXEINI]\r\nNAME=three\r\nNAME2=four\r\n");
+    writeBytes(path,
+               "[EXEINI]\r\nNAME=one\r\nNAME=two\r\n[EXEINI]\r\nNAME=three\r\nNAME2=four\r\n");
     EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("one"));
     EXPECT_EQ(read(QStringLiteral("NAME2")), QString());
 }
@@ -86,7 +87,8 @@ TEST_F(ProfileFileTest, WritingOneKeyKeepsEveryOtherLineByteForByte)
 
     ASSERT_TRUE(write(QStringLiteral("NAME"), QStringLiteral("新しい利用者")));
     QByteArray expected = handEdited;
-    expected.replace("  NaMe = old user", "NaMe=" + common::cp932::encode(QStringLiteral("新しい利用者")));
+    expected.replace("  NaMe = old user",
+                     "NaMe=" + common::cp932::encode(QStringLiteral("新しい利用者")));
     EXPECT_EQ(readBytes(path), expected);
 
     // A key the section lacks goes after its last line, before the blank line.
@@ -95,7 +97,8 @@ TEST_F(ProfileFileTest, WritingOneKeyKeepsEveryOtherLineByteForByte)
     EXPECT_EQ(readBytes(path), expected);
     EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("新しい利用者"));
     EXPECT_EQ(read(QStringLiteral("NAME2")), QStringLiteral("secret"));
-    EXPECT_EQ(ReadProfileString(path, QStringLiteral("OTHER"), QStringLiteral("NAME")), QStringLiteral("not this one"));
+    EXPECT_EQ(ReadProfileString(path, QStringLiteral("OTHER"), QStringLiteral("NAME")),
+              QStringLiteral("not this one"));
 }
 
 TEST_F(ProfileFileTest, AddsAMissingSectionAtTheEndKeepingTheFilesLineEnds)
@@ -124,15 +127,24 @@ TEST_F(ProfileFileTest, ValuesReadBackCutTo255BytesOfWholeCharacters)
 
 TEST_F(ProfileFileTest, UncheckedSaveKeepsTheEarlierAccount)
 {
-    ASSERT_TRUE(storage::WriteAccountValue(dir.appDir(), QStringLiteral("NAME"), QStringLiteral("ユーザー①")));
-    ASSERT_TRUE(storage::WriteAccountValue(dir.appDir(), QStringLiteral("NAME2"), QStringLiteral("ｿﾞｳ～")));
-    ASSERT_TRUE(storage::WriteAccountValue(dir.appDir(), QStringLiteral("NAME3"), QStringLiteral("1")));
-    ASSERT_TRUE(storage::WriteAccountValue(dir.appDir(), QStringLiteral("NAME3"), QStringLiteral("0")));
-    EXPECT_EQ(storage::ReadAccountValue(dir.appDir(), QStringLiteral("NAME")), QStringLiteral("ユーザー①"));
-    EXPECT_EQ(storage::ReadAccountValue(dir.appDir(), QStringLiteral("NAME2")), QStringLiteral("ｿﾞｳ～"));
-    EXPECT_EQ(storage::ReadAccountValue(dir.appDir(), QStringLiteral("NAME3")), QStringLiteral("0"));
-    EXPECT_EQ(readBytes(path), QByteArray("[EXEINI]\r\nNAME=") + common::cp932::encode(QStringLiteral("ユーザー①")) +
-                                   "\r\nNAME2=" + common::cp932::encode(QStringLiteral("ｿﾞｳ～")) + "\r\nNAME3=0\r\n");
+    ASSERT_TRUE(storage::WriteAccountValue(dir.appDir(), QStringLiteral("NAME"),
+                                           QStringLiteral("ユーザー①")));
+    ASSERT_TRUE(
+        storage::WriteAccountValue(dir.appDir(), QStringLiteral("NAME2"), QStringLiteral("ｿﾞｳ～")));
+    ASSERT_TRUE(
+        storage::WriteAccountValue(dir.appDir(), QStringLiteral("NAME3"), QStringLiteral("1")));
+    ASSERT_TRUE(
+        storage::WriteAccountValue(dir.appDir(), QStringLiteral("NAME3"), QStringLiteral("0")));
+    EXPECT_EQ(storage::ReadAccountValue(dir.appDir(), QStringLiteral("NAME")),
+              QStringLiteral("ユーザー①"));
+    EXPECT_EQ(storage::ReadAccountValue(dir.appDir(), QStringLiteral("NAME2")),
+              QStringLiteral("ｿﾞｳ～"));
+    EXPECT_EQ(storage::ReadAccountValue(dir.appDir(), QStringLiteral("NAME3")),
+              QStringLiteral("0"));
+    EXPECT_EQ(readBytes(path), QByteArray("[EXEINI]\r\nNAME=") +
+                                   common::cp932::encode(QStringLiteral("ユーザー①")) +
+                                   "\r\nNAME2=" + common::cp932::encode(QStringLiteral("ｿﾞｳ～")) +
+                                   "\r\nNAME3=0\r\n");
 }
 
 TEST_F(ProfileFileTest, SectionNamesWithDoubleByteCharactersAreMatchedAsText)

@@ -30,8 +30,9 @@ protected:
 
 TEST_F(ServerSettingsTest, ReadsTheFourKeys)
 {
-    const ServerSettings s = readText(
-        QStringLiteral("SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\nMAIL=山田 <taro@example.jp>\r\nAPOP=1\r\n"));
+    const ServerSettings s =
+        readText(QStringLiteral("SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\nMAIL=山田 "
+                                "<taro@example.jp>\r\nAPOP=1\r\n"));
     EXPECT_EQ(s.SmtpServer, QStringLiteral("smtp.example.jp"));
     EXPECT_EQ(s.Pop3Server, QStringLiteral("pop.example.jp"));
     EXPECT_EQ(s.MailAddress, QStringLiteral("山田 <taro@example.jp>"));
@@ -41,7 +42,8 @@ TEST_F(ServerSettingsTest, ReadsTheFourKeys)
 TEST_F(ServerSettingsTest, TakesAtMostOneHundredCharactersAfterTheKey)
 {
     const QString longName = QString(120, QChar(u'p'));
-    EXPECT_EQ(readText(QStringLiteral("POP3=") + longName + QStringLiteral("\r\n")).Pop3Server, longName.left(100));
+    EXPECT_EQ(readText(QStringLiteral("POP3=") + longName + QStringLiteral("\r\n")).Pop3Server,
+              longName.left(100));
     // Characters, not bytes: one hundred double-byte characters stay whole.
     const QString wide = QString(130, QChar(u'宛'));
     EXPECT_EQ(readText(QStringLiteral("MAIL=") + wide).MailAddress, wide.left(100));
@@ -49,8 +51,8 @@ TEST_F(ServerSettingsTest, TakesAtMostOneHundredCharactersAfterTheKey)
 
 TEST_F(ServerSettingsTest, KeysAreCaseSensitiveAndStartInTheFirstColumn)
 {
-    const ServerSettings s = readText(
-        QStringLiteral("pop3=lower\r\n POP3=indented\r\nPOP3 =spaced\r\nSMTP\r\n[SMTP=]\r\nSMTP=real\r\n"));
+    const ServerSettings s = readText(QStringLiteral(
+        "pop3=lower\r\n POP3=indented\r\nPOP3 =spaced\r\nSMTP\r\n[SMTP=]\r\nSMTP=real\r\n"));
     EXPECT_EQ(s.Pop3Server, QString());
     EXPECT_EQ(s.SmtpServer, QStringLiteral("real"));
 }
@@ -96,14 +98,15 @@ TEST_F(ServerSettingsTest, ApopValueIsTheLeadingNumberRoundedHalfToEven)
         std::int16_t flag;
     };
     const Case cases[] = {
-        {u"1", 1},   {u"0", 0},        {u"", 0},       {u" 2.5", 2},     {u"3.5", 4},
-        {u"0.5", 0}, {u"1abc", 1},     {u"abc1", 0},   {u"  7 8", 7},    {u"-1", -1},
-        {u".", 0},   {u"99999", 0},    {u"32767.5", 0}, {u"32767.4", 32767}, {u"1.5e3", 2},
+        {u"1", 1},   {u"0", 0},     {u"", 0},        {u" 2.5", 2},        {u"3.5", 4},
+        {u"0.5", 0}, {u"1abc", 1},  {u"abc1", 0},    {u"  7 8", 7},       {u"-1", -1},
+        {u".", 0},   {u"99999", 0}, {u"32767.5", 0}, {u"32767.4", 32767}, {u"1.5e3", 2},
     };
     for (const Case& c : cases) {
         const QString text = QString::fromUtf16(c.text);
         EXPECT_EQ(storage::ParseApopValue(text), c.flag) << text.toStdString();
-        EXPECT_EQ(readText(QStringLiteral("APOP=") + text + QStringLiteral("\r\n")).ApopFlag, c.flag);
+        EXPECT_EQ(readText(QStringLiteral("APOP=") + text + QStringLiteral("\r\n")).ApopFlag,
+                  c.flag);
     }
 }
 
@@ -116,7 +119,8 @@ TEST_F(ServerSettingsTest, WritesFourLinesInCodePage932AndReadsThemBack)
     s.ApopFlag = 1;
     ASSERT_TRUE(storage::WriteServerSettings(path, s));
     EXPECT_EQ(readBytes(path), QByteArray("SMTP=smtp.example.jp\r\nPOP3= pop.example.jp\r\nMAIL=") +
-                                   common::cp932::encode(s.MailAddress) + QByteArray(" \r\nAPOP=1\r\n").mid(1));
+                                   common::cp932::encode(s.MailAddress) +
+                                   QByteArray(" \r\nAPOP=1\r\n").mid(1));
 
     ServerSettings back;
     storage::ReadServerSettings(path, back);

@@ -29,13 +29,13 @@ inline storage::MailRecord sampleRecord(int i)
     r.Subject = QStringLiteral("会議の件 ① ㈱ｶﾀｶﾅ～ #%1").arg(i);
     r.Date = QStringLiteral("2026/12/08 10:%1").arg(i % 60, 2, 10, QChar(u'0'));
     r.Address = QStringLiteral("user%1@example.jp").arg(i);
-    r.Body = QStringLiteral("本文 %1 行目\r\nよろしくお願いします。\r\n").arg(i).repeated(1 + i % 7);
+    r.Body =
+        QStringLiteral("本文 %1 行目\r\nよろしくお願いします。\r\n").arg(i).repeated(1 + i % 7);
     return r;
 }
 
 /// Subjects of `records`, trimmed of the field's padding.
-template <class Records>
-QStringList subjectsOf(const Records& records)
+template <class Records> QStringList subjectsOf(const Records& records)
 {
     QStringList out;
     for (const auto& r : records)
