@@ -81,8 +81,8 @@ QString HeaderDecoder::field(const char* bytes, int width) const
     // Dates and many addresses are plain ASCII: widen those in one go (a few
     // control bytes are not mapped to themselves and take the long way).
     int end = 0;
-    for (unsigned char b; end < width && (b = static_cast<unsigned char>(bytes[end])) != 0 && b < 0x80 &&
-                          t.single[b] == b;)
+    for (unsigned char b; end < width && (b = static_cast<unsigned char>(bytes[end])) != 0 &&
+                          b < 0x80 && t.single[b] == b;)
         ++end;
     if (end == width || bytes[end] == 0)
         return QString::fromLatin1(bytes, end);

@@ -177,7 +177,8 @@ std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
     QByteArray headers(count * MailRecord::HeaderBytes, Qt::Uninitialized);
     for (qint64 i = 0; i < count; ++i) {
         char* dst = headers.data() + i * MailRecord::HeaderBytes;
-        if (detail::readAt(fd.get(), dst, MailRecord::HeaderBytes, i * kSize) != MailRecord::HeaderBytes) {
+        if (detail::readAt(fd.get(), dst, MailRecord::HeaderBytes, i * kSize) !=
+            MailRecord::HeaderBytes) {
             headers.truncate(i * MailRecord::HeaderBytes);
             break;
         }

@@ -1,7 +1,6 @@
 #include "storage/ProfileFile.h"
 
 #include "common/Cp932.h"
-#include "common/Durable.h"
 #include "storage/RecordFile.h"
 
 #include <QFile>
@@ -134,11 +133,10 @@ QByteArray lineEndOf(const std::vector<Line>& lines)
     return QByteArrayLiteral("\r\n");
 }
 
-QByteArray readFile(const QString& path, bool* exists)
+QByteArray readFile(const QString& path)
 {
     QFile file(path);
-    *exists = file.open(QIODevice::ReadOnly);
-    return *exists ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 /// Keeps a value on its one line.
@@ -150,18 +148,11 @@ QByteArray encodeValue(const QString& value)
     return common::cp932::encode(oneLine);
 }
 
-Status createPrivate(const QString& path)
-{
-    detail::Fd fd;
-    return detail::openFile(path, O_WRONLY | O_CREAT | O_EXCL, fd, 0600);
-}
-
 } // namespace
 
 QString ReadProfileString(const QString& path, const QString& section, const QString& key)
 {
-    bool exists = false;
-    const std::vector<Line> lines = splitLines(readFile(path, &exists));
+    const std::vector<Line> lines = splitLines(readFile(path));
     const Location at = locate(lines, section, key);
     if (!at.key)
         return {};
@@ -171,8 +162,7 @@ QString ReadProfileString(const QString& path, const QString& section, const QSt
 Status WriteProfileString(const QString& path, const QString& section, const QString& key,
                           const QString& value)
 {
-    bool exists = false;
-    std::vector<Line> lines = splitLines(readFile(path, &exists));
+    std::vector<Line> lines = splitLines(readFile(path));
     const QByteArray eol = lineEndOf(lines);
     const Location at = locate(lines, section, key);
     const QByteArray encodedValue = encodeValue(value);
@@ -198,12 +188,8 @@ Status WriteProfileString(const QString& path, const QString& section, const QSt
     QByteArray out;
     for (const Line& line : lines)
         out += line.raw;
-    if (!exists) {
-        // The account file holds a password in plain text.
-        if (Status st = createPrivate(path); !st)
-            return st;
-    }
-    return common::durable::replaceFile(path, out);
+    // The account file holds a password in plain text.
+    return detail::replaceFilePrivately(path, out, 0600);
 }
 
 QString ReadAccountValue(const common::AppDir& appDir, const QString& key)

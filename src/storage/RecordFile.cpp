@@ -101,6 +101,27 @@ Status writeAt(int fd, const char* buf, qint64 len, qint64 offset, const QString
     return Status::ok();
 }
 
+Status replaceFilePrivately(const QString& path, const QByteArray& data, mode_t newMode)
+{
+    struct stat old {};
+    const mode_t mode =
+        ::stat(nativePath(path).constData(), &old) == 0 ? (old.st_mode & 07777) : newMode;
+    const QString temp = path + QStringLiteral(".part");
+    ::unlink(nativePath(temp).constData());
+    Fd fd;
+    if (Status st = openFile(temp, O_WRONLY | O_CREAT | O_EXCL, fd, mode); !st)
+        return st;
+    Status st = writeAt(fd.get(), data.constData(), data.size(), 0, temp);
+    if (st)
+        st = common::durable::syncDescriptor(fd.get(), temp);
+    fd = Fd();
+    if (st)
+        st = common::durable::renameOver(temp, path);
+    if (!st)
+        ::unlink(nativePath(temp).constData());
+    return st;
+}
+
 Status restoreScratch(const QString& path, const QString& scratch)
 {
     if (scratch.isEmpty())

@@ -46,6 +46,11 @@ qint64 readAt(int fd, char* buf, qint64 len, qint64 offset);
 common::Status writeAt(int fd, const char* buf, qint64 len, qint64 offset,
                        const QString& pathForErrors);
 
+/// Replaces the file at `path` through a flushed temporary file renamed over it.
+/// The temporary file is created with the mode of the file it replaces, or
+/// `newMode` when there is none, so a private file is never readable by others.
+common::Status replaceFilePrivately(const QString& path, const QByteArray& data, mode_t newMode);
+
 /// Puts a scratch file left by an interrupted compaction back as the record file
 /// when the record file itself is missing; anything else is left alone.
 common::Status restoreScratch(const QString& path, const QString& scratch);

@@ -48,6 +48,12 @@ TEST_F(ProfileFileTest, CreatesAPrivateFileWithTheSection)
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // A file edited by hand keeps the mode its owner gave it.
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    ASSERT_TRUE(write(QStringLiteral("NAME2"), QStringLiteral("pw")));
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral(".part")));
     // The account file went into the one data folder, whatever its spelling.
     EXPECT_EQ(QDir(dir.root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("★MAilData")});
