@@ -8,6 +8,11 @@ namespace corvidan::transport {
 
 class Pop3Session;
 struct FetchedMessage;
+class SmtpSession;
+/// Defined with the send side, so NMail's own file needs no SMTP types.
+struct SmtpSessionDeleter {
+    void operator()(SmtpSession* session) const;
+};
 
 /// Settings the program never changes but tests and benchmarks do.
 struct NMailOptions {
@@ -46,8 +51,12 @@ struct NMailOptions {
 ///   emptied. NMailPop3Close returns 0 once the server confirmed QUIT.
 /// - NMailPop3DeleteMail marks for deletion; the server applies it at
 ///   NMailPop3Close (QUIT).
-/// Send contract: NMailSmtpSendMail returns below 0 on failure, with a Japanese
-/// error text (including the server's reply) for NMailGetMessage.
+/// Send contract: NMailSmtpSendMail returns 0 once the server accepted the
+/// message, below 0 on failure, with a Japanese error text (including the
+/// server's reply) for NMailGetMessage: -1 no usable server name, -2 a missing
+/// or unusable address, -3 an unreadable attachment (the text names the file),
+/// -4 the server could not be reached or TLS failed, -5 authentication failed
+/// or is required, -6 the server refused the sender, a recipient or the message.
 class NMail {
 public:
     static constexpr int BufferSize = 8192;
@@ -89,6 +98,21 @@ public:
     /// True once the server confirmed QUIT, i.e. applied the deletions.
     bool Pop3LastCloseConfirmed() const { return m_lastCloseConfirmed; }
 
+    /// The account used when the SMTP server asks for authentication: the POP
+    /// account (PopUserId, PopPassword). An empty user never authenticates.
+    void setSmtpAccount(QString user, QString password)
+    {
+        m_smtpUser = std::move(user);
+        m_smtpPassword = std::move(password);
+    }
+    /// Bulk sending: from beginSmtpBatch to endSmtpBatch, NMailSmtpSendMail calls
+    /// to the same server with the same account share one connection and one
+    /// login (reconnecting by itself if the server drops it). endSmtpBatch sends
+    /// QUIT; so does destroying the NMail. Outside a batch every send has its own
+    /// connection.
+    void beginSmtpBatch();
+    void endSmtpBatch();
+
     void setLastError(QString text) { m_lastError = std::move(text); }
     const QString& lastError() const { return m_lastError; }
 
@@ -107,6 +131,10 @@ private:
     int m_handle = -1;
     bool m_lastCloseConfirmed = false;
     bool m_initialized = false;
+    QString m_smtpUser;
+    QString m_smtpPassword;
+    bool m_smtpBatch = false;
+    std::unique_ptr<SmtpSession, SmtpSessionDeleter> m_smtpSession;
 };
 
 } // namespace corvidan::transport

@@ -1,0 +1,315 @@
+#include "transport/SmtpClient.h"
+
+#include <QFile>
+#include <QSysInfo>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace corvidan::transport {
+
+namespace {
+
+CURL* handle(void* p) { return static_cast<CURL*>(p); }
+
+std::optional<int> parsePort(QStringView text)
+{
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    return port;
+}
+
+bool isHostText(QStringView host)
+{
+    if (host.isEmpty())
+        return false;
+    for (QChar c : host) {
+        if (c.unicode() <= 0x20 || c == u'/' || c == u'@' || c == u'?' || c == u'#')
+            return false;
+    }
+    return true;
+}
+
+/// A name for EHLO: the machine's host name when it is a plain DNS label list.
+QByteArray heloName()
+{
+    const QByteArray name = QSysInfo::machineHostName().toLatin1();
+    const bool plain = !name.isEmpty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '.' || c == '-';
+    });
+    return plain ? name : QByteArray("localhost");
+}
+
+bool startsWithCommand(const QByteArray& line, const char* verb)
+{
+    const auto n = static_cast<qsizetype>(std::strlen(verb));
+    return line.size() >= n && qstrnicmp(line.constData(), verb, n) == 0
+        && (line.size() == n || line[n] == ' ' || line[n] == '\r' || line[n] == ':');
+}
+
+QByteArray commandVerb(const QByteArray& line)
+{
+    for (const char* verb : {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "RSET", "QUIT", "NOOP"}) {
+        if (startsWithCommand(line, verb))
+            return verb;
+    }
+    return {};
+}
+
+} // namespace
+
+// ---- endpoint --------------------------------------------------------------
+
+std::optional<SmtpEndpoint> SmtpEndpoint::parse(QStringView server)
+{
+    QStringView rest = server.trimmed();
+    SmtpEndpoint endpoint;
+    bool smtps = false;
+    if (rest.startsWith(u"smtps://", Qt::CaseInsensitive)) {
+        smtps = true;
+        rest = rest.mid(8);
+    } else if (rest.startsWith(u"smtp://", Qt::CaseInsensitive)) {
+        rest = rest.mid(7);
+    }
+    if (const qsizetype slash = rest.indexOf(u'/'); slash >= 0)
+        rest = rest.left(slash);
+
+    QStringView portText;
+    if (rest.startsWith(u'[')) {
+        const qsizetype close = rest.indexOf(u']');
+        if (close < 0)
+            return std::nullopt;
+        endpoint.host = rest.mid(1, close - 1).toString();
+        const QStringView after = rest.mid(close + 1);
+        if (!after.isEmpty() && !after.startsWith(u':'))
+            return std::nullopt;
+        portText = after.mid(1);
+    } else if (rest.count(u':') == 1) {
+        const qsizetype colon = rest.indexOf(u':');
+        endpoint.host = rest.left(colon).toString();
+        portText = rest.mid(colon + 1);
+    } else {
+        endpoint.host = rest.toString();
+    }
+    if (!isHostText(endpoint.host))
+        return std::nullopt;
+    endpoint.port = smtps ? 465 : 25;
+    if (!portText.isEmpty() || rest.endsWith(u':')) {
+        const std::optional<int> port = parsePort(portText);
+        if (!port)
+            return std::nullopt;
+        endpoint.port = *port;
+    }
+    endpoint.implicitTls = smtps || endpoint.port == 465;
+    endpoint.requireStartTls = !endpoint.implicitTls && endpoint.port == 587;
+    return endpoint;
+}
+
+QByteArray SmtpEndpoint::url(const QByteArray& helo) const
+{
+    QByteArray hostPart = host.toUtf8();
+    if (host.contains(u':'))
+        hostPart = '[' + hostPart + ']';
+    return (implicitTls ? "smtps://" : "smtp://") + hostPart + ':' + QByteArray::number(port) + '/' + helo;
+}
+
+// ---- one transfer ----------------------------------------------------------
+
+/// What one perform saw: the bytes being uploaded and the dialogue so far.
+struct SmtpSession::Transfer {
+    const QByteArray* message = nullptr;
+    qsizetype offset = 0;
+    QByteArray command;           // verb of the last command sent
+    QByteArray pendingReply;      // lines of a multi-line reply not yet complete
+    QByteArray failedCommand;     // verb the last 4xx/5xx answered
+    QByteArray failedReply;
+    int failedCode = 0;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    void serverSaid(const QByteArray& bytes)
+    {
+        pendingReply += bytes;
+        qsizetype end;
+        while ((end = pendingReply.indexOf('\n')) >= 0) {
+            const QByteArray line = pendingReply.left(end).trimmed();
+            pendingReply.remove(0, end + 1);
+            lineReceived(line);
+        }
+    }
+
+    void lineReceived(const QByteArray& line)
+    {
+        if (line.size() < 3)
+            return;
+        const int code = line.left(3).toInt();
+        if (code < 400)
+            return;
+        // Keep every line of a multi-line refusal ("550-…", "550 …").
+        if (!(inMultiLine && code == failedCode))
+            failedReply.clear();
+        failedReply += (failedReply.isEmpty() ? QByteArray() : QByteArray(" ")) + line;
+        inMultiLine = line.size() > 3 && line[3] == '-';
+        failedCode = code;
+        failedCommand = command;
+    }
+    bool inMultiLine = false;
+
+    static size_t read(char* buffer, size_t size, size_t count, void* user)
+    {
+        auto* self = static_cast<Transfer*>(user);
+        const qsizetype n = std::min<qsizetype>(static_cast<qsizetype>(size * count),
+                                                self->message->size() - self->offset);
+        std::memcpy(buffer, self->message->constData() + self->offset, static_cast<size_t>(n));
+        self->offset += n;
+        return static_cast<size_t>(n);
+    }
+
+    static int debug(CURL*, curl_infotype type, char* data, size_t size, void* user)
+    {
+        auto* self = static_cast<Transfer*>(user);
+        const QByteArray bytes(data, static_cast<qsizetype>(size));
+        if (type == CURLINFO_HEADER_IN) {
+            self->serverSaid(bytes);
+        } else if (type == CURLINFO_HEADER_OUT) {
+            // Continuation lines of AUTH carry credentials: only note real verbs.
+            if (const QByteArray verb = commandVerb(bytes); !verb.isEmpty())
+                self->command = verb;
+        }
+        return 0;
+    }
+};
+
+// ---- session ---------------------------------------------------------------
+
+SmtpSession::SmtpSession(SmtpSettings settings) : m_settings(std::move(settings))
+{
+    static std::once_flag globalInit;
+    std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    m_curl = curl_easy_init();
+    m_url = m_settings.endpoint.url(heloName());
+    applySettings();
+}
+
+SmtpSession::~SmtpSession()
+{
+    if (m_curl)
+        curl_easy_cleanup(handle(m_curl));
+}
+
+void SmtpSession::applySettings()
+{
+    CURL* curl = handle(m_curl);
+    curl_easy_setopt(curl, CURLOPT_URL, m_url.constData());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    const SmtpEndpoint& endpoint = m_settings.endpoint;
+    const bool mustTls = endpoint.implicitTls || endpoint.requireStartTls;
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(mustTls ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    if (!m_settings.user.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, m_settings.user.toUtf8().constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, m_settings.password.toUtf8().constData());
+    }
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_settings.connectTimeoutMs));
+    const long readSeconds = std::max(1L, static_cast<long>((m_settings.readTimeoutMs + 999) / 1000));
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, readSeconds);
+    // A stalled upload of a large attachment counts as a dead server too.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, readSeconds);
+    if (!m_settings.caFile.isEmpty()) {
+        // The test CA is trusted beside the system's, not instead of them.
+        char* systemBundle = nullptr;
+        curl_easy_getinfo(curl, CURLINFO_CAINFO, &systemBundle);
+        if (systemBundle) {
+            QFile system(QString::fromLocal8Bit(systemBundle));
+            if (system.open(QIODevice::ReadOnly))
+                m_caBundle = system.readAll() + '\n';
+        }
+        QFile extra(m_settings.caFile);
+        if (extra.open(QIODevice::ReadOnly))
+            m_caBundle += extra.readAll();
+        curl_blob blob{m_caBundle.data(), static_cast<size_t>(m_caBundle.size()), CURL_BLOB_NOCOPY};
+        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+    }
+}
+
+bool SmtpSession::send(const QByteArray& envelopeFrom, const QList<QByteArray>& recipients,
+                       const QByteArray& message)
+{
+    CURL* curl = handle(m_curl);
+    Transfer transfer;
+    transfer.message = &message;
+
+    const QByteArray from = '<' + envelopeFrom + '>';
+    curl_slist* rcpt = nullptr;
+    for (const QByteArray& recipient : recipients)
+        rcpt = curl_slist_append(rcpt, ('<' + recipient + '>').constData());
+
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &Transfer::read);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(message.size()));
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Transfer::debug);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &transfer);
+
+    const CURLcode code = curl_easy_perform(curl);
+
+    // Nothing may point at this frame's data once it returns.
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, nullptr);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_READDATA, nullptr);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, nullptr);
+    curl_slist_free_all(rcpt);
+
+    classify(code, transfer);
+    return code == CURLE_OK;
+}
+
+void SmtpSession::classify(int curlCode, const Transfer& transfer)
+{
+    m_failure = {};
+    const auto code = static_cast<CURLcode>(curlCode);
+    if (code == CURLE_OK)
+        return;
+    m_failure.serverReply = QString::fromUtf8(transfer.failedReply);
+    m_failure.detail = QString::fromUtf8(transfer.errorBuffer[0] ? transfer.errorBuffer : curl_easy_strerror(code));
+
+    SmtpFailureKind kind = SmtpFailureKind::Other;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST: kind = SmtpFailureKind::Resolve; break;
+    case CURLE_COULDNT_CONNECT: kind = SmtpFailureKind::Connect; break;
+    case CURLE_OPERATION_TIMEDOUT: kind = SmtpFailureKind::Timeout; break;
+    case CURLE_PEER_FAILED_VERIFICATION: kind = SmtpFailureKind::Certificate; break;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_INITFAILED: kind = SmtpFailureKind::Tls; break;
+    case CURLE_USE_SSL_FAILED: kind = SmtpFailureKind::StartTlsUnavailable; break;
+    case CURLE_LOGIN_DENIED: kind = SmtpFailureKind::AuthFailed; break;
+    default:
+        if (transfer.failedCode == 530)
+            kind = SmtpFailureKind::AuthRequired;
+        else if (transfer.failedCode >= 400 && transfer.failedCommand == "MAIL")
+            kind = SmtpFailureKind::SenderRejected;
+        else if (transfer.failedCode >= 400 && transfer.failedCommand == "RCPT")
+            kind = SmtpFailureKind::RecipientRejected;
+        else if (transfer.failedCode >= 400 && transfer.failedCommand == "DATA")
+            kind = SmtpFailureKind::DataRejected;
+        else if (transfer.failedCode >= 400 && transfer.failedCommand == "AUTH")
+            kind = SmtpFailureKind::AuthFailed;
+        else if (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING)
+            kind = SmtpFailureKind::ConnectionLost;
+        break;
+    }
+    m_failure.kind = kind;
+}
+
+} // namespace corvidan::transport

@@ -1,0 +1,296 @@
+#include "SmtpTestMime.h"
+
+#include "transport/NMail.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using corvidan::transport::NMail;
+namespace mc = corvidan::test::mimecheck;
+
+namespace {
+
+/// The values smtp-start.sh wrote for this build tree.
+QMap<QString, QString> serverEnv()
+{
+    QMap<QString, QString> env;
+    QFile file(QStringLiteral(CORVIDAN_BUILD_DIR "/test-servers/smtp.env"));
+    if (!file.open(QIODevice::ReadOnly))
+        return env;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            env.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+    }
+    return env;
+}
+
+struct Spooled {
+    QByteArray bytes;
+    QJsonObject envelope;
+};
+
+class SmtpSend : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_env = serverEnv();
+        ASSERT_FALSE(m_env.isEmpty()) << "the smtp fixture is not running (smtp.env missing)";
+        m_mail.options().caFile = m_env.value(QStringLiteral("CA_FILE"));
+        m_mail.options().connectTimeoutMs = 5000;
+        m_mail.options().readTimeoutMs = 10000;
+        freshSender();
+    }
+
+    /// Each test finds its own messages in the shared spool by a sender of its own.
+    void freshSender()
+    {
+        m_sender = QStringLiteral("sender-%1@example.jp").arg(QRandomGenerator::system()->generate(), 8, 16, QChar(u'0'));
+    }
+
+    QString server(const char* portKey, const QString& scheme = {}) const
+    {
+        return scheme + QStringLiteral("127.0.0.1:") + m_env.value(QString::fromLatin1(portKey));
+    }
+
+    void login() { m_mail.setSmtpAccount(m_env.value(QStringLiteral("SMTP_USER")), m_env.value(QStringLiteral("SMTP_PASSWORD"))); }
+
+    int send(const QString& server, const QString& to, const QString& subject = QStringLiteral("件名"),
+             const QString& body = QStringLiteral("本文"), const QString& attachments = {})
+    {
+        return m_mail.NMailSmtpSendMail(server, to, QString(), QString(), m_sender, subject, body, QString(),
+                                        attachments, 0);
+    }
+
+    QString lastError()
+    {
+        QString text;
+        int size = NMail::BufferSize;
+        m_mail.NMailGetMessage(0, text, size);
+        return text;
+    }
+
+    /// Messages the server accepted from this test's sender, in arrival order.
+    QList<Spooled> spooled() const
+    {
+        QList<Spooled> out;
+        const QDir spool(m_env.value(QStringLiteral("SPOOL_DIR")));
+        for (const QString& name : spool.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+            QFile meta(spool.filePath(name));
+            if (!meta.open(QIODevice::ReadOnly))
+                continue;
+            const QJsonObject envelope = QJsonDocument::fromJson(meta.readAll()).object();
+            if (envelope.value(QStringLiteral("mail_from")).toString() != m_sender)
+                continue;
+            QFile eml(spool.filePath(QString(name).replace(QStringLiteral(".json"), QStringLiteral(".eml"))));
+            EXPECT_TRUE(eml.open(QIODevice::ReadOnly));
+            out.append({eml.readAll(), envelope});
+        }
+        return out;
+    }
+
+    QMap<QString, QString> m_env;
+    NMail m_mail;
+    QString m_sender;
+};
+
+/// A loopback port with nothing listening on it.
+int closedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+} // namespace
+
+TEST_F(SmtpSend, JapaneseMessageWithTwoAttachmentsArrivesIntact)
+{
+    QTemporaryDir dir;
+    const QString nameA = QStringLiteral("見積書（12月）.txt");
+    const QString nameB = QStringLiteral("会議の写真_とても長いファイル名をつけてみた場合の送信テスト.jpg");
+    QByteArray binary;
+    for (int i = 0; i < 200000; ++i)
+        binary += static_cast<char>((i * 131 + i / 7) & 0xFF);
+    const QString pathA = dir.filePath(nameA);
+    const QString pathB = dir.filePath(nameB);
+    QFile a(pathA), b(pathB);
+    ASSERT_TRUE(a.open(QIODevice::WriteOnly) && b.open(QIODevice::WriteOnly));
+    a.write("\x8C\xA9\x90\xCF\x8F\x91\r\n.dot line\r\n");
+    b.write(binary);
+    a.close();
+    b.close();
+
+    const QString subject = QStringLiteral("【重要】来週の会議について ～ 資料送付");
+    const QString body = QStringLiteral("山田様\r\n\r\nいつもお世話になっております。\r\n.\r\n..二つの点\r\n資料を二点お送りします。");
+    const QString to = QStringLiteral("山田 花子<hanako@example.jp>");
+    ASSERT_EQ(send(server("SMTP_PLAIN_PORT"), to, subject, body, pathA + u',' + pathB), 0) << lastError().toStdString();
+
+    const QList<Spooled> arrived = spooled();
+    ASSERT_EQ(arrived.size(), 1);
+    EXPECT_EQ(arrived[0].envelope.value(QStringLiteral("rcpt_tos")).toArray().at(0).toString(), QStringLiteral("hanako@example.jp"));
+    const mc::Message message = mc::parse(arrived[0].bytes);
+    ASSERT_TRUE(message.parsed);
+    EXPECT_EQ(mc::decodeWords(message.header("Subject")), subject);
+    EXPECT_EQ(message.fromAddress, m_sender.toLatin1());
+    EXPECT_EQ(message.toAddresses, QList<QByteArray>{"hanako@example.jp"});
+    EXPECT_EQ(mc::decodeWords(message.header("To")), QStringLiteral("山田 花子 <hanako@example.jp>"));
+    ASSERT_EQ(message.parts.size(), 3);
+    EXPECT_EQ(mc::text(message.parts[0]), body + QStringLiteral("\r\n")) << "dot lines unstuffed exactly once";
+    EXPECT_EQ(message.parts[1].fileName, nameA);
+    EXPECT_EQ(message.parts[1].content, QByteArray("\x8C\xA9\x90\xCF\x8F\x91\r\n.dot line\r\n"));
+    EXPECT_EQ(message.parts[2].fileName, nameB);
+    EXPECT_EQ(message.parts[2].mimeType, "image/jpeg");
+    EXPECT_EQ(message.parts[2].content, binary);
+}
+
+TEST_F(SmtpSend, StartTlsWithTheAccountsLogin)
+{
+    login();
+    ASSERT_EQ(send(server("SMTP_PORT"), QStringLiteral("rcpt@example.jp")), 0) << lastError().toStdString();
+    const QList<Spooled> arrived = spooled();
+    ASSERT_EQ(arrived.size(), 1);
+    EXPECT_TRUE(arrived[0].envelope.value(QStringLiteral("tls")).toBool());
+    EXPECT_EQ(arrived[0].envelope.value(QStringLiteral("auth_user")).toString(), m_env.value(QStringLiteral("SMTP_USER")));
+}
+
+TEST_F(SmtpSend, ImplicitTlsWithSmtpsScheme)
+{
+    login();
+    ASSERT_EQ(send(server("SMTPS_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), 0)
+        << lastError().toStdString();
+    const QList<Spooled> arrived = spooled();
+    ASSERT_EQ(arrived.size(), 1);
+    EXPECT_TRUE(arrived[0].envelope.value(QStringLiteral("tls")).toBool());
+    EXPECT_EQ(arrived[0].envelope.value(QStringLiteral("auth_user")).toString(), m_env.value(QStringLiteral("SMTP_USER")));
+}
+
+TEST_F(SmtpSend, AuthenticationProblemsCarryTheServersReply)
+{
+    m_mail.setSmtpAccount(m_env.value(QStringLiteral("SMTP_USER")), QStringLiteral("wrong-password"));
+    EXPECT_LT(send(server("SMTP_PORT"), QStringLiteral("rcpt@example.jp")), 0);
+    QString text = lastError();
+    EXPECT_TRUE(text.contains(QStringLiteral("認証に失敗"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("535"))) << text.toStdString();
+
+    m_mail.setSmtpAccount({}, {});
+    EXPECT_LT(send(server("SMTPS_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), 0);
+    text = lastError();
+    EXPECT_TRUE(text.contains(QStringLiteral("認証を求めて"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("530"))) << text.toStdString();
+    EXPECT_TRUE(spooled().isEmpty());
+}
+
+TEST_F(SmtpSend, RefusalsCarryTheServersReply)
+{
+    EXPECT_LT(send(server("SMTP_PLAIN_PORT"), QStringLiteral("Reject-Rcpt@example.jp")), 0);
+    QString text = lastError();
+    EXPECT_TRUE(text.contains(QStringLiteral("宛先"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("550 5.1.1 <Reject-Rcpt@example.jp>: Recipient address rejected"))) << text.toStdString();
+
+    m_sender = QStringLiteral("reject-from@example.jp");
+    EXPECT_LT(send(server("SMTP_PLAIN_PORT"), QStringLiteral("rcpt@example.jp")), 0);
+    text = lastError();
+    EXPECT_TRUE(text.contains(QStringLiteral("送信者"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("553"))) << text.toStdString();
+
+    freshSender();
+    EXPECT_LT(send(server("SMTP_PLAIN_PORT"), QStringLiteral("rcpt@example.jp"), QStringLiteral("件名"),
+                   QStringLiteral("X-Corvidan-Reject-Data")), 0);
+    text = lastError();
+    EXPECT_TRUE(text.contains(QStringLiteral("554 5.7.1"))) << text.toStdString();
+    EXPECT_TRUE(spooled().isEmpty());
+}
+
+TEST_F(SmtpSend, UnreachableServersGiveJapaneseTexts)
+{
+    const int port = closedPort();
+    EXPECT_EQ(send(QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("rcpt@example.jp")), -4);
+    QString text = lastError();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("SMTPサーバー「127.0.0.1」(ポート%1)に接続できません。").arg(port)))
+        << text.toStdString();
+
+    EXPECT_EQ(send(QString(), QStringLiteral("rcpt@example.jp")), -1);
+    EXPECT_EQ(lastError(), QStringLiteral("SMTPサーバーが設定されていません。"));
+    EXPECT_EQ(send(QStringLiteral("bad host:25"), QStringLiteral("rcpt@example.jp")), -1);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("bad host:25")));
+}
+
+TEST_F(SmtpSend, ServerThatNeverAnswersTimesOut)
+{
+    // Accepts connections into its backlog but never greets.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    m_mail.options().readTimeoutMs = 1000;
+    EXPECT_EQ(send(QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port)), QStringLiteral("rcpt@example.jp")), -4);
+    ::close(fd);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("タイムアウト"))) << lastError().toStdString();
+}
+
+TEST_F(SmtpSend, UntrustedCertificateIsRefused)
+{
+    login();
+    m_mail.options().caFile.clear();
+    EXPECT_EQ(send(server("SMTP_PORT"), QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("証明書"))) << lastError().toStdString();
+    EXPECT_TRUE(spooled().isEmpty());
+}
+
+TEST_F(SmtpSend, UnreadableAttachmentFailsNamingTheFile)
+{
+    const QString missing = QStringLiteral("/nonexistent/添付/資料.pdf");
+    EXPECT_EQ(send(server("SMTP_PLAIN_PORT"), QStringLiteral("rcpt@example.jp"), QStringLiteral("件名"),
+                   QStringLiteral("本文"), missing), -3);
+    EXPECT_EQ(lastError(), QStringLiteral("添付ファイル「%1」を読み込めません。").arg(missing));
+    EXPECT_TRUE(spooled().isEmpty());
+}
+
+TEST_F(SmtpSend, BatchSendsOverOneConnectionAndSurvivesARefusal)
+{
+    login();
+    m_mail.beginSmtpBatch();
+    EXPECT_EQ(send(server("SMTP_PORT"), QStringLiteral("one@example.jp")), 0) << lastError().toStdString();
+    EXPECT_EQ(send(server("SMTP_PORT"), QStringLiteral("two@example.jp")), 0) << lastError().toStdString();
+    EXPECT_EQ(send(server("SMTP_PORT"), QStringLiteral("three@example.jp")), 0) << lastError().toStdString();
+    EXPECT_LT(send(server("SMTP_PORT"), QStringLiteral("reject-rcpt@example.jp")), 0);
+    EXPECT_EQ(send(server("SMTP_PORT"), QStringLiteral("four@example.jp")), 0) << lastError().toStdString();
+    m_mail.endSmtpBatch();
+    EXPECT_EQ(send(server("SMTP_PORT"), QStringLiteral("five@example.jp")), 0) << lastError().toStdString();
+    EXPECT_EQ(send(server("SMTP_PORT"), QStringLiteral("six@example.jp")), 0) << lastError().toStdString();
+
+    const QList<Spooled> arrived = spooled();
+    ASSERT_EQ(arrived.size(), 6);
+    const auto connection = [&](int i) { return arrived[i].envelope.value(QStringLiteral("connection")).toInt(); };
+    const auto recipient = [&](int i) {
+        return arrived[i].envelope.value(QStringLiteral("rcpt_tos")).toArray().at(0).toString();
+    };
+    EXPECT_EQ(recipient(0), QStringLiteral("one@example.jp"));
+    EXPECT_EQ(recipient(3), QStringLiteral("four@example.jp"));
+    EXPECT_EQ(connection(0), connection(1));
+    EXPECT_EQ(connection(1), connection(2));
+    EXPECT_NE(connection(4), connection(5)) << "outside a batch every send connects anew";
+    EXPECT_NE(connection(3), connection(4));
+}
