@@ -117,6 +117,7 @@ NMail::~NMail() = default;
 int NMail::NMailInitializeWinSock()
 {
     m_initialized = true;
+    ++m_initializeCount;
     return 0;
 }
 
@@ -130,6 +131,7 @@ int NMail::NMailSetOption(int option, int value)
 
 int NMail::NMailEndWinSock()
 {
+    ++m_endCount;
     m_session.reset();
     m_fetched.reset();
     m_initialized = false;

@@ -97,6 +97,10 @@ public:
     QString Pop3UniqueId(int handle, int n);
     /// True once the server confirmed QUIT, i.e. applied the deletions.
     bool Pop3LastCloseConfirmed() const { return m_lastCloseConfirmed; }
+    /// How often the library was initialised and released; the program does
+    /// each exactly once per process.
+    int initializeCount() const { return m_initializeCount; }
+    int endCount() const { return m_endCount; }
 
     /// The account used when the SMTP server asks for authentication: the POP
     /// account (PopUserId, PopPassword). An empty user never authenticates.
@@ -131,6 +135,8 @@ private:
     int m_handle = -1;
     bool m_lastCloseConfirmed = false;
     bool m_initialized = false;
+    int m_initializeCount = 0;
+    int m_endCount = 0;
     QString m_smtpUser;
     QString m_smtpPassword;
     bool m_smtpBatch = false;

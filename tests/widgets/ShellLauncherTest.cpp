@@ -1,0 +1,222 @@
+#include "ShellTestSupport.h"
+
+#include "settings/SetForm.h"
+#include "shell/ClockText.h"
+#include "support/Controls.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QTimer>
+#include <cmath>
+
+namespace corvidan::test {
+namespace {
+
+class ShellLauncher : public LauncherTest {
+protected:
+    void SetUp() override { start(QByteArray()); }
+    QLabel* label(const char* name) { return control<QLabel>(launcher, QString::fromLatin1(name)); }
+    void click(const char* name) { QTest::mouseClick(label(name), Qt::LeftButton); }
+    /// The background picture shows through near the top left corner, away
+    /// from every label and from the central picture.
+    void moveOverBackground() { moveInWindow(launcher, QPoint(2, 40)); }
+};
+
+int pixels(int twips)
+{
+    return static_cast<int>(std::lround(twips / 15.0));
+}
+
+// Transcribed from the launcher's design table: name, caption, left, top,
+// width, height in twips.
+struct Designed {
+    const char* name;
+    const char16_t* caption;
+    int left, top, width, height;
+};
+const Designed designTable[] = {
+    {"Image1", nullptr, 0, 0, 7680, 4440},
+    {"Image2", nullptr, 2620, 1180, 2550, 2100},
+    {"Label9", u"     新規作成", 480, 1680, 1215, 200},
+    {"Label8", u"        受信", 480, 2000, 1215, 190},
+    {"Label7", u"   着信履歴", 600, 2280, 1095, 200},
+    {"Label6", u"     送信履歴", 480, 2600, 1215, 200},
+    {"Label10", u"   アドレス帳", 6000, 1740, 1215, 200},
+    {"Label11", u"       設定", 6000, 2040, 1215, 200},
+    {"Label5", u"    HomePage", 6000, 2300, 1215, 200},
+    {"Label4", u"      Small", 6000, 2600, 1095, 200},
+    {"Label2", u"", 1440, 240, 4095, 615},
+    {"Label12", u"", 4800, 3840, 2775, 375},
+    {"Label3_0", u"What are you plans for the future?", 4320, 0, 2895, 255},
+    {"Label3_1", u"I will love you for ever", 120, 4080, 2295, 255},
+    {"Label1", nullptr, 2880, 3720, 2055, 375},
+};
+
+TEST_F(ShellLauncher, ControlsSitWhereDesignedWithTheirCaptions)
+{
+    EXPECT_EQ(launcher->objectName(), QStringLiteral("MainForm"));
+    EXPECT_EQ(launcher->windowTitle(), QStringLiteral("Corvidan  Ver 1.25"));
+    EXPECT_EQ(launcher->size(), QSize(pixels(7635), pixels(4380)));
+    EXPECT_EQ(launcher->minimumSize(), launcher->maximumSize()) << "fixed size";
+    for (const Designed& d : designTable) {
+        SCOPED_TRACE(d.name);
+        QLabel* l = label(d.name);
+        ASSERT_NE(l, nullptr);
+        EXPECT_EQ(l->geometry(),
+                  QRect(pixels(d.left), pixels(d.top), pixels(d.width), pixels(d.height)));
+        if (d.caption)
+            EXPECT_EQ(l->text(), QString::fromUtf16(d.caption));
+    }
+    auto* clock = control<QLineEdit>(launcher, QStringLiteral("Text2"));
+    EXPECT_EQ(clock->geometry(), QRect(pixels(2880), pixels(4920), pixels(2175), pixels(270)));
+    EXPECT_GE(clock->y(), launcher->height()) << "the clock box lies below the client area";
+}
+
+TEST_F(ShellLauncher, FontsAsDesigned)
+{
+    for (const char* name : {"Label2", "Label12"})
+        EXPECT_EQ(label(name)->font().family(), QStringLiteral("ＭＳ Ｐゴシック")) << name;
+    for (const char* name : {"Label3_0", "Label3_1", "Label1"})
+        EXPECT_EQ(label(name)->font().family(), QStringLiteral("Book Antiqua")) << name;
+    EXPECT_FALSE(label("Label1")->text().trimmed().isEmpty()) << "a dedication";
+}
+
+TEST_F(ShellLauncher, HoverShowsEachControlsHelpText)
+{
+    const std::pair<const char*, const char16_t*> hints[] = {
+        {"Image2", u"メールの新規作成・送信を行います。"},
+        {"Label1", u"男の野望には終わりがない・・・"},
+        {"Label4", u"フォーム（画面）を最小化します。"},
+        {"Label5", u"メーラー専門店、作者のホームページです。"},
+        {"Label6", u"送信（送信履歴）したメールを見ます。"},
+        {"Label7", u"着信（着信履歴）したメールを見ます。"},
+        {"Label8", u"新着メールの受信を行います。"},
+        {"Label9", u"メールの新規作成・送信を行います。"},
+        {"Label10", u"アドレス帳への登録を行います。着信からの自動入力、送信時の一発入力が可能になります。"},
+        {"Label11", u"ID,PASS,サーバーの設定。これを行わないと通信エラーになります。"},
+        {"Label12", u"流星を見る・・・"},
+    };
+    for (const auto& [name, text] : hints) {
+        moveOverBackground(); // start from an empty line each time
+        ASSERT_EQ(launcher->statusLine(), QString());
+        hover(label(name));
+        EXPECT_EQ(launcher->statusLine(), QString::fromUtf16(text)) << name;
+    }
+}
+
+TEST_F(ShellLauncher, MovingFromReceiveLabelToBackgroundClearsStatusLine)
+{
+    hover(label("Label8"));
+    ASSERT_EQ(launcher->statusLine(), QStringLiteral("新着メールの受信を行います。"));
+    ASSERT_EQ(launcher->childAt(2, 40), label("Image1"));
+    moveOverBackground();
+    EXPECT_EQ(launcher->statusLine(), QString());
+}
+
+TEST_F(ShellLauncher, HoverOverResultLineChangesStatusNotResult)
+{
+    launcher->setResultLine(QStringLiteral("3の新着メール有り。"));
+    hover(label("Label12"));
+    EXPECT_EQ(launcher->statusLine(), QStringLiteral("流星を見る・・・"));
+    EXPECT_EQ(launcher->resultLine(), QStringLiteral("3の新着メール有り。"));
+}
+
+TEST_F(ShellLauncher, StatusLineKeepsTextOverControlsWithoutHint)
+{
+    hover(label("Label9"));
+    hover(label("Label2"));
+    hover(label("Label3_0"));
+    EXPECT_EQ(launcher->statusLine(), QStringLiteral("メールの新規作成・送信を行います。"));
+}
+
+TEST_F(ShellLauncher, ReceiveWithoutPop3ServerReportsNoNewMail)
+{
+    ASSERT_EQ(app->state().server.Pop3Server, QString());
+    click("Label8");
+    EXPECT_EQ(launcher->statusLine(), QStringLiteral("メールを受信します。"));
+    EXPECT_EQ(launcher->resultLine(), QStringLiteral("新着メール無し。"));
+    EXPECT_TRUE(ui.shown().empty());
+}
+
+TEST_F(ShellLauncher, SettingsLabelShowsTheOneSettingsHub)
+{
+    click("Label11");
+    auto* hub = app->forms().find<settings::SetForm>();
+    ASSERT_NE(hub, nullptr);
+    EXPECT_TRUE(hub->isVisible());
+    click("Label11");
+    EXPECT_EQ(app->forms().find<settings::SetForm>(), hub);
+    EXPECT_EQ(QApplication::topLevelWidgets().count(hub), 1);
+}
+
+TEST_F(ShellLauncher, ClickIsPressAndReleaseOnTheSameLabel)
+{
+    QTest::mousePress(label("Label11"), Qt::LeftButton);
+    QTest::mouseRelease(label("Label11"), Qt::LeftButton, {}, QPoint(-5, -5));
+    EXPECT_EQ(app->forms().find<settings::SetForm>(), nullptr) << "released outside";
+    QTest::mouseClick(label("Label11"), Qt::RightButton);
+    EXPECT_EQ(app->forms().find<settings::SetForm>(), nullptr) << "right button";
+}
+
+TEST_F(ShellLauncher, HomePageOpensInBrowserAndNoBrowserIsSilent)
+{
+    click("Label5");
+    ASSERT_EQ(ui.openedUrls().size(), 1u);
+    EXPECT_TRUE(ui.openedUrls().front().isValid());
+    EXPECT_EQ(ui.openedUrls().front().scheme(), QStringLiteral("https"));
+
+    ui.setBrowserWorks(false);
+    click("Label5");
+    EXPECT_EQ(ui.openedUrls().size(), 2u);
+    EXPECT_TRUE(ui.shown().empty());
+}
+
+TEST_F(ShellLauncher, SmallMinimisesTheLauncher)
+{
+    click("Label4");
+    EXPECT_TRUE(launcher->windowState() & Qt::WindowMinimized);
+}
+
+TEST_F(ShellLauncher, ClockBoxShowsDateTwoBlanksAndTimeWithSecondsEverySecond)
+{
+    auto* timer = launcher->findChild<QTimer*>(QStringLiteral("Timer2"));
+    ASSERT_NE(timer, nullptr);
+    EXPECT_EQ(timer->interval(), 1000);
+    EXPECT_TRUE(timer->isActive());
+
+    const QString first = launcher->clockBoxText();
+    const QString today = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+    EXPECT_TRUE(first.startsWith(today + QStringLiteral("  "))) << first.toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return launcher->clockBoxText() != first; }, 3000))
+        << "the clock ticks";
+    EXPECT_EQ(control<QLineEdit>(launcher, QStringLiteral("Text2"))->text(),
+              launcher->clockBoxText());
+}
+
+TEST(ShellClockText, ShortDateTwoBlanksLongTimeWithoutZone)
+{
+    const QDateTime when(QDate(2026, 12, 8), QTime(9, 5, 7));
+    EXPECT_EQ(shell::clockText(when, QLocale(QLocale::C)), QStringLiteral("8 Dec 2026  09:05:07"));
+    EXPECT_EQ(shell::clockText(when, QLocale(QStringLiteral("en_US"))),
+              QStringLiteral("12/8/26  9:05:07 AM"));
+    EXPECT_EQ(shell::clockText(when, QLocale(QStringLiteral("ja_JP"))),
+              QStringLiteral("2026/12/08  9時05分07秒"));
+    EXPECT_EQ(shell::clockText(when, QLocale(QStringLiteral("zh_CN"))),
+              QStringLiteral("2026/12/8  09:05:07"));
+}
+
+TEST(ShellClockText, EveryLocaleKeepsSecondsAndNoZoneName)
+{
+    const QDateTime when(QDate(2026, 12, 8), QTime(23, 59, 58));
+    for (const char* name : {"C", "de_DE", "fr_FR", "ko_KR", "ar_EG", "hi_IN", "fi_FI"}) {
+        const QString text = shell::clockText(when, QLocale(QString::fromLatin1(name)));
+        const QString locale = QString::fromLatin1(name);
+        EXPECT_TRUE(text.contains(QLocale(locale).toString(58))) << name << text.toStdString();
+        EXPECT_FALSE(text.contains(QStringLiteral("UTC"))) << name << text.toStdString();
+        EXPECT_EQ(text.count(QStringLiteral("  ")), 1) << name << text.toStdString();
+    }
+}
+
+} // namespace
+} // namespace corvidan::test
