@@ -37,7 +37,7 @@ public:
 };
 
 /// MailClient over the real library.
-class NMailClient final : public MailClient {
+class NMailClient : public MailClient {
 public:
     explicit NMailClient(NMail& mail) : m_mail(mail) {}
     int connect(const QString& server) override;

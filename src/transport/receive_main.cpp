@@ -1,7 +1,8 @@
-// corvidan-receive DIR: the receive of the launcher's "受信" without any window,
-// for scripts and benchmarks. Prints the result line; exit status 0 when the run
-// completed (whatever the number of messages), 1 when it stopped on an error,
-// 2 on wrong usage.
+// corvidan-receive [--ca-file FILE] DIR: the receive of the launcher's "受信"
+// without any window, for scripts and benchmarks. Prints the result line; exit
+// status 0 when the run completed (whatever the number of messages), 1 when it
+// stopped on an error, 2 on wrong usage. --ca-file trusts one more certificate
+// authority (a private server's own).
 
 #include "common/AppDir.h"
 #include "storage/ServerSettings.h"
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <csignal>
 #include <cstdio>
@@ -66,11 +68,17 @@ private:
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        printLine(stderr, QStringLiteral("usage: corvidan-receive APPDIR"));
+    QStringList args = app.arguments().mid(1);
+    QString caFile;
+    if (args.size() == 3 && args[0] == QStringLiteral("--ca-file")) {
+        caFile = args[1];
+        args = args.mid(2);
+    }
+    if (args.size() != 1) {
+        printLine(stderr, QStringLiteral("usage: corvidan-receive [--ca-file FILE] APPDIR"));
         return 2;
     }
-    const common::AppDir appDir(QString::fromLocal8Bit(argv[1]));
+    const common::AppDir appDir(args[0]);
     if (!QFileInfo(appDir.root()).isDir()) {
         printLine(stderr, appDir.root() + QStringLiteral(": フォルダがありません。"));
         return 2;
@@ -83,6 +91,7 @@ int main(int argc, char** argv)
     transport::NMail mail;
     mail.NMailInitializeWinSock();
     mail.NMailSetOption(1, 8192);
+    mail.options().caFile = caFile;
     transport::NMailClient client(mail);
     ConsoleHost host;
     const transport::ReceiveOutcome outcome =

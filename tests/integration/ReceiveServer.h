@@ -4,8 +4,6 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
-#include <atomic>
-#include <thread>
 
 namespace corvidan::test {
 
@@ -31,24 +29,6 @@ public:
 
 private:
     QMap<QString, QString> m_env;
-};
-
-/// A loopback TCP relay in front of the server that cuts both connections when
-/// the client sends QUIT: the client's deletions are never applied.
-class QuitCuttingProxy {
-public:
-    explicit QuitCuttingProxy(int targetPort);
-    ~QuitCuttingProxy();
-    int port() const { return m_port; }
-
-private:
-    void serve();
-
-    int m_targetPort;
-    int m_listenFd = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
 };
 
 /// Reads a corpus message by its file name prefix ("07").

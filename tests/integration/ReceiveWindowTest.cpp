@@ -33,6 +33,7 @@ protected:
         app.reset();
         ui.clear();
         start((QStringLiteral("SMTP=\r\nPOP3=") + box.serverName() + QStringLiteral("\r\nMAIL=\r\nAPOP=0\r\n")).toUtf8());
+        app->mail().options().caFile = box.value(QStringLiteral("CA_FILE"));
     }
     QLabel* label(const char* name) { return control<QLabel>(launcher, QString::fromLatin1(name)); }
     void receive() { QTest::mouseClick(label("Label8"), Qt::LeftButton); }
