@@ -143,7 +143,7 @@ TEST_F(AddressBookWindow, NameCardWrapsTrimmedAddressAndCutsAtSixty)
     c<QPushButton>("Command38")->click();
     EXPECT_EQ(c<QLineEdit>("Text4")->text(), QStringLiteral("N<N<abc>>"));
 
-    const QString address = QStringLiteral("very.long.name@example.co.jp");
+    const QString address = QStringLiteral("very.long.name.of.the.sales.office@example.co.jp");
     const QString card = QStringLiteral("株式会社サンプル　営業部　山田太郎様ご担当");
     c<QLineEdit>("Text4")->setText(address);
     c<QLineEdit>("Text50")->setText(card);

@@ -162,11 +162,12 @@ TEST_F(ComposeWindow, FreshInstallLoadsEmptyListAndDesignState)
 TEST_F(ComposeWindow, ComposeListFileRowsAreListedUntrimmed)
 {
     form->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(form.isNull());
     storage::AddressRecord r;
     r.Name = QStringLiteral("常連");
     r.Address = QStringLiteral("x@example.jp");
     ASSERT_TRUE(storage::AddressBookFile::composeList(tmp.appDir()).AppendRecord(r));
-    QCoreApplication::processEvents();
     form = app.forms().get<WriteForm>();
     auto* list = c<QListWidget>("List1");
     ASSERT_EQ(list->count(), 1);
