@@ -4,6 +4,7 @@
 #include "shell/Application.h"
 #include "shell/Twips.h"
 
+#include <QButtonGroup>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
@@ -11,8 +12,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTextCursor>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 namespace corvidan::emoticons {
 
@@ -43,13 +47,17 @@ constexpr std::array<PageButtons, PageCount> kButtons{{
 
 constexpr int ClientWidth = 8745;
 constexpr int ClientHeight = 7560;
+constexpr int TabsPerRow = 6;
+constexpr int TabRowsHeight = 720;
+// Page contents start below the rows of tabs, which lie over the pages' top.
+constexpr int PageTop = TabRowsHeight;
 
 QPushButton* button(QWidget* parent, const char* name, const QString& caption, int left, int top,
                     int width)
 {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(QString::fromLatin1(name));
-    shell::placeTw(b, left, top, width, 405);
+    shell::placeTw(b, left, PageTop + top, width, 405);
     return b;
 }
 
@@ -90,7 +98,46 @@ void KaoForm::buildControls()
     for (int page = 0; page < PageCount; ++page)
         SSTab1->addTab(buildPage(page), QString::fromUtf16(palettePages()[page].caption));
     SSTab1->setCurrentIndex(0);
+    buildTabRows();
     buildCredits();
+}
+
+void KaoForm::buildTabRows()
+{
+    // Twelve captions do not fit one row; a single scrolling row would hide half
+    // the pages, so the tabs are laid out in rows as a tab control with several
+    // rows shows them.
+    SSTab1->tabBar()->hide();
+    auto* rows = new QWidget(SSTab1);
+    rows->setObjectName(QStringLiteral("TabRows"));
+    shell::placeTw(rows, 0, 0, 8655, TabRowsHeight);
+    auto* column = new QVBoxLayout(rows);
+    column->setContentsMargins(2, 2, 2, 0);
+    column->setSpacing(0);
+    auto* group = new QButtonGroup(rows);
+    QHBoxLayout* row = nullptr;
+    for (int page = 0; page < PageCount; ++page) {
+        if (page % TabsPerRow == 0) {
+            row = new QHBoxLayout;
+            row->setSpacing(0);
+            column->addLayout(row);
+        }
+        auto* tab = new QToolButton(rows);
+        tab->setText(SSTab1->tabText(page));
+        tab->setCheckable(true);
+        tab->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        tab->setStyleSheet(QStringLiteral(
+            "QToolButton { border: 1px solid #9aa7b8; border-bottom: none; border-top-left-radius: 4px;"
+            " border-top-right-radius: 4px; background: #e4e9f0; padding: 1px 4px; }"
+            "QToolButton:checked { background: white; font-weight: bold; }"
+            "QToolButton:hover:!checked { background: #f0f4fa; }"));
+        group->addButton(tab, page);
+        row->addWidget(tab);
+    }
+    group->button(SSTab1->currentIndex())->setChecked(true);
+    connect(group, &QButtonGroup::idClicked, SSTab1, &QTabWidget::setCurrentIndex);
+    connect(SSTab1, &QTabWidget::currentChanged, group,
+            [group](int page) { group->button(page)->setChecked(true); });
 }
 
 QWidget* KaoForm::buildPage(int page)
@@ -98,7 +145,7 @@ QWidget* KaoForm::buildPage(int page)
     auto* tab = new QWidget;
     const QString labelName =
         page == 0 ? QStringLiteral("Label1") : QStringLiteral("Label3_%1").arg(page + 1);
-    auto* hint = label(tab, labelName, instructionText(), 120, 105, 8175, 300);
+    auto* hint = label(tab, labelName, instructionText(), 120, PageTop + 90, 8175, 300);
     hint->setStyleSheet(QStringLiteral("color: #1d3f8f;"));
 
     auto* box = new QPlainTextEdit(tab);
@@ -106,16 +153,16 @@ QWidget* KaoForm::buildPage(int page)
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setLineWrapMode(QPlainTextEdit::NoWrap);
     box->setFont(QFont(QStringLiteral("ＭＳ Ｐゴシック"), 10));
-    shell::placeTw(box, 120, 480, 8175, 4215);
+    shell::placeTw(box, 120, PageTop + 450, 8175, 4215);
     m_boxes[page] = box;
 
     const PageButtons& names = kButtons[page];
-    connect(button(tab, names.insert, QStringLiteral("新規作成本文に挿入"), 120, 4830, 2415),
+    connect(button(tab, names.insert, QStringLiteral("新規作成本文に挿入"), 120, 4800, 2415),
             &QPushButton::clicked, this, [this, page] { InsertButton_Click(page); });
-    connect(button(tab, names.paste, QStringLiteral("追加（貼付）"), 2640, 4830, 1815),
+    connect(button(tab, names.paste, QStringLiteral("追加（貼付）"), 2640, 4800, 1815),
             &QPushButton::clicked, this, [this, page] { PasteButton_Click(page); });
     if (names.favourite) {
-        connect(button(tab, names.favourite, QStringLiteral("お気に入りに追加"), 4560, 4830, 2055),
+        connect(button(tab, names.favourite, QStringLiteral("お気に入りに追加"), 4560, 4800, 2055),
                 &QPushButton::clicked, this, [this, page] { FavouriteButton_Click(page); });
     }
     return tab;

@@ -40,6 +40,7 @@ protected:
 private:
     void buildControls();
     QWidget* buildPage(int page);
+    void buildTabRows();
     void buildCredits();
     QString passSelectionThroughClipboard(QPlainTextEdit* box);
 

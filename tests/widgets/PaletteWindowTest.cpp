@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace corvidan;
@@ -300,4 +301,21 @@ TEST_F(PaletteWindow, AnUnreadableFileIsReportedAtOpenAndLeftAlone)
     settle();
     EXPECT_EQ(ui.shown().size(), 1u);
     EXPECT_TRUE(QFileInfo(blocked).isDir());
+}
+
+TEST_F(PaletteWindow, EveryPageIsReachableFromTheRowsOfTabs)
+{
+    KaoForm* form = open();
+    auto* tabs = control<QTabWidget>(form, QStringLiteral("SSTab1"));
+    const QList<QToolButton*> rowTabs = control<QWidget>(tabs, QStringLiteral("TabRows"))->findChildren<QToolButton*>();
+    ASSERT_EQ(rowTabs.size(), 12);
+    for (int page = 0; page < 12; ++page) {
+        EXPECT_EQ(rowTabs[page]->text(), tabs->tabText(page));
+        EXPECT_TRUE(rowTabs[page]->isVisible());
+    }
+    rowTabs[9]->click();
+    EXPECT_EQ(tabs->currentIndex(), 9);
+    tabs->setCurrentIndex(4);
+    EXPECT_TRUE(rowTabs[4]->isChecked());
+    EXPECT_FALSE(rowTabs[9]->isChecked());
 }
