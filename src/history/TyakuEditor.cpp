@@ -142,18 +142,19 @@ void TyakuForm::OpenTextFile()
     rtfEd->setPlainText(paneTextFromFile(common::cp932::decode(*bytes)));
 }
 
-void TyakuForm::SaveTextAs()
+bool TyakuForm::SaveTextAs()
 {
     const std::optional<QString> name =
         m_app.ui().saveFileName(this, QStringLiteral("名前を付けて保存"), TextFileFilter);
     if (!name || name->isEmpty())
-        return;
+        return false;
     setWindowTitle(*name);
     const QByteArray bytes = common::cp932::encode(bodyText() + QStringLiteral("\r\n"));
     const common::Status status = common::durable::replaceFile(*name, bytes);
     if (!status)
         m_app.notify(this, QStringLiteral("ファイルを保存できませんでした。\n") + status.detail(),
                      shell::MsgIcon::Exclamation);
+    return true;
 }
 
 void TyakuForm::PrintText()
@@ -253,8 +254,11 @@ void TyakuForm::mopen_Click() { OpenTextFile(); }
 
 void TyakuForm::msave_Click()
 {
+    // The message is rendered before the dialog asks; a cancel puts the pane back.
+    const QString before = rtfEd->toPlainText();
     paneToMessageText();
-    SaveTextAs();
+    if (!SaveTextAs())
+        rtfEd->setPlainText(before);
 }
 
 void TyakuForm::mprint_Click() { PrintText(); }

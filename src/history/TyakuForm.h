@@ -110,7 +110,8 @@ private:
     void initialiseEditor();
     void NewEditorFile();
     void OpenTextFile();
-    void SaveTextAs();
+    /// False when the dialog was cancelled.
+    bool SaveTextAs();
     bool SaveToEditorFile();
     void PrintText();
     void paneToMessageText();
