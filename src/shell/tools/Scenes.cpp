@@ -4,12 +4,11 @@
 #include "shell/tools/Scenes.h"
 
 #include "common/AppDir.h"
-#include "compose/BackForm.h"
-#include "emoticons/KaoForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "shell/MainForm.h"
+#include "storage/ServerSettings.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -19,9 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
-#include <QTabWidget>
-#include <QTextCursor>
 
 namespace corvidan::screenshots {
 
@@ -71,6 +67,9 @@ QWidget* setForm(SceneContext& ctx)
 
 QWidget* optionForm(SceneContext& ctx)
 {
+    // As start-up leaves them: the dialog shows the values read from the file.
+    storage::ReadServerSettings(ctx.app.appDir().path(common::paths::ServerSettings),
+                                ctx.app.state().server);
     return ctx.app.forms().get<settings::OptionForm>();
 }
 
@@ -80,34 +79,6 @@ QWidget* idPassForm(SceneContext& ctx)
     form->idText()->setText(QStringLiteral("taro.yamada"));
     form->passText()->setText(QStringLiteral("secret-pass"));
     child<QCheckBox>(form, "Check1")->setChecked(true);
-    return form;
-}
-
-QWidget* backForm(SceneContext& ctx)
-{
-    auto* form = ctx.app.forms().get<compose::BackForm>();
-    form->FillReply(QStringLiteral("来週の打ち合わせについて"), QStringLiteral("hanako@example.jp"),
-                    QStringLiteral("山田様\r\n\r\nお世話になっております。\r\n来週の打ち合わせは水曜日の午後でいかがでしょうか。\r\n\r\n佐藤花子"));
-    return form;
-}
-
-QWidget* kaoForm(SceneContext& ctx)
-{
-    auto* form = ctx.app.forms().get<emoticons::KaoForm>();
-    QPlainTextEdit* box = form->pageBox(0);
-    QTextCursor selection = box->textCursor();
-    const int at = box->toPlainText().indexOf(QStringLiteral("(*^_^*)"));
-    selection.setPosition(at);
-    selection.setPosition(at + 7, QTextCursor::KeepAnchor);
-    box->setTextCursor(selection);
-    box->setFocus();
-    return form;
-}
-
-QWidget* kaoFormFaces(SceneContext& ctx)
-{
-    auto* form = ctx.app.forms().get<emoticons::KaoForm>();
-    child<QTabWidget>(form, "SSTab1")->setCurrentIndex(2);
     return form;
 }
 
@@ -122,9 +93,6 @@ const std::vector<Scene>& scenes()
         {"SetForm", "the settings hub", setForm},
         {"OptionForm", "the server dialog with example values", optionForm},
         {"IdPassForm", "the account dialog, password masked", idPassForm},
-        {"BackForm", "the reply window filled from a message", backForm},
-        {"KaoForm", "the emoticon palette, a face mark selected", kaoForm},
-        {"KaoForm-faces", "the emoticon palette's page of faces", kaoFormFaces},
     };
     return all;
 }

@@ -149,16 +149,17 @@ int main(int argc, char** argv)
 
     int failures = 0;
     int rendered = 0;
+    QStringList unknown = wanted;
     for (const auto& scene : screenshots::scenes()) {
         const QString name = QString::fromUtf8(scene.name);
         if (!wanted.isEmpty() && !wanted.contains(name))
             continue;
         failures += render(scene, outDir, log) ? 0 : 1;
         ++rendered;
-        wanted.removeAll(name);
+        unknown.removeAll(name);
     }
-    for (const QString& unknown : wanted) {
-        log << unknown << ": no such scene (see --list)\n";
+    for (const QString& name : unknown) {
+        log << name << ": no such scene (see --list)\n";
         ++failures;
     }
     return failures == 0 && rendered > 0 ? 0 : 1;
