@@ -4,6 +4,8 @@
 #include "shell/tools/Scenes.h"
 
 #include "common/AppDir.h"
+#include "compose/BackForm.h"
+#include "emoticons/KaoForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -18,6 +20,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTextCursor>
 
 namespace corvidan::screenshots {
 
@@ -82,6 +87,34 @@ QWidget* idPassForm(SceneContext& ctx)
     return form;
 }
 
+QWidget* backForm(SceneContext& ctx)
+{
+    auto* form = ctx.app.forms().get<compose::BackForm>();
+    form->FillReply(QStringLiteral("来週の打ち合わせについて"), QStringLiteral("hanako@example.jp"),
+                    QStringLiteral("山田様\r\n\r\nお世話になっております。\r\n来週の打ち合わせは水曜日の午後でいかがでしょうか。\r\n\r\n佐藤花子"));
+    return form;
+}
+
+QWidget* kaoForm(SceneContext& ctx)
+{
+    auto* form = ctx.app.forms().get<emoticons::KaoForm>();
+    QPlainTextEdit* box = form->pageBox(0);
+    QTextCursor selection = box->textCursor();
+    const int at = box->toPlainText().indexOf(QStringLiteral("(*^_^*)"));
+    selection.setPosition(at);
+    selection.setPosition(at + 7, QTextCursor::KeepAnchor);
+    box->setTextCursor(selection);
+    box->setFocus();
+    return form;
+}
+
+QWidget* kaoFormFaces(SceneContext& ctx)
+{
+    auto* form = ctx.app.forms().get<emoticons::KaoForm>();
+    child<QTabWidget>(form, "SSTab1")->setCurrentIndex(2);
+    return form;
+}
+
 } // namespace
 
 const std::vector<Scene>& scenes()
@@ -93,6 +126,9 @@ const std::vector<Scene>& scenes()
         {"SetForm", "the settings hub", setForm},
         {"OptionForm", "the server dialog with example values", optionForm},
         {"IdPassForm", "the account dialog, password masked", idPassForm},
+        {"BackForm", "the reply window filled from a message", backForm},
+        {"KaoForm", "the emoticon palette, a face mark selected", kaoForm},
+        {"KaoForm-faces", "the emoticon palette's page of faces", kaoFormFaces},
     };
     return all;
 }
