@@ -50,24 +50,6 @@ TEST(PaletteFiles, DeliveredFilesRoundTripThroughCp932ByteForByte)
     }
 }
 
-TEST(PaletteFiles, DeliveredPagesHoldTheirCategories)
-{
-    const test::TempAppDir dir;
-    const auto pageText = [&](int page) { return emoticons::readPalette(dir.appDir(), page).text; };
-    EXPECT_TRUE(pageText(0).contains(QStringLiteral("(^^)")));
-    EXPECT_TRUE(pageText(3).contains(QStringLiteral("謹賀新年")));
-    EXPECT_TRUE(pageText(4).contains(QStringLiteral("牡羊座")));
-    EXPECT_TRUE(pageText(6).contains(QStringLiteral("カンパイ")));
-    EXPECT_TRUE(pageText(8).contains(QStringLiteral("【音楽】")));
-    EXPECT_TRUE(pageText(10).contains(QStringLiteral("ねこ")));
-    for (int page = 0; page < PageCount; ++page) {
-        const emoticons::LoadedPage loaded = emoticons::readPalette(dir.appDir(), page);
-        EXPECT_TRUE(loaded.exists) << page;
-        EXPECT_FALSE(loaded.unreadable) << page;
-        EXPECT_GE(loaded.text.count(u'\n'), page == emoticons::FavouritesPage ? 3 : 15) << page;
-    }
-}
-
 TEST(PaletteFiles, EitherSpellingReachesTheOneExistingFile)
 {
     const test::TempAppDir dir;
@@ -117,21 +99,6 @@ TEST(PaletteFiles, WriteIsCp932WithCrLfLineEnds)
     const QByteArray expected = common::cp932::encode(QStringLiteral("顔\r\nａ\r\nb\r\nc\r\n"));
     EXPECT_EQ(dir.read(u"\\顔文字データ\\text4.txt"), expected);
     EXPECT_FALSE(QFile::exists(emoticons::palettePath(dir.appDir(), 4) + QStringLiteral(".part")));
-}
-
-TEST(PaletteFiles, AFolderInThePlaceOfAFileIsReportedNotReplaced)
-{
-    const test::TempAppDir dir;
-    const QString path = emoticons::palettePath(dir.appDir(), 6);
-    ASSERT_TRUE(QFile::remove(path));
-    ASSERT_TRUE(QDir().mkdir(path));
-    const emoticons::LoadedPage loaded = emoticons::readPalette(dir.appDir(), 6);
-    EXPECT_TRUE(loaded.exists);
-    EXPECT_TRUE(loaded.unreadable);
-    const common::Status st = emoticons::writePalette(dir.appDir(), 6, u"x");
-    EXPECT_FALSE(st.isOk());
-    EXPECT_TRUE(st.detail().contains(QFileInfo(path).fileName()));
-    EXPECT_TRUE(QFileInfo(path).isDir());
 }
 
 TEST(PaletteFiles, BlanksAreAsciiSpacesOnly)

@@ -215,13 +215,3 @@ TEST_F(ReplyWindow, AFailedSendShowsTheLibraryTextAndStillCloses)
     EXPECT_EQ(app.forms().find<BackForm>(), nullptr);
     EXPECT_FALSE(QFile::exists(dir.path(common::paths::SentHistory)));
 }
-
-TEST_F(ReplyWindow, NoServerNameIsReportedAsAFailure)
-{
-    form()->FillReply(QStringLiteral("s"), QStringLiteral("you@example.jp"), QStringLiteral("body"));
-    click("Command2");
-    settle();
-    ASSERT_EQ(ui.shown().size(), 1u);
-    EXPECT_EQ(ui.shown()[0].title, QStringLiteral("送信エラー"));
-    EXPECT_EQ(app.forms().find<BackForm>(), nullptr);
-}
