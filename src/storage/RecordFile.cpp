@@ -293,8 +293,10 @@ Status compactRecords(const QString& path, const QString& scratch, const RecordL
     if (!st)
         return st;
 
+    // A scratch file left from before is replaced; the new one gets the file's own mode.
+    ::unlink(nativePath(scratch).constData());
     Fd dst;
-    if (st = openFile(scratch, O_WRONLY | O_CREAT | O_TRUNC, dst, info.st_mode & 07777); !st)
+    if (st = openFile(scratch, O_WRONLY | O_CREAT | O_EXCL, dst, info.st_mode & 07777); !st)
         return st;
     if (probe)
         probe(CompactionStep::ScratchCreated);
