@@ -1,5 +1,6 @@
 #include "ShellTestSupport.h"
 
+#include "compose/WriteForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -72,6 +73,19 @@ TEST_F(ShellStartup, EmptyPop3ValueOpensDialogLikeAMissingLine)
     EXPECT_NE(serverDialog(), nullptr);
 }
 
+TEST_F(ShellStartup, ComposeWindowIsLoadedHiddenAndTheComposeLabelShowsThatOne)
+{
+    start(QByteArray("POP3=pop.example.jp\r\n"));
+    auto* compose = app->forms().find<compose::WriteForm>();
+    ASSERT_NE(compose, nullptr) << "loaded at start-up";
+    EXPECT_FALSE(compose->isVisible());
+    EXPECT_FALSE(control<QCheckBox>(compose, QStringLiteral("Check1"))->isChecked());
+
+    QTest::mouseClick(control<QLabel>(launcher, QStringLiteral("Label9")), Qt::LeftButton);
+    EXPECT_EQ(app->forms().find<compose::WriteForm>(), compose);
+    EXPECT_TRUE(compose->isVisible());
+}
+
 TEST_F(ShellStartup, MailLibraryInitialisedOnceAndReleasedOnceAtClose)
 {
     start(QByteArray("POP3=pop.example.jp\r\n"));
@@ -101,6 +115,7 @@ TEST_F(ShellStartup, ClosingLauncherDiscardsEveryOtherWindowWithoutPrompt)
     control<QCheckBox>(account, QStringLiteral("Check1"))->setChecked(true);
 
     launcher->close();
+    EXPECT_EQ(app->forms().find<compose::WriteForm>(), nullptr);
     EXPECT_EQ(app->forms().find<settings::SetForm>(), nullptr);
     EXPECT_EQ(app->forms().find<settings::IdPassForm>(), nullptr);
     EXPECT_TRUE(ui.shown().empty());
