@@ -44,6 +44,7 @@ public:
     /// Opening a missing file creates it empty, as the program always has.
     common::Status EnsureExists() const;
     int Count() const;
+    /// Count + 1 (a torn tail is overwritten, not skipped); empty past 32767.
     std::optional<std::int16_t> NextRecordNo() const;
     std::optional<AddressRecord> ReadRecord(int n) const;
     common::Status WriteRecord(int n, const AddressRecord& record);

@@ -32,7 +32,7 @@ public:
 
     /// Whole records in the file (a torn tail is not a record).
     int RecordCount() const;
-    /// File length / record size + 1, rounded half to even; empty past 32767.
+    /// Whole records + 1 (a torn tail is overwritten, not skipped); empty past 32767.
     std::optional<std::int16_t> NextRecordNo() const;
     /// Writes `record` (LineEnd CR LF, Live 1) as record n and flushes it to disk.
     /// n may be at most RecordCount() + 1; a torn tail is overwritten.
