@@ -1,0 +1,180 @@
+#include "support/TempAppDir.h"
+#include "transport/Attachment.h"
+#include "transport/Mime.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace attachment = corvidan::transport::attachment;
+namespace mime = corvidan::transport::mime;
+
+namespace {
+
+QByteArray corpus(const char* name)
+{
+    QFile file(corvidan::test::mailCorpusDir() + u'/' + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST(AttachmentName, NothingEscapesTheFolder)
+{
+    const QString bin = QStringLiteral(".bin");
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral("../../etc/passwd"), bin), QStringLiteral("passwd"));
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral("C:\\Windows\\evil.exe"), bin), QStringLiteral("evil.exe"));
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral("/tmp/x.txt"), bin), QStringLiteral("x.txt"));
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral(".."), bin), QStringLiteral("attachment.bin"));
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral("..\\"), bin), QStringLiteral("attachment.bin"));
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral(".hidden"), bin), QStringLiteral("hidden"));
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral("name. . "), bin), QStringLiteral("name"));
+    EXPECT_EQ(attachment::sanitizeFileName(QString(), QStringLiteral(".jpg")), QStringLiteral("attachment.jpg"));
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral("a\x01" "b\tc?.txt"), bin), QStringLiteral("a_b_c_.txt"));
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral("evil\u202Etxt.exe"), bin), QStringLiteral("evil_txt.exe"));
+    for (const char* device : {"CON", "con.txt", "NUL", "aux.tar.gz", "COM1", "lpt9.doc"})
+        EXPECT_TRUE(attachment::sanitizeFileName(QString::fromLatin1(device), bin).startsWith(u'_')) << device;
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral("console.txt"), bin), QStringLiteral("console.txt"));
+    EXPECT_EQ(attachment::sanitizeFileName(QStringLiteral("資料 (最終).pdf"), bin), QStringLiteral("資料 (最終).pdf"));
+}
+
+TEST(AttachmentName, LongNamesAreCutKeepingTheExtension)
+{
+    const QString name = attachment::sanitizeFileName(QStringLiteral("あ").repeated(300) + QStringLiteral(".pdf"),
+                                                      QStringLiteral(".bin"));
+    EXPECT_LE(name.toUtf8().size(), attachment::MaxNameBytes);
+    EXPECT_TRUE(name.endsWith(QStringLiteral("あ.pdf")));
+    const QString emoji = attachment::sanitizeFileName(QStringLiteral("😀").repeated(100), QStringLiteral(".bin"));
+    EXPECT_LE(emoji.toUtf8().size(), attachment::MaxNameBytes);
+    EXPECT_FALSE(emoji.back().isHighSurrogate());
+}
+
+TEST(AttachmentFile, NeverOverwrites)
+{
+    QTemporaryDir dir;
+    const QString first = attachment::writeNew(dir.path(), QStringLiteral("a.txt"), "one");
+    const QString second = attachment::writeNew(dir.path(), QStringLiteral("a.txt"), "two");
+    const QString third = attachment::writeNew(dir.path(), QStringLiteral("A.TXT"), "three");
+    const QString bare = attachment::writeNew(dir.path(), QStringLiteral("README"), "");
+    EXPECT_EQ(QFileInfo(first).fileName(), QStringLiteral("a.txt"));
+    EXPECT_EQ(QFileInfo(second).fileName(), QStringLiteral("a (2).txt"));
+    EXPECT_EQ(QFileInfo(third).fileName(), QStringLiteral("A (3).TXT"));
+    EXPECT_EQ(QFileInfo(bare).fileName(), QStringLiteral("README"));
+    EXPECT_EQ(readFile(first), "one");
+    EXPECT_EQ(readFile(second), "two");
+    EXPECT_EQ(readFile(third), "three");
+    EXPECT_TRUE(attachment::writeNew(dir.path() + QStringLiteral("/missing"), QStringLiteral("x"), "x").isEmpty());
+}
+
+TEST(AttachmentFile, FolderArgumentMayEndInABackslash)
+{
+    QTemporaryDir dir;
+    EXPECT_EQ(attachment::folderPath(dir.path() + u'\\'), dir.path());
+    EXPECT_EQ(attachment::folderPath(dir.path() + u'/'), dir.path());
+}
+
+class MimeExtract : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files, QDir::Name); }
+};
+
+TEST_F(MimeExtract, JapaneseNamesFromQuotedWordsAndContinuations)
+{
+    const mime::Extraction quoted = mime::extract(corpus("16_mail_japanese_attachment.eml"), dir.path());
+    EXPECT_EQ(quoted.result, mime::Done);
+    EXPECT_TRUE(quoted.body.startsWith(QStringLiteral("testing\r\n\r\n-- \r\n")));
+    ASSERT_EQ(files(), QStringList{QStringLiteral("てすと.txt")});
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("てすと.txt"))), QStringLiteral("this is a test\nこれわてすと").toUtf8());
+
+    const mime::Extraction continued = mime::extract(corpus("15_mail_japanese_attachment_long_name.eml"), dir.path());
+    EXPECT_EQ(continued.result, mime::Done);
+    EXPECT_TRUE(files().contains(QStringLiteral("かきくけこ").repeated(5) + QStringLiteral(".txt"))) << files().join(u',').toStdString();
+
+    // Raw 8-bit UTF-8 name.
+    mime::extract(corpus("29_enmime_mime-bad-8bit-filename.eml"), dir.path());
+    EXPECT_TRUE(files().contains(QStringLiteral("管理.doc"))) << files().join(u',').toStdString();
+}
+
+TEST_F(MimeExtract, BodyIsTheFirstPlainTextPartInItsCharset)
+{
+    const mime::Extraction jis = mime::extract(corpus("26_letters_japanese_multipart_mixed_iso-2022-jp_base64.eml"), dir.path());
+    EXPECT_EQ(jis.result, mime::Done);
+    EXPECT_FALSE(jis.body.isEmpty());
+    EXPECT_FALSE(jis.body.contains(QChar::ReplacementCharacter));
+    EXPECT_FALSE(jis.body.contains(QStringLiteral("Content-")));
+    const QStringList attached = files();
+    for (const char* name : {"attached-pdf-filename.pdf", "attached-pdf-without-disposition.pdf",
+                             "attached-json-filename.json", "attached-text-plain-filename.txt",
+                             "attached-text-html-filename.html"})
+        EXPECT_TRUE(attached.contains(QLatin1String(name))) << name << " in " << attached.join(u',').toStdString();
+    for (const char* name : {"23_letters_japanese_plaintext_euc-jp_qp.eml", "24_letters_japanese_plaintext_euc-jp_base64.eml",
+                             "25_letters_japanese_plaintext_utf-8_qp.eml"}) {
+        const mime::Extraction plain = mime::extract(corpus(name), dir.path());
+        EXPECT_TRUE(plain.body.contains(QStringLiteral("色は匂えど"))) << name << plain.body.left(80).toStdString();
+    }
+    const QByteArray specials = "Subject: x\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n\r\n\x1b$B-!-j|r!A\x1b(B\n";
+    EXPECT_EQ(mime::extract(specials, dir.path()).body, QStringLiteral("①㈱ⅱ～\r\n"));
+    const QByteArray sjis = "Subject: x\r\nContent-Type: text/plain; charset=Shift_JIS\r\n"
+                            "Content-Transfer-Encoding: base64\r\n\r\n" + QByteArray("\x87\x40\x87\x8a\xee\xf0\x81\x60").toBase64() + "\r\n";
+    EXPECT_EQ(mime::extract(sjis, dir.path()).body, QStringLiteral("①㈱ⅱ～"));
+    EXPECT_EQ(files(), attached) << "a text body is no attachment";
+}
+
+TEST_F(MimeExtract, HtmlOnlyMessageGivesItsTextAndSavesTheImage)
+{
+    const mime::Extraction html = mime::extract(corpus("28_enmime_html-only-inline.eml"), dir.path());
+    EXPECT_EQ(html.result, mime::Done);
+    EXPECT_EQ(html.body, QStringLiteral("Test of HTML section"));
+    EXPECT_EQ(files(), QStringList{QStringLiteral("favicon.png")});
+    EXPECT_TRUE(readFile(dir.filePath(QStringLiteral("favicon.png"))).startsWith("\x89PNG"));
+    EXPECT_EQ(mime::htmlToText(u"<p>a&amp;b</p><script>x()</script><br>&#x65E5;&#26412; &nbsp;<b>c</b>&bogus;"),
+              QStringLiteral("a&b\r\n\r\n日本  c&bogus;"));
+}
+
+TEST_F(MimeExtract, LonePartOfASplitMessageIsReported)
+{
+    const mime::Extraction part = mime::extract(corpus("31_mimekit_message-partial.0.eml"), dir.path());
+    EXPECT_EQ(part.result, mime::PartsMissing);
+    EXPECT_TRUE(files().isEmpty());
+    const QByteArray whole = "Subject: whole\r\nContent-Type: message/partial; id=\"x@y\"; number=1; total=1\r\n\r\n"
+                             "Subject: inner\r\nContent-Type: text/plain\r\n\r\nall here\r\n";
+    const mime::Extraction single = mime::extract(whole, dir.path());
+    EXPECT_EQ(single.result, mime::Done);
+    EXPECT_EQ(single.body, QStringLiteral("all here\r\n"));
+}
+
+TEST_F(MimeExtract, UnwritableFolderGivesMinusFive)
+{
+    const mime::Extraction failed = mime::extract(corpus("16_mail_japanese_attachment.eml"), dir.filePath(QStringLiteral("gone")));
+    EXPECT_EQ(failed.result, mime::FileNotCreated);
+    EXPECT_TRUE(failed.body.startsWith(QStringLiteral("testing")));
+    EXPECT_FALSE(failed.error.isEmpty());
+}
+
+TEST_F(MimeExtract, UuencodedFilesAreExtracted)
+{
+    const mime::Extraction uu = mime::extract(corpus("37_hunnysoft_m0018_inline-uuencode.eml"), dir.path());
+    EXPECT_EQ(uu.result, mime::Done);
+    EXPECT_TRUE(files().contains(QStringLiteral("blueball.png"))) << files().join(u',').toStdString();
+    EXPECT_TRUE(readFile(dir.filePath(QStringLiteral("blueball.png"))).startsWith("\x89PNG"));
+    EXPECT_FALSE(uu.body.contains(QStringLiteral("begin 666")));
+}
+
+TEST_F(MimeExtract, TortureTestDoesNotBreakAnything)
+{
+    const mime::Extraction torture = mime::extract(corpus("35_flanker_torture.eml"), dir.path());
+    EXPECT_EQ(torture.result, mime::Done);
+    for (const QString& name : files()) {
+        EXPECT_FALSE(name.contains(u'/'));
+        EXPECT_FALSE(name.startsWith(u'.'));
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
+}
+
+} // namespace

@@ -1,0 +1,190 @@
+#include "FakePop3Server.h"
+
+#include <QCryptographicHash>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace corvidan::test {
+
+namespace {
+
+bool sendAll(int fd, const QByteArray& bytes)
+{
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + sent, static_cast<size_t>(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+QByteArray stuffed(const QByteArray& message)
+{
+    QByteArray out;
+    for (const QByteArray& line : message.split('\n')) {
+        if (line.startsWith('.'))
+            out += '.';
+        out += line + '\n';
+    }
+    out.chop(1);
+    if (!out.endsWith("\r\n"))
+        out += "\r\n";
+    return out + ".\r\n";
+}
+
+} // namespace
+
+FakePop3Server::FakePop3Server(Config config) : m_config(std::move(config))
+{
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(m_listenFd, 4);
+    socklen_t len = sizeof addr;
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
+    m_port = ntohs(addr.sin_port);
+    m_thread = std::thread([this] { run(); });
+}
+
+FakePop3Server::~FakePop3Server()
+{
+    m_stop = true;
+    m_thread.join();
+    ::close(m_listenFd);
+}
+
+QString FakePop3Server::server() const
+{
+    return QStringLiteral("127.0.0.1:") + QString::number(m_port);
+}
+
+QList<QByteArray> FakePop3Server::commands() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_commands;
+}
+
+QList<int> FakePop3Server::applied() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_applied;
+}
+
+void FakePop3Server::run()
+{
+    pollfd listening{m_listenFd, POLLIN, 0};
+    while (!m_stop) {
+        if (::poll(&listening, 1, 50) <= 0)
+            continue;
+        const int fd = ::accept(m_listenFd, nullptr, nullptr);
+        if (fd < 0)
+            continue;
+        serve(fd);
+        ::close(fd);
+    }
+}
+
+void FakePop3Server::serve(int fd)
+{
+    if (!m_config.greeting.isEmpty())
+        sendAll(fd, m_config.greeting + "\r\n");
+    bool hang = m_config.greeting.isEmpty();
+    QByteArray in;
+    pollfd readable{fd, POLLIN, 0};
+    while (!m_stop) {
+        qsizetype lf;
+        while (!hang && (lf = in.indexOf('\n')) >= 0) {
+            const QByteArray line = in.left(lf).trimmed();
+            in.remove(0, lf + 1);
+            {
+                std::lock_guard lock(m_mutex);
+                m_commands << line;
+            }
+            if (!m_config.pipelining && !in.isEmpty())
+                m_unexpectedPipelining = true;
+            if (!m_config.pipelining) {
+                // Give a pipelining client the chance to show itself.
+                pollfd early{fd, POLLIN, 0};
+                if (::poll(&early, 1, 5) > 0)
+                    m_unexpectedPipelining = true;
+            }
+            bool close = false;
+            const QByteArray out = reply(line, close, hang);
+            if (!sendAll(fd, out) || close)
+                return;
+        }
+        if (::poll(&readable, 1, 50) <= 0)
+            continue;
+        char buffer[65536];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return;
+        if (!hang)
+            in.append(buffer, n);
+    }
+}
+
+QByteArray FakePop3Server::reply(const QByteArray& line, bool& close, bool& hang)
+{
+    const QList<QByteArray> words = line.split(' ');
+    const QByteArray verb = words.value(0).toUpper();
+    const int n = words.value(1).toInt();
+    const int count = static_cast<int>(m_config.messages.size());
+    if (!m_config.hangAfter.isEmpty() && verb == m_config.hangAfter) {
+        hang = true;
+        return {};
+    }
+    if (!m_config.garbageAfter.isEmpty() && verb == m_config.garbageAfter)
+        return "HTTP/1.1 400 Bad Request\r\n";
+    if (verb == "CAPA")
+        return QByteArray("+OK\r\nUSER\r\nUIDL\r\n") + (m_config.pipelining ? "PIPELINING\r\n" : "") + ".\r\n";
+    if (verb == "USER" || verb == "PASS" || verb == "APOP" || verb == "NOOP")
+        return "+OK\r\n";
+    if (verb == "STAT") {
+        qsizetype total = 0;
+        for (const QByteArray& m : m_config.messages)
+            total += m.size();
+        return "+OK " + QByteArray::number(count) + ' ' + QByteArray::number(total) + "\r\n";
+    }
+    if (verb == "LIST" || verb == "UIDL") {
+        QByteArray out = "+OK\r\n";
+        for (int i = 1; i <= count; ++i)
+            out += QByteArray::number(i) + ' '
+                   + (verb == "LIST" ? QByteArray::number(m_config.messages[i - 1].size())
+                                     : "uid-" + QByteArray::number(i))
+                   + "\r\n";
+        return out + ".\r\n";
+    }
+    if (verb == "RETR" && n >= 1 && n <= count) {
+        const QByteArray body = stuffed(m_config.messages[n - 1]);
+        if (n == m_config.dropInRetr) {
+            close = true;
+            return "+OK\r\n" + body.left(body.size() / 2);
+        }
+        return "+OK\r\n" + body;
+    }
+    if (verb == "DELE" && n >= 1 && n <= count) {
+        if (n == m_config.refuseDele)
+            return "-ERR message is locked\r\n";
+        std::lock_guard lock(m_mutex);
+        m_marked << n;
+        return "+OK\r\n";
+    }
+    if (verb == "QUIT") {
+        close = true;
+        std::lock_guard lock(m_mutex);
+        m_applied = m_marked;
+        return "+OK bye\r\n";
+    }
+    return "-ERR unknown command\r\n";
+}
+
+} // namespace corvidan::test

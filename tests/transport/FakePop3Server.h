@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace corvidan::test {
+
+/// A small POP3 server on 127.0.0.1 for the faults a real one will not
+/// produce on demand. It serves `messages` and misbehaves as configured.
+class FakePop3Server {
+public:
+    struct Config {
+        /// Empty: the server accepts the connection and never says anything.
+        QByteArray greeting = "+OK fake ready <1896.697170952@dbc.mtview.ca.us>";
+        bool pipelining = true;
+        QList<QByteArray> messages;
+        /// RETR of this message sends half of it and drops the connection.
+        int dropInRetr = 0;
+        /// The reply to this command (e.g. "PASS") is garbage.
+        QByteArray garbageAfter;
+        /// After this command the server stays silent.
+        QByteArray hangAfter;
+        /// DELE of this message is refused.
+        int refuseDele = 0;
+    };
+
+    explicit FakePop3Server(Config config);
+    ~FakePop3Server();
+    FakePop3Server(const FakePop3Server&) = delete;
+    FakePop3Server& operator=(const FakePop3Server&) = delete;
+
+    QString server() const;
+    /// Command lines received so far.
+    QList<QByteArray> commands() const;
+    /// True when, without PIPELINING, a command arrived before the previous reply was sent.
+    bool sawUnexpectedPipelining() const { return m_unexpectedPipelining; }
+    /// Messages the client deleted and the server applied (QUIT seen).
+    QList<int> applied() const;
+
+private:
+    void run();
+    void serve(int fd);
+    QByteArray reply(const QByteArray& line, bool& close, bool& hang);
+
+    Config m_config;
+    int m_listenFd = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_unexpectedPipelining{false};
+    mutable std::mutex m_mutex;
+    QList<QByteArray> m_commands;
+    QList<int> m_marked;
+    QList<int> m_applied;
+    std::thread m_thread;
+};
+
+} // namespace corvidan::test

@@ -1,0 +1,202 @@
+// The POP3 calls against the real Dovecot of the `dovecot` fixture.
+#include "support/Servers.h"
+#include "transport/NMail.h"
+#include "transport/Pop3Session.h"
+
+#include <QSet>
+#include <QString>
+#include <gtest/gtest.h>
+
+using corvidan::test::Pop3TestServer;
+using corvidan::transport::NMail;
+using corvidan::transport::Pop3Session;
+
+namespace {
+
+QByteArray plainMessage(int number, const QByteArray& body = "Hello.\r\n")
+{
+    return "From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.jp>\r\n"
+           "To: corvidan@example.jp\r\n"
+           "Subject: =?UTF-8?B?44OG44K544OI?= " + QByteArray::number(number) + "\r\n"
+           "Date: Tue, 08 Dec 2026 10:00:00 +0900\r\n"
+           "Message-ID: <m" + QByteArray::number(number) + "@example.jp>\r\n"
+           "\r\n" + body;
+}
+
+class Pop3Dovecot : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server = Pop3TestServer::load();
+        if (!server.isValid())
+            GTEST_SKIP() << "the dovecot fixture is not running";
+        server.clearMailbox();
+        mail.options().caFile = server.caFile;
+        mail.options().connectTimeoutMs = 5000;
+        mail.options().readTimeoutMs = 10000;
+        mail.NMailInitializeWinSock();
+    }
+
+    int login(bool apop = false, const QString& password = {})
+    {
+        handle = mail.NMailPop3Connect(server.server());
+        if (handle == -1)
+            return -100;
+        return mail.NMailPop3Authenticate(handle, server.user, password.isEmpty() ? server.password : password,
+                                          apop ? -1 : 0);
+    }
+
+    QString lastError()
+    {
+        QString text;
+        int size = NMail::BufferSize;
+        mail.NMailGetMessage(0, text, size);
+        return text;
+    }
+
+    Pop3TestServer server;
+    NMail mail;
+    int handle = -1;
+};
+
+TEST_F(Pop3Dovecot, PlainLoginGivesDecodedFieldsRawHeaderAndBody)
+{
+    server.addMessage(plainMessage(1, "First line\r\n..dot line\r\n.\r\nlast\r\n"));
+    ASSERT_EQ(login(), 1) << lastError().toStdString();
+    QString subject, date, from, header, body;
+    mail.NMailPop3GetMailStatus(handle, 1, subject, date, from, header, 0);
+    EXPECT_EQ(subject, QStringLiteral("テスト 1"));
+    EXPECT_EQ(from, QStringLiteral("山田 <yamada@example.jp>"));
+    EXPECT_EQ(date, QStringLiteral("Tue, 08 Dec 2026 10:00:00 +0900"));
+    EXPECT_TRUE(header.startsWith(QStringLiteral("From: =?ISO-2022-JP?B?")));
+    EXPECT_TRUE(header.contains(QStringLiteral("\r\nMessage-ID: <m1@example.jp>")));
+    const int size = mail.NMailPop3GetMailSize(handle, 1);
+    mail.NMailPop3GetMail(handle, 1, subject, date, from, header, body, 0, 0);
+    // Dot-stuffed lines come back as they were written.
+    EXPECT_EQ(body, QStringLiteral("First line\r\n..dot line\r\n.\r\nlast\r\n"));
+    EXPECT_GE(size, body.size());
+    EXPECT_EQ(mail.NMailPop3Close(handle), 0);
+    EXPECT_TRUE(mail.Pop3LastCloseConfirmed());
+}
+
+TEST_F(Pop3Dovecot, ApopLoginAndWrongPasswords)
+{
+    server.addMessage(plainMessage(1));
+    server.addMessage(plainMessage(2));
+    EXPECT_EQ(login(true), 2) << lastError().toStdString();
+    mail.NMailPop3Close(handle);
+
+    EXPECT_LT(login(false, QStringLiteral("wrong")), 0);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("認証に失敗しました"))) << lastError().toStdString();
+    EXPECT_TRUE(lastError().contains(QStringLiteral("-ERR"))) << "the server's own reply is shown";
+    mail.NMailPop3Close(handle);
+
+    EXPECT_LT(login(true, QStringLiteral("wrong")), 0);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("APOP"))) << lastError().toStdString();
+    mail.NMailPop3Close(handle);
+    EXPECT_EQ(server.messageCount(), 2);
+}
+
+TEST_F(Pop3Dovecot, DeletionTakesEffectOnlyAfterQuit)
+{
+    for (int i = 1; i <= 3; ++i)
+        server.addMessage(plainMessage(i));
+    ASSERT_EQ(login(), 3);
+    const QString uid2 = mail.Pop3UniqueId(handle, 2);
+    mail.NMailPop3DeleteMail(handle, 2);
+    EXPECT_EQ(mail.NMailPop3Close(handle), 0);
+
+    ASSERT_EQ(login(), 2);
+    QStringList remaining{mail.Pop3UniqueId(handle, 1), mail.Pop3UniqueId(handle, 2)};
+    EXPECT_FALSE(remaining.contains(uid2));
+    QString subject, date, from, header;
+    mail.NMailPop3GetMailStatus(handle, 2, subject, date, from, header, 0);
+    EXPECT_EQ(subject, QStringLiteral("テスト 3"));
+    // A session that ends without QUIT deletes nothing.
+    mail.NMailPop3DeleteMail(handle, 1);
+    mail.NMailPop3DeleteMail(handle, 2);
+    mail.NMailEndWinSock();
+    mail.NMailInitializeWinSock();
+    EXPECT_EQ(login(), 2);
+    mail.NMailPop3Close(handle);
+}
+
+TEST_F(Pop3Dovecot, UniqueIdsAreDistinctAndStableAcrossSessions)
+{
+    for (int i = 1; i <= 5; ++i)
+        server.addMessage(plainMessage(i));
+    ASSERT_EQ(login(), 5);
+    QStringList first;
+    for (int n = 1; n <= 5; ++n)
+        first << mail.Pop3UniqueId(handle, n);
+    mail.NMailPop3Close(handle);
+    EXPECT_EQ(first.count(QString()), 0);
+    EXPECT_EQ(QSet<QString>(first.begin(), first.end()).size(), 5);
+    ASSERT_EQ(login(), 5);
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_EQ(mail.Pop3UniqueId(handle, n), first[n - 1]);
+    mail.NMailPop3Close(handle);
+}
+
+TEST_F(Pop3Dovecot, PipelinedFetchOfManyMessagesKeepsEveryByte)
+{
+    constexpr int count = 300;
+    QList<QByteArray> sent;
+    for (int i = 1; i <= count; ++i) {
+        QByteArray body;
+        for (int line = 0; line < (i % 37) * 20; ++line)
+            body += (line % 7 == 0 ? "." : "") + QByteArray::number(i * 1000 + line).repeated(5) + "\r\n";
+        sent << plainMessage(i, body);
+        server.addMessage(sent.last());
+    }
+    mail.options().pipelineWindowBytes = 64 * 1024; // many refills of the window
+    Pop3Session session(mail.options());
+    ASSERT_TRUE(session.open(server.server())) << session.error().toStdString();
+    ASSERT_EQ(session.authenticate(server.user, server.password, false), count);
+    EXPECT_TRUE(session.pipelining());
+    for (int n = 1; n <= count; ++n) {
+        const QByteArray* got = session.message(n);
+        ASSERT_NE(got, nullptr) << session.error().toStdString();
+        ASSERT_EQ(*got, sent[n - 1]) << "message " << n;
+        ASSERT_TRUE(session.remove(n));
+    }
+    EXPECT_TRUE(session.quit());
+    EXPECT_EQ(server.messageCount(), 0);
+}
+
+TEST_F(Pop3Dovecot, TlsBothWaysAndUntrustedCertificate)
+{
+    server.addMessage(plainMessage(1));
+    {
+        Pop3Session implicit(mail.options());
+        ASSERT_TRUE(implicit.open(server.server(true))) << implicit.error().toStdString();
+        EXPECT_TRUE(implicit.tls());
+        EXPECT_EQ(implicit.authenticate(server.user, server.password, false), 1);
+        EXPECT_TRUE(implicit.quit());
+    }
+    {
+        Pop3Session upgraded(mail.options());
+        ASSERT_TRUE(upgraded.open(QStringLiteral("pop3://") + server.server())) << upgraded.error().toStdString();
+        EXPECT_TRUE(upgraded.tls()) << "STLS is used when offered";
+        EXPECT_EQ(upgraded.authenticate(server.user, server.password, true), 1);
+        EXPECT_TRUE(upgraded.quit());
+    }
+    for (bool tls : {false, true}) {
+        NMail untrusting;
+        untrusting.options().connectTimeoutMs = 5000;
+        EXPECT_EQ(untrusting.NMailPop3Connect(server.server(tls)), -1);
+        EXPECT_TRUE(untrusting.lastError().contains(QStringLiteral("TLS"))) << untrusting.lastError().toStdString();
+        EXPECT_TRUE(untrusting.lastError().contains(QStringLiteral("self-signed"), Qt::CaseInsensitive))
+            << untrusting.lastError().toStdString();
+    }
+}
+
+TEST_F(Pop3Dovecot, ConnectFailuresGiveMinusOneAndAText)
+{
+    EXPECT_EQ(mail.NMailPop3Connect(QStringLiteral("127.0.0.1:1")), -1);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("接続できません"))) << lastError().toStdString();
+    EXPECT_EQ(mail.NMailPop3Connect(QStringLiteral("pop3://")), -1);
+    EXPECT_FALSE(lastError().isEmpty());
+}
+
+} // namespace
