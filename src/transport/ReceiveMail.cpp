@@ -65,6 +65,9 @@ private:
     QString m_user;
     QString m_subject, m_date, m_from, m_header; // kept from one message to the next
     std::optional<SeenUids> m_seen;
+    // Resolved once per run: each resolution lists folders to match letter case.
+    QString m_folder, m_scratch;
+    std::optional<storage::HistoryFile> m_history;
     QSet<QString> m_deletedUids;
     ReceiveOutcome m_out;
 };
@@ -110,6 +113,11 @@ bool Receiver::connectAndLogin()
 
 void Receiver::receiveAll()
 {
+    m_folder = m_appDir.path(common::paths::AttachmentFolder);
+    m_scratch = m_appDir.path(common::paths::ScratchMessage);
+    // The folder is delivered with the program; recreate it rather than lose attachments.
+    QDir().mkpath(m_folder);
+    m_history.emplace(m_appDir, storage::HistoryKind::Received);
     m_seen.emplace(SeenUids::pathIn(m_appDir), m_settings.pop3Server, m_user);
     if (!m_seen->load())
         m_seen.reset(); // unreadable: receive without the protection rather than not at all
@@ -173,23 +181,19 @@ bool Receiver::fetch(int n, QString& body)
 
 void Receiver::extractAttachments(const QString& messageText, QString& body)
 {
-    const QString folder = m_appDir.path(common::paths::AttachmentFolder);
-    const QString scratch = m_appDir.path(common::paths::ScratchMessage);
-    // The folder is delivered with the program; recreate it rather than lose attachments.
-    QDir().mkpath(folder);
     {
-        QFile file(scratch);
+        QFile file(m_scratch);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(common::cp932::encode(CutAtNul(m_header) + CrLf + CutAtNul(body) + CrLf));
     }
     const auto result = static_cast<std::int16_t>(m_mail.attachmentFileFirst(
-        m_subject, m_date, m_from, m_header, body, folder, scratch, messageText));
+        m_subject, m_date, m_from, m_header, body, m_folder, m_scratch, messageText));
     m_mail.attachmentFileClose();
     if (result == -5)
         m_host.messageBox(QString::fromUtf16(texts::AttachmentOpenFailed), QString());
     else if (result == -6)
         m_host.messageBox(QString::fromUtf16(texts::PartsMissing), QString());
-    QFile::remove(scratch);
+    QFile::remove(m_scratch);
 }
 
 bool Receiver::store(const ReceivedMessage& message)
@@ -200,7 +204,7 @@ bool Receiver::store(const ReceivedMessage& message)
     record.Date = trimBlanks(message.date);
     record.Body = trimBlanks(message.body);
     std::int16_t recordNo = 0;
-    const Status st = storage::HistoryFile(m_appDir, storage::HistoryKind::Received).AppendRecord(record, &recordNo);
+    const Status st = m_history->AppendRecord(record, &recordNo);
     if (!st) {
         stop(ReceiveEnd::StoreFailed, StoreFailureText(st), QString());
         return false;

@@ -1,0 +1,107 @@
+#!/bin/sh
+# Group "receive": the whole receive of 1000 messages from a local Dovecot through
+# corvidan-receive (records durably written, attachments extracted, messages
+# deleted, session closed) against mpop fetching and deleting the same mailbox.
+# Both log in over STLS. Medians of CORVIDAN_BENCH_REPEAT runs (default 5).
+set -eu
+src="$CORVIDAN_SOURCE_DIR"
+build="$CORVIDAN_BENCH_BUILD"
+count=${CORVIDAN_BENCH_MESSAGES:-1000}
+repeat=${CORVIDAN_BENCH_REPEAT:-5}
+
+cmake --build "$build" --target corvidan-receive >&2
+command -v mpop >/dev/null || { echo "mpop is not installed" >&2; exit 1; }
+
+work=$(mktemp -d)
+chmod 0755 "$work" # the mail server runs as nobody and reads below it
+cleanup() {
+    sh "$src/tests/servers/dovecot-stop.sh" "$work/server" >&2 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+sh "$src/tests/servers/dovecot-start.sh" "$work/server" >&2
+. "$work/server/pop3.env"
+python3 "$src/bench/receive/make-messages.py" "$work/messages" "$count"
+
+# Same mailbox for every run: the generated messages, delivered afresh under new
+# maildir names (the server remembers names it has seen).
+delivery=0
+reset_mailbox() {
+    delivery=$((delivery + 1))
+    rm -f "$MAILDIR"/new/* "$MAILDIR"/cur/*
+    python3 - "$work/messages" "$MAILDIR" "$delivery" <<'PY'
+import os, shutil, sys
+src, maildir, run = sys.argv[1:]
+for name in sorted(os.listdir(src)):
+    dst = os.path.join(maildir, "new", "%s.R%s" % (name, run))
+    shutil.copyfile(os.path.join(src, name), dst)
+    os.chmod(dst, 0o644)
+PY
+}
+
+now() { date +%s.%N; }
+
+run_corvidan() {
+    app="$work/app"
+    rm -rf "$app"
+    mkdir -p "$app/★MAilData" "$app/添付フォルダ" "$app/新着画像"
+    printf 'SMTP=\r\nPOP3=%s:%s\r\nMAIL=\r\nAPOP=0\r\n' "$HOST" "$POP3_PORT" > "$app/zorbet.ini"
+    printf '[EXEINI]\r\nNAME=%s\r\nNAME2=%s\r\n' "$POP3_USER" "$POP3_PASSWORD" > "$app/★MAilData/iniIdPass.ini"
+    reset_mailbox
+    sync
+    start=$(now)
+    result=$("$build/app/corvidan-receive" --ca-file "$CA_FILE" "$app")
+    end=$(now)
+    if [ "$result" != "${count}の新着メール有り。" ] || [ -n "$(find "$MAILDIR/new" "$MAILDIR/cur" -type f)" ]; then
+        echo "corvidan-receive did not receive everything: $result" >&2
+        exit 1
+    fi
+    echo "$end - $start" | bc
+}
+
+run_mpop() {
+    out="$work/mpop-out"
+    rm -rf "$out" "$work/uidls"
+    mkdir -p "$out/new" "$out/cur" "$out/tmp"
+    cat > "$work/mpoprc" <<RC
+account bench
+host $HOST
+port $POP3_PORT
+tls on
+tls_starttls on
+tls_trust_file $CA_FILE
+auth user
+user $POP3_USER
+password $POP3_PASSWORD
+delivery maildir $out
+keep off
+uidls_file $work/uidls
+RC
+    chmod 0600 "$work/mpoprc"
+    reset_mailbox
+    sync
+    start=$(now)
+    mpop -C "$work/mpoprc" -q bench >&2
+    end=$(now)
+    if [ "$(ls "$out/new" | wc -l)" -ne "$count" ] || [ -n "$(find "$MAILDIR/new" "$MAILDIR/cur" -type f)" ]; then
+        echo "mpop did not receive everything" >&2
+        exit 1
+    fi
+    echo "$end - $start" | bc
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+: > "$work/ours"
+: > "$work/theirs"
+i=0
+while [ $i -lt "$repeat" ]; do
+    run_corvidan >> "$work/ours"
+    run_mpop >> "$work/theirs"
+    i=$((i + 1))
+done
+ours=$(median < "$work/ours")
+theirs=$(median < "$work/theirs")
+echo "receive_1000_s $(printf '%.3f' "$ours") s"
+echo "receive_mpop_s $(printf '%.3f' "$theirs") s"
+echo "receive_vs_mpop $(echo "scale=3; $ours / $theirs" | bc) x"
