@@ -1,0 +1,58 @@
+"""A plain SMTP sink for the send benchmark: aiosmtpd on a free loopback port,
+no TLS, no AUTH. Every accepted message is kept byte for byte in SPOOL/NNNNNN.eml
+with its recipients in NNNNNN.rcpt (no fsync: the server's disk work should not
+hide the clients' costs). Writes STATE/sink.env once listening; stops on SIGTERM.
+
+Usage: /usr/bin/python3 smtp_sink.py STATE
+"""
+
+import itertools
+import os
+import signal
+import socket
+import sys
+import threading
+
+from aiosmtpd.controller import Controller
+
+
+class Sink:
+    def __init__(self, spool):
+        self.spool = spool
+        self.numbers = itertools.count(1)
+        self.lock = threading.Lock()
+
+    async def handle_DATA(self, server, session, envelope):
+        with self.lock:
+            name = "%06d" % next(self.numbers)
+        base = os.path.join(self.spool, name)
+        with open(base + ".rcpt", "w", encoding="utf-8") as f:
+            f.write("\n".join(envelope.rcpt_tos) + "\n")
+        with open(base + ".eml", "wb") as f:
+            f.write(envelope.original_content)
+        return "250 2.0.0 Ok: queued as %s" % name
+
+
+def main():
+    state = os.path.abspath(sys.argv[1])
+    spool = os.path.join(state, "spool")
+    os.makedirs(spool, exist_ok=True)
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    controller = Controller(Sink(spool), hostname="127.0.0.1", port=port, decode_data=False)
+    controller.start()
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    tmp = os.path.join(state, "sink.env.tmp")
+    with open(tmp, "w") as f:
+        f.write("SINK_PORT=%d\nSINK_SPOOL=%s\n" % (port, spool))
+    os.rename(tmp, os.path.join(state, "sink.env"))
+    while not stop.wait(1.0):
+        pass
+    controller.stop()
+
+
+if __name__ == "__main__":
+    main()
