@@ -154,7 +154,7 @@ bool Pop3Session::startTls(const QString& host)
     }
     // Nothing read before the handshake may be trusted afterwards.
     m_in.clear();
-    m_pos = m_scan = 0;
+    m_pos = 0;
     m_socket->setPeerVerifyName(host);
     m_socket->startClientEncryption();
     if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs)) {
@@ -185,10 +185,8 @@ void Pop3Session::readCapabilities()
     Reply reply;
     m_capabilities.clear();
     m_pipelining = false;
-    m_capaKnown = false;
     if (!command("CAPA", reply, true) || !reply.ok)
         return;
-    m_capaKnown = true;
     for (const QByteArray& line : reply.data.split('\n')) {
         const QByteArray word = line.trimmed().split(' ').value(0).toUpper();
         if (!word.isEmpty())
@@ -287,12 +285,15 @@ const QByteArray* Pop3Session::message(int n)
             m_failedRetr.erase(refused);
             return nullptr;
         }
-        if (!isOpen()) {
-            if (m_error.isEmpty())
-                fail(QStringLiteral("POP3サーバーに接続されていません"));
-            return nullptr;
+        // Replies already received are served even when the server has hung up since.
+        if (!inFlight(n)) {
+            requestAhead(n);
+            if (!inFlight(n)) {
+                if (m_error.isEmpty())
+                    fail(QStringLiteral("POP3サーバーに接続されていません"));
+                return nullptr;
+            }
         }
-        requestAhead(n);
         if (!readNextReply())
             return nullptr;
     }
@@ -496,7 +497,6 @@ bool Pop3Session::readStatusLine(QByteArray& line)
 {
     if (m_pos > kCompactAfter || (m_pos > 0 && m_pos == m_in.size())) {
         m_in.remove(0, m_pos);
-        m_scan = std::max<qsizetype>(0, m_scan - m_pos);
         m_pos = 0;
     }
     qsizetype lf;
@@ -512,7 +512,6 @@ bool Pop3Session::readStatusLine(QByteArray& line)
     if (line.endsWith('\r'))
         line.chop(1);
     m_pos = lf + 1;
-    m_scan = m_pos;
     return true;
 }
 
@@ -551,7 +550,6 @@ bool Pop3Session::readMultiline(QByteArray& data)
         }
         data.append(m_in.constData() + from, idx + 1 - from);
         m_pos = end;
-        m_scan = m_pos;
         return true;
     }
 }

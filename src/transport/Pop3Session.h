@@ -61,7 +61,7 @@ public:
     const QString& error() const { return m_error; }
 
 private:
-    enum class Kind { Simple, List, Uidl, Stat, Retr, Dele, Quit };
+    enum class Kind { Simple, List, Uidl, Retr, Dele, Quit };
     struct Pending {
         Kind kind;
         int n = 0;
@@ -101,11 +101,9 @@ private:
     QString m_host;
     QByteArray m_in;
     qsizetype m_pos = 0;
-    qsizetype m_scan = 0;
 
     QByteArray m_greeting;
     QList<QByteArray> m_capabilities;
-    bool m_capaKnown = false;
     bool m_pipelining = false;
     bool m_tls = false;
     bool m_broken = false;
