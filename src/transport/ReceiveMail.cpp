@@ -149,6 +149,8 @@ bool Receiver::receiveOne(int n, const QString& uid)
     if (!fetch(n, body))
         return false;
     const bool marked = CutAtNul(body).contains(QStringLiteral("attachment"), Qt::CaseSensitive);
+    // Built from the fetched text rather than read back from the code page 932
+    // scratch file, so 8-bit parts outside that code page reach MIME decoding intact.
     extractAttachments(BuildMessageText(m_header, body), body);
 
     ReceivedMessage message{CutAtNul(m_subject), CutAtNul(m_from), CutAtNul(m_date), CutAtNul(body)};
