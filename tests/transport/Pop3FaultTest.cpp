@@ -5,6 +5,7 @@
 #include "transport/Pop3Session.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QDir>
 #include <gtest/gtest.h>
@@ -165,6 +166,33 @@ TEST_F(Pop3Fault, LockStepWithoutPipeliningAndDotUnstuffing)
     EXPECT_TRUE(session.quit());
     EXPECT_FALSE(server.sawUnexpectedPipelining());
     EXPECT_EQ(server.applied(), (QList<int>{1, 2, 3, 4}));
+}
+
+TEST_F(Pop3Fault, ReadAheadIsBoundedInBytes)
+{
+    FakePop3Server::Config config;
+    for (int i = 1; i <= 10; ++i)
+        config.messages << message(i, QByteArray("x").repeated(1000) + "\r\n");
+    FakePop3Server server(config);
+    const auto retrSent = [&] {
+        QThread::msleep(150); // let the server thread take in what was sent
+        int count = 0;
+        for (const QByteArray& command : server.commands())
+            count += command.startsWith("RETR") ? 1 : 0;
+        return count;
+    };
+    mail.options().pipelineWindowBytes = 2500; // two messages ahead of the caller
+    Pop3Session session(mail.options());
+    ASSERT_TRUE(session.open(server.server()));
+    ASSERT_EQ(session.authenticate(QStringLiteral("u"), QStringLiteral("p"), false), 10);
+    ASSERT_NE(session.message(1), nullptr);
+    EXPECT_EQ(retrSent(), 3);
+    ASSERT_NE(session.message(2), nullptr);
+    EXPECT_EQ(retrSent(), 4);
+    for (int n = 3; n <= 10; ++n)
+        ASSERT_NE(session.message(n), nullptr);
+    EXPECT_TRUE(session.quit());
+    EXPECT_EQ(retrSent(), 10) << "every message asked for once";
 }
 
 TEST_F(Pop3Fault, RefusedDeletionIsReportedAtClose)
