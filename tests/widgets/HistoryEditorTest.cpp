@@ -255,12 +255,19 @@ TEST_F(HistoryEditorFiles, EditorInitialisationLoadsTheBoundFileOrReportsFormLoa
 {
     const QString bound = work.filePath(QStringLiteral("bound.txt"));
     writeFile(bound, common::cp932::encode(QStringLiteral("前回の\r\n内容")));
-    form->close();
+    box("Text1")->setText(QStringLiteral("x"));
+    setPane(QStringLiteral("x"));
+    trigger("mkensaku");
+    ASSERT_EQ(form->FindPos(), 1);
+    trigger("mend");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(app->forms().find<history::TyakuForm>(), nullptr) << "終了 unloads the window";
     app->state().editor.EditorFileName = bound;
     app->state().editor.EditorModified = true;
     form = app->forms().get<history::TyakuForm>();
     EXPECT_EQ(paneText(), QStringLiteral("前回の\n内容"));
+    EXPECT_EQ(form->FindPos(), 0);
+    EXPECT_EQ(box("Text5")->text(), QString());
     EXPECT_FALSE(app->state().editor.EditorModified);
     EXPECT_TRUE(ui.shown().empty());
 
