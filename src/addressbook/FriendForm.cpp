@@ -109,6 +109,8 @@ void FriendForm::buildControls()
     MailListView->setSortingEnabled(false);
     MailListView->setSelectionMode(QAbstractItemView::SingleSelection);
     MailListView->setColumnCount(0);
+    // Cells keep the fields' trailing blanks; an ellipsis would only show blanks cut.
+    MailListView->setTextElideMode(Qt::ElideNone);
     MailListView->viewport()->setMouseTracking(true);
 
     auto* picture1 = make<QFrame>(this, "Picture1", 0, 5760, ClientWidth, 615);

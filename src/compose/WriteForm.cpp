@@ -34,6 +34,9 @@ namespace corvidan::compose {
 
 namespace {
 
+// The handlers size this window by its outer size, frame and caption included;
+// the client area is that minus a classic frame (FrameWidthTw × FrameHeightTw).
+// This is what keeps the panel at 6960 hidden at 7100 and the row at 8115 at 8200.
 constexpr int NarrowWidth = 7100;
 constexpr int WideWidth = 9700;
 constexpr int NormalHeight = 8200;
@@ -230,10 +233,11 @@ void WriteForm::buildControls()
     Text1 = make<QLineEdit>(picture1, "Text1", 1560, 90, 435, 300);
     List1 = make<QListWidget>(Picture5, "List1", 120, 600, 2055, 5100);
     List1->setAutoFillBackground(true);
+    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* frame4 = make<QGroupBox>(Picture5, "Frame4", 120, 5760, 2055, 615);
-    Option2 = make<QRadioButton>(frame4, "Option2", 120, 240, 975, 300);
+    Option2 = make<QRadioButton>(frame4, "Option2", 60, 240, 1080, 300);
     Option2->setText(QStringLiteral("一括送信"));
-    Option1 = make<QRadioButton>(frame4, "Option1", 1140, 240, 855, 300);
+    Option1 = make<QRadioButton>(frame4, "Option1", 1200, 240, 795, 300);
     Option1->setText(QStringLiteral("取消"));
 
     Text4 = make<QLineEdit>(this, "Text4", 1560, 8115, 2295, 375);
@@ -292,9 +296,16 @@ void WriteForm::connectHandlers()
     BodyText->viewport()->installEventFilter(this);
 }
 
+void WriteForm::setOuterSizeTw(int widthTw, int heightTw)
+{
+    m_outerWidthTw = widthTw;
+    m_outerHeightTw = heightTw;
+    setFixedSize(shell::px(widthTw - FrameWidthTw), shell::px(heightTw - FrameHeightTw));
+}
+
 void WriteForm::Form_Load()
 {
-    setFixedSize(shell::px(NarrowWidth), shell::px(NormalHeight));
+    setOuterSizeTw(NarrowWidth, NormalHeight);
     deselectOption2();
     Text3->hide();
     Command2->hide();
@@ -339,7 +350,9 @@ void WriteForm::centreOnScreen()
     if (!s)
         return;
     const QRect area = s->geometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    const QSize outer(shell::px(m_outerWidthTw), shell::px(m_outerHeightTw));
+    move(area.x() + (area.width() - outer.width()) / 2,
+         area.y() + (area.height() - outer.height()) / 2);
 }
 
 void WriteForm::setListColour(bool bulk)
@@ -453,7 +466,7 @@ void WriteForm::Command3_Click()
 
 void WriteForm::Command4_Click()
 {
-    setFixedSize(shell::px(WideWidth), height());
+    setOuterSizeTw(WideWidth, m_outerHeightTw);
     centreOnScreen();
     fillAddressList(true);
 }
@@ -465,7 +478,7 @@ void WriteForm::Command5_Click()
 
 void WriteForm::Command6_Click()
 {
-    setFixedSize(shell::px(NarrowWidth), height());
+    setOuterSizeTw(NarrowWidth, m_outerHeightTw);
     setListColour(false);
     centreOnScreen();
 }
@@ -574,7 +587,7 @@ void WriteForm::Label7_DblClick()
 {
     if (ToText->text() != QStringLiteral("qoxe"))
         return;
-    setFixedSize(width(), shell::px(PasteRowHeight));
+    setOuterSizeTw(m_outerWidthTw, PasteRowHeight);
     Command2->show();
     Command2->setEnabled(true);
 }

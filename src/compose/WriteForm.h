@@ -30,6 +30,10 @@ class MailSender;
 class WriteForm : public QWidget {
     Q_OBJECT
 public:
+    /// Frame and caption around the client area, in twips.
+    static constexpr int FrameWidthTw = 150;
+    static constexpr int FrameHeightTw = 450;
+
     explicit WriteForm(shell::Application& app, QWidget* parent = nullptr);
 
     void Form_Load();
@@ -73,6 +77,7 @@ private:
     void setHints();
     void fillAddressList(bool fromAddressBook);
     void centreOnScreen();
+    void setOuterSizeTw(int widthTw, int heightTw);
     void setListColour(bool bulk);
     void deselectOption2();
     void showHint(QWidget* control);
@@ -84,6 +89,8 @@ private:
 
     shell::Application& m_app;
     std::vector<std::int16_t> m_listRecordNo;
+    int m_outerWidthTw = 0;
+    int m_outerHeightTw = 0;
     QHash<QObject*, QString> m_hints;
     std::function<float()> m_fortuneDraw;
     std::function<std::unique_ptr<MailSender>()> m_senderFactory;
