@@ -418,6 +418,49 @@ BuildResult failure(BuildError error, QString detail)
     return result;
 }
 
+struct Addresses {
+    QList<Mailbox> from;
+    QList<Mailbox> to;
+    QList<Mailbox> cc;
+    QList<Mailbox> bcc;
+};
+
+/// MAIL FROM and RCPT TO, or why there can be none.
+BuildResult envelopeOf(const Addresses& addresses, const OutgoingMessage& message)
+{
+    if (addresses.from.isEmpty())
+        return failure(BuildError::NoSender, message.from);
+    if (addresses.to.isEmpty() && addresses.cc.isEmpty() && addresses.bcc.isEmpty())
+        return failure(BuildError::NoRecipient, message.to);
+    BuildResult result;
+    const QString& sender = addresses.from.first().address;
+    if (!isUsableAddress(sender))
+        return failure(BuildError::BadAddress, sender);
+    result.message.envelopeFrom = sender.toUtf8();
+    for (const QList<Mailbox>* list : {&addresses.to, &addresses.cc, &addresses.bcc}) {
+        for (const Mailbox& box : *list) {
+            if (!isUsableAddress(box.address))
+                return failure(BuildError::BadAddress, box.address);
+            result.message.recipients.append(box.address.toUtf8());
+        }
+    }
+    return result;
+}
+
+QByteArray headerBlock(const Addresses& addresses, const QString& subject, const QDateTime& date)
+{
+    QByteArray out = "Date: " + MessageBuilder::formatDate(date) + kCrLf;
+    out += addressHeader("From", addresses.from.mid(0, 1)) + kCrLf;
+    if (!addresses.to.isEmpty())
+        out += addressHeader("To", addresses.to) + kCrLf;
+    if (!addresses.cc.isEmpty())
+        out += addressHeader("Cc", addresses.cc) + kCrLf;
+    out += MessageBuilder::unstructuredHeader("Subject", subject) + kCrLf;
+    out += "Message-ID: " + messageId(date, addresses.from.first().address) + kCrLf;
+    out += "MIME-Version: 1.0" + kCrLf;
+    return out;
+}
+
 } // namespace
 
 QList<Mailbox> parseAddressList(QStringView text)
@@ -489,27 +532,11 @@ MessageBuilder::TextPart MessageBuilder::encodeText(QStringView text)
 
 BuildResult MessageBuilder::build(const OutgoingMessage& message)
 {
-    const QList<Mailbox> from = parseAddressList(message.from);
-    if (from.isEmpty())
-        return failure(BuildError::NoSender, message.from);
-    const QList<Mailbox> to = parseAddressList(message.to);
-    const QList<Mailbox> cc = parseAddressList(message.cc);
-    const QList<Mailbox> bcc = parseAddressList(message.bcc);
-    if (to.isEmpty() && cc.isEmpty() && bcc.isEmpty())
-        return failure(BuildError::NoRecipient, message.to);
-
-    BuildResult result;
-    BuiltMessage& built = result.message;
-    if (!isUsableAddress(from.first().address))
-        return failure(BuildError::BadAddress, from.first().address);
-    built.envelopeFrom = from.first().address.toUtf8();
-    for (const QList<Mailbox>* list : {&to, &cc, &bcc}) {
-        for (const Mailbox& box : *list) {
-            if (!isUsableAddress(box.address))
-                return failure(BuildError::BadAddress, box.address);
-            built.recipients.append(box.address.toUtf8());
-        }
-    }
+    const Addresses addresses{parseAddressList(message.from), parseAddressList(message.to),
+                              parseAddressList(message.cc), parseAddressList(message.bcc)};
+    BuildResult result = envelopeOf(addresses, message);
+    if (!result.ok())
+        return result;
 
     QList<Attachment> attachments;
     for (const QString& path : message.attachments.split(u',', Qt::SkipEmptyParts)) {
@@ -520,17 +547,8 @@ BuildResult MessageBuilder::build(const OutgoingMessage& message)
     }
 
     const QDateTime date = message.date.isValid() ? message.date : QDateTime::currentDateTime();
-    QByteArray& out = built.bytes;
-    out += "Date: " + formatDate(date) + kCrLf;
-    out += addressHeader("From", from.mid(0, 1)) + kCrLf;
-    if (!to.isEmpty())
-        out += addressHeader("To", to) + kCrLf;
-    if (!cc.isEmpty())
-        out += addressHeader("Cc", cc) + kCrLf;
-    out += unstructuredHeader("Subject", message.subject) + kCrLf;
-    out += "Message-ID: " + messageId(date, from.first().address) + kCrLf;
-    out += "MIME-Version: 1.0" + kCrLf;
-
+    QByteArray& out = result.message.bytes;
+    out += headerBlock(addresses, message.subject, date);
     const TextPart text = encodeText(message.body);
     if (attachments.isEmpty()) {
         out += textPartBytes(text);

@@ -35,6 +35,32 @@ bool isHostText(QStringView host)
     return true;
 }
 
+/// "host", "host:port", "[v6]", "[v6]:port" or a bare v6 address.
+bool splitHostPort(QStringView text, QString& host, std::optional<QStringView>& port)
+{
+    if (text.startsWith(u'[')) {
+        const qsizetype close = text.indexOf(u']');
+        if (close < 0)
+            return false;
+        host = text.mid(1, close - 1).toString();
+        const QStringView after = text.mid(close + 1);
+        if (after.isEmpty())
+            return true;
+        if (!after.startsWith(u':'))
+            return false;
+        port = after.mid(1);
+        return true;
+    }
+    if (text.count(u':') == 1) {
+        const qsizetype colon = text.indexOf(u':');
+        host = text.left(colon).toString();
+        port = text.mid(colon + 1);
+        return true;
+    }
+    host = text.toString();
+    return true;
+}
+
 /// A name for EHLO: the machine's host name when it is a plain DNS label list.
 QByteArray heloName()
 {
@@ -44,6 +70,24 @@ QByteArray heloName()
             || c == '.' || c == '-';
     });
     return plain ? name : QByteArray("localhost");
+}
+
+/// The system's CA bundle with `extra` appended: the test CA is trusted beside
+/// the system's, not instead of them.
+QByteArray caBundleWith(CURL* curl, const QString& extra)
+{
+    QByteArray bundle;
+    char* systemBundle = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CAINFO, &systemBundle);
+    if (systemBundle) {
+        QFile system(QString::fromLocal8Bit(systemBundle));
+        if (system.open(QIODevice::ReadOnly))
+            bundle = system.readAll() + '\n';
+    }
+    QFile file(extra);
+    if (file.open(QIODevice::ReadOnly))
+        bundle += file.readAll();
+    return bundle;
 }
 
 bool startsWithCommand(const QByteArray& line, const char* verb)
@@ -62,6 +106,24 @@ QByteArray commandVerb(const QByteArray& line)
     return {};
 }
 
+/// What a 4xx/5xx reply refused, from the command it answered.
+SmtpFailureKind kindFromReply(int code, const QByteArray& command)
+{
+    if (code == 530)
+        return SmtpFailureKind::AuthRequired;
+    if (code < 400)
+        return SmtpFailureKind::Other;
+    if (command == "MAIL")
+        return SmtpFailureKind::SenderRejected;
+    if (command == "RCPT")
+        return SmtpFailureKind::RecipientRejected;
+    if (command == "DATA")
+        return SmtpFailureKind::DataRejected;
+    if (command == "AUTH")
+        return SmtpFailureKind::AuthFailed;
+    return SmtpFailureKind::Other;
+}
+
 } // namespace
 
 // ---- endpoint --------------------------------------------------------------
@@ -69,7 +131,6 @@ QByteArray commandVerb(const QByteArray& line)
 std::optional<SmtpEndpoint> SmtpEndpoint::parse(QStringView server)
 {
     QStringView rest = server.trimmed();
-    SmtpEndpoint endpoint;
     bool smtps = false;
     if (rest.startsWith(u"smtps://", Qt::CaseInsensitive)) {
         smtps = true;
@@ -80,28 +141,13 @@ std::optional<SmtpEndpoint> SmtpEndpoint::parse(QStringView server)
     if (const qsizetype slash = rest.indexOf(u'/'); slash >= 0)
         rest = rest.left(slash);
 
-    QStringView portText;
-    if (rest.startsWith(u'[')) {
-        const qsizetype close = rest.indexOf(u']');
-        if (close < 0)
-            return std::nullopt;
-        endpoint.host = rest.mid(1, close - 1).toString();
-        const QStringView after = rest.mid(close + 1);
-        if (!after.isEmpty() && !after.startsWith(u':'))
-            return std::nullopt;
-        portText = after.mid(1);
-    } else if (rest.count(u':') == 1) {
-        const qsizetype colon = rest.indexOf(u':');
-        endpoint.host = rest.left(colon).toString();
-        portText = rest.mid(colon + 1);
-    } else {
-        endpoint.host = rest.toString();
-    }
-    if (!isHostText(endpoint.host))
+    SmtpEndpoint endpoint;
+    std::optional<QStringView> portText;
+    if (!splitHostPort(rest, endpoint.host, portText) || !isHostText(endpoint.host))
         return std::nullopt;
     endpoint.port = smtps ? 465 : 25;
-    if (!portText.isEmpty() || rest.endsWith(u':')) {
-        const std::optional<int> port = parsePort(portText);
+    if (portText) {
+        const std::optional<int> port = parsePort(*portText);
         if (!port)
             return std::nullopt;
         endpoint.port = *port;
@@ -222,17 +268,7 @@ void SmtpSession::applySettings()
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, readSeconds);
     if (!m_settings.caFile.isEmpty()) {
-        // The test CA is trusted beside the system's, not instead of them.
-        char* systemBundle = nullptr;
-        curl_easy_getinfo(curl, CURLINFO_CAINFO, &systemBundle);
-        if (systemBundle) {
-            QFile system(QString::fromLocal8Bit(systemBundle));
-            if (system.open(QIODevice::ReadOnly))
-                m_caBundle = system.readAll() + '\n';
-        }
-        QFile extra(m_settings.caFile);
-        if (extra.open(QIODevice::ReadOnly))
-            m_caBundle += extra.readAll();
+        m_caBundle = caBundleWith(curl, m_settings.caFile);
         curl_blob blob{m_caBundle.data(), static_cast<size_t>(m_caBundle.size()), CURL_BLOB_NOCOPY};
         curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
     }
@@ -295,17 +331,9 @@ void SmtpSession::classify(int curlCode, const Transfer& transfer)
     case CURLE_USE_SSL_FAILED: kind = SmtpFailureKind::StartTlsUnavailable; break;
     case CURLE_LOGIN_DENIED: kind = SmtpFailureKind::AuthFailed; break;
     default:
-        if (transfer.failedCode == 530)
-            kind = SmtpFailureKind::AuthRequired;
-        else if (transfer.failedCode >= 400 && transfer.failedCommand == "MAIL")
-            kind = SmtpFailureKind::SenderRejected;
-        else if (transfer.failedCode >= 400 && transfer.failedCommand == "RCPT")
-            kind = SmtpFailureKind::RecipientRejected;
-        else if (transfer.failedCode >= 400 && transfer.failedCommand == "DATA")
-            kind = SmtpFailureKind::DataRejected;
-        else if (transfer.failedCode >= 400 && transfer.failedCommand == "AUTH")
-            kind = SmtpFailureKind::AuthFailed;
-        else if (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING)
+        kind = kindFromReply(transfer.failedCode, transfer.failedCommand);
+        if (kind == SmtpFailureKind::Other
+            && (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING))
             kind = SmtpFailureKind::ConnectionLost;
         break;
     }

@@ -1,6 +1,7 @@
 #include "SmtpTestMime.h"
 
 #include "transport/NMail.h"
+#include "transport/SmtpClient.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,10 @@
 #include <unistd.h>
 
 using corvidan::transport::NMail;
+using corvidan::transport::SmtpEndpoint;
+using corvidan::transport::SmtpFailureKind;
+using corvidan::transport::SmtpSession;
+using corvidan::transport::SmtpSettings;
 namespace mc = corvidan::test::mimecheck;
 
 namespace {
@@ -293,4 +298,21 @@ TEST_F(SmtpSend, BatchSendsOverOneConnectionAndSurvivesARefusal)
     EXPECT_EQ(connection(1), connection(2));
     EXPECT_NE(connection(4), connection(5)) << "outside a batch every send connects anew";
     EXPECT_NE(connection(3), connection(4));
+}
+
+TEST_F(SmtpSend, RequiredTlsIsNeverSkipped)
+{
+    // What port 587 gets: STARTTLS or nothing, even where the server offers none.
+    SmtpSettings settings;
+    settings.endpoint = *SmtpEndpoint::parse(server("SMTP_PLAIN_PORT"));
+    settings.endpoint.requireStartTls = true;
+    settings.caFile = m_env.value(QStringLiteral("CA_FILE"));
+    SmtpSession session(settings);
+    EXPECT_FALSE(session.send(m_sender.toUtf8(), {"rcpt@example.jp"}, "Subject: x\r\n\r\nbody\r\n"));
+    EXPECT_EQ(session.lastFailure().kind, SmtpFailureKind::StartTlsUnavailable);
+
+    // smtps:// against a server that speaks plain SMTP.
+    EXPECT_EQ(send(server("SMTP_PLAIN_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("暗号化(TLS)"))) << lastError().toStdString();
+    EXPECT_TRUE(spooled().isEmpty());
 }
