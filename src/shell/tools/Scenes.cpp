@@ -3,13 +3,16 @@
 
 #include "shell/tools/Scenes.h"
 
+#include "addressbook/FriendForm.h"
 #include "common/AppDir.h"
 #include "compose/BackForm.h"
+#include "compose/WriteForm.h"
 #include "emoticons/KaoForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "shell/MainForm.h"
+#include "storage/AddressBookFile.h"
 #include "storage/ServerSettings.h"
 
 #include <QCheckBox>
@@ -20,7 +23,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
 #include <QTabWidget>
 #include <QTextCursor>
 
@@ -115,6 +122,57 @@ QWidget* kaoFormFaces(SceneContext& ctx)
     return form;
 }
 
+void fillAddressBook(SceneContext& ctx)
+{
+    auto book = storage::AddressBookFile::addressBook(ctx.app.appDir());
+    const std::pair<const char*, const char*> entries[] = {
+        {"山田太郎", "taro.yamada@example.jp"},
+        {"佐藤花子", "佐藤花子<hanako@example.jp>"},
+        {"営業部", "sales@example.co.jp"},
+    };
+    for (const auto& [name, address] : entries) {
+        storage::AddressRecord record;
+        record.Name = QString::fromUtf8(name);
+        record.Address = QString::fromUtf8(address);
+        book.AppendRecord(record);
+    }
+}
+
+QWidget* writeForm(SceneContext& ctx)
+{
+    auto* form = ctx.app.forms().get<compose::WriteForm>();
+    child<QLineEdit>(form, "ToText")->setText(QStringLiteral("hanako@example.jp"));
+    child<QLineEdit>(form, "SubjectText")->setText(QStringLiteral("来週の打ち合わせについて"));
+    child<QPlainTextEdit>(form, "BodyText")
+        ->setPlainText(QStringLiteral("佐藤様\n\nいつもお世話になっております。\n資料を添付いたします。\n\n山田太郎"));
+    child<QLineEdit>(form, "AttachText")->setText(QStringLiteral("/home/taro/資料.pdf"));
+    return form;
+}
+
+QWidget* writeFormWide(SceneContext& ctx)
+{
+    fillAddressBook(ctx);
+    auto* form = ctx.app.forms().get<compose::WriteForm>();
+    child<QPushButton>(form, "Command4")->click();
+    child<QRadioButton>(form, "Option2")->click();
+    child<QLineEdit>(form, "SubjectText")->setText(QStringLiteral("忘年会のお知らせ"));
+    child<QPlainTextEdit>(form, "BodyText")->setPlainText(QStringLiteral("皆様\n\n今年も忘年会を開きます。"));
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(child<QPushButton>(form, "Command8"), &enter);
+    return form;
+}
+
+QWidget* friendForm(SceneContext& ctx)
+{
+    fillAddressBook(ctx);
+    auto* form = ctx.app.forms().get<addressbook::FriendForm>();
+    auto* list = child<QTreeWidget>(form, "MailListView");
+    list->setCurrentItem(list->topLevelItem(1));
+    form->MailListView_MouseDown();
+    child<QLineEdit>(form, "Text50")->setText(QStringLiteral("佐藤花子"));
+    return form;
+}
+
 } // namespace
 
 const std::vector<Scene>& scenes()
@@ -129,6 +187,10 @@ const std::vector<Scene>& scenes()
         {"BackForm", "the reply window filled from a message", backForm},
         {"KaoForm", "the emoticon palette, a face mark selected", kaoForm},
         {"KaoForm-faces", "the emoticon palette's page of faces", kaoFormFaces},
+        {"WriteForm", "the compose window with a message written", writeForm},
+        {"WriteForm-wide", "the compose window with the address panel in bulk mode, a hint shown",
+         writeFormWide},
+        {"FriendForm", "the address book with three entries, the second picked", friendForm},
     };
     return all;
 }
