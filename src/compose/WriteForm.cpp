@@ -234,6 +234,7 @@ void WriteForm::buildControls()
     List1 = make<QListWidget>(Picture5, "List1", 120, 600, 2055, 5100);
     List1->setAutoFillBackground(true);
     List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    List1->setTextElideMode(Qt::ElideNone);
     auto* frame4 = make<QGroupBox>(Picture5, "Frame4", 120, 5760, 2055, 615);
     Option2 = make<QRadioButton>(frame4, "Option2", 60, 240, 1080, 300);
     Option2->setText(QStringLiteral("一括送信"));
