@@ -8,11 +8,13 @@
 #include "compose/BackForm.h"
 #include "compose/WriteForm.h"
 #include "emoticons/KaoForm.h"
+#include "history/TyakuForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "shell/MainForm.h"
 #include "storage/AddressBookFile.h"
+#include "storage/HistoryFile.h"
 #include "storage/ServerSettings.h"
 
 #include <QCheckBox>
@@ -30,6 +32,7 @@
 #include <QTreeWidget>
 #include <QTabWidget>
 #include <QTextCursor>
+#include <QTreeView>
 
 namespace corvidan::screenshots {
 
@@ -173,6 +176,36 @@ QWidget* friendForm(SceneContext& ctx)
     return form;
 }
 
+QWidget* tyakuForm(SceneContext& ctx)
+{
+    storage::HistoryFile received(ctx.app.appDir(), storage::HistoryKind::Received);
+    const char* const messages[][4] = {
+        {"来週の打ち合わせについて", "佐藤花子 <hanako@example.jp>", "Mon, 7 Dec 2026 09:12:40 +0900",
+         "山田様\r\n\r\nいつもお世話になっております。\r\n来週の打ち合わせは火曜日の午後でいかがでしょうか。\r\n"
+         "候補：①14時 ②15時 ③16時\r\n\r\n佐藤"},
+        {"【ご案内】年末年始の営業について", "㈱サンプル商事 <info@example.co.jp>",
+         "Mon, 7 Dec 2026 14:03:11 +0900", "年末年始は12月29日～1月3日まで休業いたします。"},
+        {"Re: 資料送付のお願い", "taro.suzuki@example.jp", "Tue, 8 Dec 2026 08:45:02 +0900",
+         "資料を添付いたしました。ご確認ください。"},
+    };
+    for (const auto& m : messages) {
+        storage::MailRecord record;
+        record.Subject = QString::fromUtf8(m[0]);
+        record.Address = QString::fromUtf8(m[1]);
+        record.Date = QString::fromUtf8(m[2]);
+        record.Body = QString::fromUtf8(m[3]);
+        received.AppendRecord(record);
+    }
+    auto* form = ctx.app.forms().get<history::TyakuForm>();
+    form->OpenHistory(1);
+    auto* list = child<QTreeView>(form, "MailListView");
+    list->selectionModel()->select(list->model()->index(0, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    form->MailListView_Click();
+    hover(child<QLineEdit>(form, "Text8"));
+    return form;
+}
+
 } // namespace
 
 const std::vector<Scene>& scenes()
@@ -191,6 +224,7 @@ const std::vector<Scene>& scenes()
         {"WriteForm-wide", "the compose window with the address panel in bulk mode, a hint shown",
          writeFormWide},
         {"FriendForm", "the address book with three entries, the second picked", friendForm},
+        {"TyakuForm", "the history viewer on three received messages, the first one shown", tyakuForm},
     };
     return all;
 }
