@@ -131,6 +131,8 @@ void TyakuForm::buildControls()
     MailListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     MailListView->setSortingEnabled(false);
     MailListView->header()->setStretchLastSection(false);
+    // Cells keep the fields' blank padding; eliding would mark every one as cut.
+    MailListView->setTextElideMode(Qt::ElideNone);
     MailListView->setAutoFillBackground(true);
 
     Text1 = named(new QLineEdit(m_client), "Text1");
@@ -244,11 +246,11 @@ void TyakuForm::buildToolBar()
 
 void TyakuForm::placeDesignGeometry()
 {
-    placeTw(tbToolBar, 0, 0, 4200, 420);
-    placeTw(Label2, 4380, 100, 900, 240);
-    placeTw(Text1, 5300, 60, 1900, 300);
-    placeTw(Label4, 7380, 100, 500, 240);
-    placeTw(Text2, 7900, 60, 900, 300);
+    placeTw(tbToolBar, 0, 0, 5000, 420);
+    placeTw(Label2, 5100, 100, 850, 240);
+    placeTw(Text1, 5950, 60, 1650, 300);
+    placeTw(Label4, 7750, 100, 450, 240);
+    placeTw(Text2, 8200, 60, 800, 300);
     placeTw(Picture1_1, 0, 420, DesignWidth, 420);
     placeTw(Command2, 120, 465, 1500, 330);
     placeTw(Command3, 1680, 465, 1200, 330);
@@ -443,6 +445,9 @@ void TyakuForm::showRecord(const storage::MailRecord& record, HeaderText mode)
     Text7->setText(trim ? trimBlanks(record.Subject) : record.Subject);
     Text8->setText(trim ? trimBlanks(record.Address) : record.Address);
     Text9->setText(trim ? trimBlanks(record.Date) : record.Date);
+    // Show each value from its start, not scrolled to its (possibly padded) end.
+    for (QLineEdit* box : {Text7, Text8, Text9})
+        box->setCursorPosition(0);
     setBodyText(trimBlanks(record.Body));
     normaliseBody();
 }
