@@ -2,6 +2,8 @@
 
 #include "compose/SendMail.h"
 #include "shell/Application.h"
+#include "shell/ClockText.h"
+#include "shell/MainForm.h"
 #include "shell/Twips.h"
 #include "storage/AddressBookFile.h"
 
@@ -14,7 +16,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDate>
+#include <QDateTime>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -22,13 +24,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTime>
 
 namespace corvidan::compose {
 
@@ -386,15 +386,9 @@ void WriteForm::setBodyText(const QString& crlfText)
 QString WriteForm::clockText() const
 {
     // The launcher's clock box dates sent mail; without a launcher, the same format.
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->objectName() != QStringLiteral("MainForm"))
-            continue;
-        if (const auto* clock = top->findChild<QLineEdit*>(QStringLiteral("Text2")))
-            return clock->text();
-    }
-    const QLocale locale = QLocale::system();
-    return locale.toString(QDate::currentDate(), QLocale::ShortFormat) + QStringLiteral("  ") +
-           locale.toString(QTime::currentTime(), QLocale::LongFormat);
+    if (const auto* launcher = m_app.forms().find<shell::MainForm>())
+        return launcher->clockBoxText();
+    return shell::clockText(QDateTime::currentDateTime());
 }
 
 void WriteForm::setFortuneDraw(std::function<float()> draw)

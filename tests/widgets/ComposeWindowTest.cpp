@@ -1,6 +1,7 @@
 #include "compose/SendMail.h"
 #include "compose/WriteForm.h"
 #include "shell/Application.h"
+#include "shell/MainForm.h"
 #include "shell/Twips.h"
 #include "storage/AddressBookFile.h"
 #include "storage/HistoryFile.h"
@@ -425,4 +426,28 @@ TEST_F(ComposeWindow, UnwritableHistoryKeepsTheMessageOpen)
     ASSERT_EQ(ui.shown().size(), 1u);
     EXPECT_TRUE(ui.shown()[0].text.contains(QStringLiteral("送信していません")));
     EXPECT_EQ(c<QPlainTextEdit>("BodyText")->toPlainText(), QStringLiteral("大事な本文"));
+}
+
+TEST_F(ComposeWindow, SentRecordIsDatedByTheLaunchersClock)
+{
+    std::vector<compose::OutgoingMail> sent;
+    form->setSenderFactory([&] { return std::make_unique<CountingSender>(sent, 0); });
+    c<QPushButton>("Command1")->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(form.isNull());
+    // Without a launcher: the launcher's format, date and time two blanks apart.
+    EXPECT_TRUE(app.state().SentRecord.Date.contains(QStringLiteral("  ")));
+
+    auto* launcher = app.forms().get<shell::MainForm>();
+    ui.clear();
+    auto* clock = control<QLineEdit>(launcher, QStringLiteral("Text2"));
+    ASSERT_NE(clock, nullptr);
+    form = app.forms().get<WriteForm>(); // loaded afresh by the launcher's start-up
+    form->setSenderFactory([&] { return std::make_unique<CountingSender>(sent, 0); });
+    clock->setText(QStringLiteral("2026/12/08  1:02:03"));
+    c<QPushButton>("Command1")->click();
+    EXPECT_EQ(app.state().SentRecord.Date, QStringLiteral("2026/12/08  1:02:03"));
+    const auto last = storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).ReadRecord(2);
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(compose::trimBlanks(last->Date), QStringLiteral("2026/12/08  1:02:03"));
 }
