@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
 #include <QEvent>
@@ -420,7 +421,9 @@ void WriteForm::Command1_Click()
     WindowSendObserver observer(
         m_app, this, Label7, [this](const QString& body) { setBodyText(body); }, input.bulk);
     SendMailOperation operation(m_app.appDir(), *sender, observer);
+    m_sending = true;
     const SendOutcome outcome = operation.run(input);
+    m_sending = false;
 
     if (outcome.aborted) {
         // Nothing may leave unrecorded: keep the message so it can be sent once there is room.
@@ -597,6 +600,16 @@ void WriteForm::showHint(QWidget* control)
 void WriteForm::hideHint()
 {
     Text14->hide();
+}
+
+void WriteForm::closeEvent(QCloseEvent* event)
+{
+    // The window stays painted while a bulk send runs; it must not go away under it.
+    if (m_sending) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void WriteForm::mouseMoveEvent(QMouseEvent* event)

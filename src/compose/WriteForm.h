@@ -70,6 +70,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
@@ -89,6 +90,7 @@ private:
 
     shell::Application& m_app;
     std::vector<std::int16_t> m_listRecordNo;
+    bool m_sending = false;
     int m_outerWidthTw = 0;
     int m_outerHeightTw = 0;
     QHash<QObject*, QString> m_hints;

@@ -1,5 +1,6 @@
 #include "compose/SendMail.h"
 #include "compose/WriteForm.h"
+#include "emoticons/KaoForm.h"
 #include "shell/Application.h"
 #include "shell/MainForm.h"
 #include "shell/Twips.h"
@@ -450,4 +451,39 @@ TEST_F(ComposeWindow, SentRecordIsDatedByTheLaunchersClock)
     const auto last = storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).ReadRecord(2);
     ASSERT_TRUE(last.has_value());
     EXPECT_EQ(compose::trimBlanks(last->Date), QStringLiteral("2026/12/08  1:02:03"));
+}
+
+TEST_F(ComposeWindow, EmoticonButtonOpensThePaletteModeless)
+{
+    EXPECT_EQ(app.forms().find<emoticons::KaoForm>(), nullptr);
+    c<QPushButton>("Command8")->click();
+    auto* palette = app.forms().find<emoticons::KaoForm>();
+    ASSERT_NE(palette, nullptr);
+    EXPECT_TRUE(palette->isVisible());
+    EXPECT_FALSE(palette->isModal());
+    EXPECT_TRUE(ui.shown().empty());
+}
+
+TEST_F(ComposeWindow, WindowCannotCloseWhileSending)
+{
+    bool closedDuringSend = true;
+    class ClosingSender final : public compose::MailSender {
+    public:
+        ClosingSender(QWidget* form, bool& closed) : m_form(form), m_closed(closed) {}
+        int send(const compose::OutgoingMail&) override
+        {
+            m_closed = m_form->close();
+            return 0;
+        }
+        QString lastError() override { return {}; }
+
+    private:
+        QWidget* m_form;
+        bool& m_closed;
+    };
+    form->setSenderFactory([&] { return std::make_unique<ClosingSender>(form, closedDuringSend); });
+    c<QPushButton>("Command1")->click();
+    EXPECT_FALSE(closedDuringSend);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(form.isNull()) << "the send itself still closes the window";
 }
