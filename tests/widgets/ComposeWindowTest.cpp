@@ -487,3 +487,33 @@ TEST_F(ComposeWindow, WindowCannotCloseWhileSending)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(form.isNull()) << "the send itself still closes the window";
 }
+
+TEST_F(ComposeWindow, BulkSendShowsWhichRecipientIsBeingSent)
+{
+    addToBook(QStringLiteral("一"), QStringLiteral("one@example.jp"));
+    addToBook(QStringLiteral("二"), QStringLiteral("two@example.jp"));
+    c<QPushButton>("Command4")->click();
+    c<QRadioButton>("Option2")->click();
+    QStringList statusAtSend;
+    class StatusSender final : public compose::MailSender {
+    public:
+        StatusSender(QLabel* status, QStringList& seen) : m_status(status), m_seen(seen) {}
+        int send(const compose::OutgoingMail&) override
+        {
+            m_seen << m_status->text();
+            return 0;
+        }
+        QString lastError() override { return {}; }
+
+    private:
+        QLabel* m_status;
+        QStringList& m_seen;
+    };
+    QLabel* status = c<QLabel>("Label7");
+    form->setSenderFactory([&] { return std::make_unique<StatusSender>(status, statusAtSend); });
+    c<QPushButton>("Command1")->click();
+    const QString sending = compose::SendMailOperation::sendingText();
+    EXPECT_EQ(statusAtSend, (QStringList{sending + QStringLiteral("（1/2件目）"),
+                                         sending + QStringLiteral("（2/2件目）")}));
+    EXPECT_EQ(status->text(), QStringLiteral("送信完了です。"));
+}
