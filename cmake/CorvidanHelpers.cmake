@@ -23,7 +23,9 @@ function(corvidan_add_test name)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
   if(T_FIXTURES)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
+    # The servers share one mailbox: suites that use them take turns.
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}"
+      RESOURCE_LOCK dovecot_mailbox)
   endif()
 endfunction()
 

@@ -57,7 +57,14 @@ Status renameOver(const QString& from, const QString& to)
 Status replaceFile(const QString& path, QByteArrayView data)
 {
     const QString temp = path + QStringLiteral(".part");
-    const int fd = ::open(native(temp).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The new file starts with the old one's permissions, so a private file is
+    // never readable by others, not even for a moment.
+    mode_t mode = 0644;
+    struct stat old {};
+    if (::stat(native(path).constData(), &old) == 0)
+        mode = old.st_mode & 07777;
+    ::unlink(native(temp).constData());
+    const int fd = ::open(native(temp).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         return errnoStatus(temp, errno);
     const char* p = data.data();
@@ -75,16 +82,13 @@ Status replaceFile(const QString& path, QByteArrayView data)
         p += n;
         left -= n;
     }
+    ::fchmod(fd, mode); // the umask may have narrowed it
     Status st = syncDescriptor(fd, temp);
     ::close(fd);
     if (!st) {
         ::unlink(native(temp).constData());
         return st;
     }
-    // Keep the permissions of the file being replaced (the account file is private).
-    struct stat old {};
-    if (::stat(native(path).constData(), &old) == 0)
-        ::chmod(native(temp).constData(), old.st_mode & 07777);
     return renameOver(temp, path);
 }
 

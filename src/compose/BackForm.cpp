@@ -177,6 +177,7 @@ void BackForm::Command2_Click()
 {
     transport::NMail& mail = m_app.mail();
     const storage::ServerSettings& server = m_app.state().server;
+    m_app.prepareSmtpAccount();
     const int result = mail.NMailSmtpSendMail(server.SmtpServer, ToText->text(), QString(), QString(),
                                               server.MailAddress, SubjectText->text(), bodyText(),
                                               QString(), AttachText->text(), 0);

@@ -449,6 +449,7 @@ std::unique_ptr<MailSender> WriteForm::makeSender()
 {
     if (m_senderFactory)
         return m_senderFactory();
+    m_app.prepareSmtpAccount();
     return std::make_unique<NMailSender>(m_app.mail());
 }
 

@@ -3,6 +3,7 @@
 #include "shell/AppState.h"
 #include "shell/FormRegistry.h"
 #include "shell/UiSeam.h"
+#include "storage/ProfileFile.h"
 #include "transport/NMail.h"
 
 namespace corvidan::shell {
@@ -23,6 +24,19 @@ public:
     UiSeam& ui() { return m_ui; }
     transport::NMail& mail() { return m_mail; }
     FormRegistry& forms() { return m_forms; }
+
+    /// A server that wants a login for sending gets the POP account; before any
+    /// receive or account dialog filled it, it comes from the account file.
+    void prepareSmtpAccount()
+    {
+        QString user = m_state.PopUserId;
+        QString password = m_state.PopPassword;
+        if (user.isEmpty() || password.isEmpty()) {
+            user = storage::ReadAccountValue(m_state.appDir, QStringLiteral("NAME"));
+            password = storage::ReadAccountValue(m_state.appDir, QStringLiteral("NAME2"));
+        }
+        m_mail.setSmtpAccount(user, password);
+    }
 
     /// Plain notice with the application's title, as most messages are.
     MsgAnswer notify(QWidget* parent, const QString& text, MsgIcon icon = MsgIcon::None)

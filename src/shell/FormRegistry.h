@@ -1,14 +1,45 @@
 #pragma once
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <map>
 #include <typeindex>
 
 namespace corvidan::shell {
 
 class Application;
+
+/// Drops a window from the registry the moment its close is accepted, so a
+/// nested event loop never hands out a window that is about to be deleted.
+class CloseWatcher final : public QObject {
+public:
+    template <class Forget>
+    CloseWatcher(QWidget* form, Forget forget) : QObject(form), m_forget(std::move(forget))
+    {
+        form->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Close)
+            return false;
+        // Let the window decide first; only an accepted close unloads it.
+        watched->removeEventFilter(this);
+        QCoreApplication::sendEvent(watched, event);
+        watched->installEventFilter(this);
+        if (event->isAccepted())
+            m_forget();
+        return true;
+    }
+
+private:
+    std::function<void()> m_forget;
+};
 
 /// Windows are created on first use (their Form_Load runs then, before anyone
 /// reads a control), reused while they exist, and discarded when they close;
@@ -28,7 +59,13 @@ public:
             return existing;
         T* form = new T(m_app);
         form->setAttribute(Qt::WA_DeleteOnClose);
-        m_forms[std::type_index(typeid(T))] = form;
+        const std::type_index key(typeid(T));
+        m_forms[key] = form;
+        new CloseWatcher(form, [this, key, form] {
+            const auto it = m_forms.find(key);
+            if (it != m_forms.end() && it->second.data() == form)
+                m_forms.erase(it);
+        });
         form->Form_Load();
         return form;
     }
