@@ -202,58 +202,74 @@ int Pop3Session::authenticate(const QString& user, const QString& password, bool
             fail(QStringLiteral("POP3サーバーに接続されていません"));
         return -1;
     }
-    if (apop ? !loginApop(user, password) : !loginUserPass(user, password))
-        return m_broken ? -1 : -2;
-    if (!listMailbox())
+    QList<QByteArray> login;
+    if (!apop) {
+        login << "USER " + user.toUtf8() + "\r\n" << "PASS " + password.toUtf8() + "\r\n";
+    } else if (const QByteArray command = apopCommand(user, password); !command.isEmpty()) {
+        login << command;
+    } else {
+        return -2;
+    }
+    m_simpleReplies.clear();
+    for (const QByteArray& command : login) {
+        if (!send(command, Kind::Simple))
+            return -1;
+        // Without PIPELINING a refused USER ends the login before the password goes out.
+        if (!m_pipelining && (!drain() || !m_simpleReplies.back().ok))
+            break;
+    }
+    if (!drain() || m_broken)
+        return -1;
+    for (qsizetype i = 0; i < login.size(); ++i) {
+        const Reply* reply = i < m_simpleReplies.size() ? &m_simpleReplies[i] : nullptr;
+        if (reply && reply->ok)
+            continue;
+        const QString line = reply ? latin(reply->line) : QString();
+        if (apop)
+            fail(QStringLiteral("APOP認証に失敗しました: ") + line);
+        else if (i == 0)
+            fail(QStringLiteral("ユーザー名を拒否されました: ") + line);
+        else
+            fail(QStringLiteral("認証に失敗しました: ") + line);
+        return -2;
+    }
+    // Only after a login that worked: commands sent before it count as bad ones.
+    if (!sendListing() || !drain())
+        return -1;
+    if (!readListing(m_simpleReplies.value(login.size())))
         return -3;
     if (m_pipelining && m_count > 0)
         requestAhead(1);
     return m_count;
 }
 
-bool Pop3Session::loginUserPass(const QString& user, const QString& password)
-{
-    if (!send("USER " + user.toUtf8() + "\r\n", Kind::Simple) || !drain())
-        return false;
-    if (!m_simpleReply->ok)
-        return fail(QStringLiteral("ユーザー名を拒否されました: ") + latin(m_simpleReply->line));
-    if (!send("PASS " + password.toUtf8() + "\r\n", Kind::Simple) || !drain())
-        return false;
-    if (!m_simpleReply->ok)
-        return fail(QStringLiteral("認証に失敗しました: ") + latin(m_simpleReply->line));
-    return true;
-}
-
-bool Pop3Session::loginApop(const QString& user, const QString& password)
+QByteArray Pop3Session::apopCommand(const QString& user, const QString& password)
 {
     static const QRegularExpression stamp(QStringLiteral("<[^<>\\s]+>"));
     const QRegularExpressionMatch match = stamp.match(QString::fromLatin1(m_greeting));
-    if (!match.hasMatch())
-        return fail(QStringLiteral("APOP認証できません: サーバーがAPOP用のタイムスタンプを送っていません (")
-                    + m_host + u')');
+    if (!match.hasMatch()) {
+        fail(QStringLiteral("APOP認証できません: サーバーがAPOP用のタイムスタンプを送っていません (") + m_host + u')');
+        return {};
+    }
     const QByteArray digest =
         QCryptographicHash::hash(match.captured(0).toLatin1() + password.toUtf8(), QCryptographicHash::Md5).toHex();
-    Reply reply;
-    if (!command("APOP " + user.toUtf8() + ' ' + digest, reply))
-        return false;
-    if (!reply.ok)
-        return fail(QStringLiteral("APOP認証に失敗しました: ") + latin(reply.line));
-    return true;
+    return "APOP " + user.toUtf8() + ' ' + digest + "\r\n";
 }
 
-bool Pop3Session::listMailbox()
+bool Pop3Session::sendListing()
 {
-    if (!send("STAT\r\n", Kind::Simple) || !send("LIST\r\n", Kind::List)
-        || !send("UIDL\r\n", Kind::Uidl) || !drain())
-        return false;
-    if (!m_simpleReply || !m_simpleReply->ok)
-        return fail(QStringLiteral("メールボックスを確認できません: ")
-                    + (m_simpleReply ? latin(m_simpleReply->line) : QString()));
-    const QList<QByteArray> words = m_simpleReply->line.split(' ');
+    return send("STAT\r\n", Kind::Simple) && send("LIST\r\n", Kind::List) && send("UIDL\r\n", Kind::Uidl);
+}
+
+bool Pop3Session::readListing(const Reply& stat)
+{
+    if (!stat.ok)
+        return fail(QStringLiteral("メールボックスを確認できません: ") + latin(stat.line));
+    const QList<QByteArray> words = stat.line.split(' ');
     bool ok = false;
     const int statCount = words.value(1).toInt(&ok);
     if (!ok || statCount < 0)
-        return fail(QStringLiteral("STATの応答が正しくありません: ") + latin(m_simpleReply->line));
+        return fail(QStringLiteral("STATの応答が正しくありません: ") + latin(stat.line));
     m_count = statCount;
     m_sizes.resize(m_count, -1);
     m_uids.resize(m_count);
@@ -317,9 +333,10 @@ bool Pop3Session::quit()
         return false;
     if (!send("QUIT\r\n", Kind::Quit) || !drain())
         return false;
-    const bool confirmed = m_simpleReply && m_simpleReply->ok;
+    const bool confirmed = !m_simpleReplies.empty() && m_simpleReplies.back().ok;
     if (!confirmed)
-        fail(QStringLiteral("QUITを拒否されました: ") + (m_simpleReply ? latin(m_simpleReply->line) : QString()));
+        fail(QStringLiteral("QUITを拒否されました: ")
+             + (m_simpleReplies.empty() ? QString() : latin(m_simpleReplies.back().line)));
     m_socket->disconnectFromHost();
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->waitForDisconnected(1000);
@@ -401,7 +418,7 @@ bool Pop3Session::command(const QByteArray& line, Reply& reply, bool multiline)
 {
     if (!send(line + "\r\n", Kind::Simple, 0, multiline) || !drain())
         return false;
-    reply = *m_simpleReply;
+    reply = m_simpleReplies.back();
     return true;
 }
 
@@ -440,7 +457,7 @@ void Pop3Session::handleReply(const Pending& pending, Reply& reply)
     switch (pending.kind) {
     case Kind::Simple:
     case Kind::Quit:
-        m_simpleReply = std::move(reply);
+        m_simpleReplies.push_back(std::move(reply));
         break;
     case Kind::List:
     case Kind::Uidl:

@@ -77,9 +77,9 @@ private:
     bool startTls(const QString& host);
     bool readGreeting();
     void readCapabilities();
-    bool loginUserPass(const QString& user, const QString& password);
-    bool loginApop(const QString& user, const QString& password);
-    bool listMailbox();
+    QByteArray apopCommand(const QString& user, const QString& password);
+    bool sendListing();
+    bool readListing(const Reply& stat);
 
     bool send(const QByteArray& command, Kind kind, int n = 0, bool multiline = false);
     bool write(const QByteArray& bytes);
@@ -109,7 +109,8 @@ private:
     bool m_broken = false;
 
     std::deque<Pending> m_pending;
-    std::optional<Reply> m_simpleReply;
+    /// Replies to the simple commands of the current exchange, in order.
+    QList<Reply> m_simpleReplies;
     int m_count = 0;
     QList<qint64> m_sizes;
     QList<QByteArray> m_uids;
