@@ -12,12 +12,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 6) {
-        std::fprintf(stderr, "usage: pop3-bench SERVER USER PASSWORD CA_FILE EXPECTED_COUNT\n");
+    if (args.size() != 6 && args.size() != 7) {
+        std::fprintf(stderr, "usage: pop3-bench SERVER USER PASSWORD CA_FILE EXPECTED_COUNT [WINDOW_BYTES]\n");
         return 2;
     }
     NMail mail;
     mail.options().caFile = args[4];
+    if (args.size() == 7)
+        mail.options().pipelineWindowBytes = args[6].toLongLong();
     mail.NMailInitializeWinSock();
     mail.NMailSetOption(1, 8192);
     const auto failed = [&](const char* step) {

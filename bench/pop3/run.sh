@@ -3,14 +3,14 @@
 # size, whole message, delete, close) against mpop fetching and deleting the
 # same mailbox from the same local Dovecot, both over STLS. First on loopback
 # with 1000 messages, then through a proxy that delays every chunk by 25 ms each
-# way with 200 messages. Medians of CORVIDAN_BENCH_REPEAT runs (default 3).
+# way with 200 messages. Medians of CORVIDAN_BENCH_REPEAT runs (default 5).
 set -eu
 src="$CORVIDAN_SOURCE_DIR"
 build="$CORVIDAN_BENCH_BUILD"
 here="$src/bench/pop3"
 count=${CORVIDAN_BENCH_POP3_MESSAGES:-1000}
 count_rtt=${CORVIDAN_BENCH_POP3_RTT_MESSAGES:-200}
-repeat=${CORVIDAN_BENCH_REPEAT:-3}
+repeat=${CORVIDAN_BENCH_REPEAT:-5}
 
 cmake --build "$build" --target pop3-bench >&2
 command -v mpop >/dev/null || { echo "mpop is not installed" >&2; exit 1; }

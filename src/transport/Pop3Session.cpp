@@ -82,6 +82,7 @@ void Pop3Session::dropConnection()
     }
     m_broken = true;
     m_pending.clear();
+    m_outgoing.clear();
 }
 
 bool Pop3Session::open(const QString& server)
@@ -373,6 +374,9 @@ void Pop3Session::requestAhead(int n)
     if (!m_pipelining)
         return;
     qint64 ahead = bytesAhead(n);
+    // Refill in batches once half the window is free: fewer, larger writes.
+    if (ahead > m_options.pipelineWindowBytes / 2)
+        return;
     QByteArray batch;
     while (m_nextRetr <= m_count) {
         const qint64 size = std::max<qint64>(listedSize(m_nextRetr), 0);
@@ -384,21 +388,30 @@ void Pop3Session::requestAhead(int n)
         ++m_nextRetr;
     }
     if (!batch.isEmpty())
-        write(batch);
+        write(batch, true);
 }
 
-bool Pop3Session::write(const QByteArray& bytes)
+bool Pop3Session::write(const QByteArray& bytes, bool now)
 {
     if (!isOpen()) {
         if (m_error.isEmpty())
             fail(QStringLiteral("POP3サーバーに接続されていません"));
         return false;
     }
-    if (m_socket->write(bytes) != bytes.size()) {
+    m_outgoing += bytes;
+    return !now || flushOutgoing();
+}
+
+bool Pop3Session::flushOutgoing()
+{
+    if (m_outgoing.isEmpty() || !m_socket || m_broken)
+        return true;
+    if (m_socket->write(m_outgoing) != m_outgoing.size()) {
         const QString why = m_socket->errorString();
         dropConnection();
         return fail(QStringLiteral("POP3サーバーへ送信できません (") + m_host + QStringLiteral("): ") + why);
     }
+    m_outgoing.clear();
     m_socket->flush();
     return true;
 }
@@ -408,7 +421,9 @@ bool Pop3Session::send(const QByteArray& command, Kind kind, int n, bool multili
     // Without PIPELINING the server must see one command at a time.
     if (!m_pipelining && !drain())
         return false;
-    if (!write(command))
+    // DELE rides along with the next command or read instead of costing the
+    // server a wake-up of its own.
+    if (!write(command, kind != Kind::Dele))
         return false;
     m_pending.push_back(Pending{kind, n, multiline});
     return true;
@@ -497,7 +512,7 @@ void Pop3Session::handleReply(const Pending& pending, Reply& reply)
 
 bool Pop3Session::fill()
 {
-    if (!m_socket || m_broken)
+    if (!m_socket || m_broken || !flushOutgoing())
         return false;
     if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(m_options.readTimeoutMs)
         && m_socket->bytesAvailable() == 0) {

@@ -82,7 +82,8 @@ private:
     bool readListing(const Reply& stat);
 
     bool send(const QByteArray& command, Kind kind, int n = 0, bool multiline = false);
-    bool write(const QByteArray& bytes);
+    bool write(const QByteArray& bytes, bool now);
+    bool flushOutgoing();
     bool inFlight(int n) const;
     bool readNextReply();
     void handleReply(const Pending& pending, Reply& reply);
@@ -100,6 +101,8 @@ private:
     std::unique_ptr<QSslSocket> m_socket;
     QString m_host;
     QByteArray m_in;
+    /// Commands written but not yet handed to the socket.
+    QByteArray m_outgoing;
     qsizetype m_pos = 0;
 
     QByteArray m_greeting;
