@@ -108,7 +108,8 @@ void fillHeaderFields(QByteArrayView message, QString& subject, QString& date, Q
     subject = limited(header::decodeText(rawSubject));
     date = limited(header::plainText(rawDate));
     from = limited(header::decodeAddress(rawFrom));
-    header = limited(bytesAsText(block, {}));
+    // Ends with the line end of its last field, so header + CR LF + body is the message again.
+    header = limited(bytesAsText(block, {}) + QStringLiteral("\r\n"));
 }
 
 void clearFields(QString& subject, QString& date, QString& from, QString& header)

@@ -239,6 +239,22 @@ TEST_F(Pop3Fault, ExtractionParsesTheOriginalBytesOfAnEightBitMessage)
     mail.NMailPop3Close(handle);
 }
 
+TEST_F(Pop3Fault, ExtractionOfATextBuiltFromHeaderAndBody)
+{
+    // A caller that fetched nothing: the text is parsed as given.
+    QString subject, date, from;
+    QString header = QStringLiteral("Subject: =?UTF-8?B?5re75LuY?=\r\nContent-Type: multipart/mixed; boundary=b\r\n");
+    QString body = QStringLiteral("--b\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n本文\r\n--b\r\n"
+                                  "Content-Disposition: attachment; filename=\"a.txt\"\r\n\r\nA\r\n--b--");
+    QTemporaryDir folder;
+    EXPECT_EQ(mail.NMailAttachmentFileFirst(0, subject, date, from, header, body, folder.path(), QString(),
+                                            header + QStringLiteral("\r\n") + body + QStringLiteral("\r\n"), 0),
+              1);
+    EXPECT_EQ(subject, QStringLiteral("添付"));
+    EXPECT_EQ(body, QStringLiteral("本文"));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("a.txt")});
+}
+
 TEST_F(Pop3Fault, ErrorTextFitsTheCallersBuffer)
 {
     mail.setLastError(QStringLiteral("長").repeated(9000));
