@@ -35,7 +35,14 @@ QString mailCorpusDir()
     const QByteArray env = qgetenv("CORVIDAN_MAIL_CORPUS");
     if (!env.isEmpty())
         return QString::fromLocal8Bit(env);
-    return QDir::cleanPath(sourcePath(QStringLiteral("../shared/mail-corpus")));
+    // Beside the checkout; a clone made elsewhere falls back to the shared folder.
+    const QStringList candidates = {QDir::cleanPath(sourcePath(QStringLiteral("../shared/mail-corpus"))),
+                                    QStringLiteral("/work/shared/mail-corpus")};
+    for (const QString& dir : candidates) {
+        if (QFileInfo::exists(dir + QStringLiteral("/README.md")))
+            return dir;
+    }
+    return candidates.first();
 }
 
 TempAppDir::TempAppDir(bool withAssets)
