@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <thread>
 #include <vector>
 
 namespace corvidan::storage::detail {
@@ -196,62 +197,6 @@ Status scanLargeRecords(int fd, qint64 count, const RecordLayout& layout,
     return Status::ok();
 }
 
-/// Copies `len` bytes in the kernel where it can, through a buffer where it cannot.
-Status copyRange(int src, qint64 srcOffset, int dst, qint64 dstOffset, qint64 len,
-                 const QString& path)
-{
-    loff_t in = srcOffset;
-    loff_t out = dstOffset;
-    while (len > 0) {
-        const ssize_t n = ::copy_file_range(src, &in, dst, &out, static_cast<size_t>(len), 0);
-        if (n > 0) {
-            len -= n;
-            continue;
-        }
-        if (n == 0)
-            return shortRead(path);
-        if (errno == EINTR)
-            continue;
-        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
-            errno != EPERM)
-            return errnoStatus(path, errno);
-        break;
-    }
-    std::vector<char> buf(len > 0 ? static_cast<size_t>(std::min<qint64>(len, 1 << 20)) : 0);
-    while (len > 0) {
-        const qint64 chunk = std::min<qint64>(len, static_cast<qint64>(buf.size()));
-        const qint64 got = readAt(src, buf.data(), chunk, in);
-        if (got != chunk)
-            return got < 0 ? errnoStatus(path, errno) : shortRead(path);
-        if (Status st = writeAt(dst, buf.data(), chunk, out, path); !st)
-            return st;
-        in += chunk;
-        out += chunk;
-        len -= chunk;
-    }
-    return Status::ok();
-}
-
-struct Run {
-    qint64 first;
-    qint64 count;
-};
-
-Status copyRuns(int src, int dst, const std::vector<Run>& runs, const RecordLayout& layout,
-                const CompactionProbe& probe, const QString& path)
-{
-    qint64 written = 0;
-    for (const Run& run : runs) {
-        const qint64 bytes = run.count * layout.size;
-        if (Status st = copyRange(src, run.first * layout.size, dst, written, bytes, path); !st)
-            return st;
-        written += bytes;
-        if (probe)
-            probe(CompactionStep::RunCopied);
-    }
-    return Status::ok();
-}
-
 } // namespace
 
 Status scanRecords(int fd, qint64 count, const RecordLayout& layout, const RecordVisitor& visit,
@@ -263,6 +208,50 @@ Status scanRecords(int fd, qint64 count, const RecordLayout& layout, const Recor
         return scanSmallRecords(fd, count, layout, visit, pathForErrors);
     return scanLargeRecords(fd, count, layout, visit, pathForErrors);
 }
+
+namespace {
+
+/// Copies the live records of `src` (count whole records) to `dst` in one
+/// sequential pass: whole chunks are read, their live records written back to
+/// back. Reading every byte once is as cheap as skipping to the flags, and the
+/// pass costs what one plain copy costs.
+Status copyLiveRecords(int src, qint64 count, int dst, const RecordLayout& layout,
+                       const CompactionProbe& probe,
+                       const std::function<void(const char*)>& survivor, const QString& path)
+{
+    const qint64 perChunk = std::max<qint64>(1, (4 << 20) / layout.size);
+    std::vector<char> buf(static_cast<size_t>(perChunk * layout.size));
+    qint64 written = 0;
+    for (qint64 first = 0; first < count; first += perChunk) {
+        const qint64 n = std::min(perChunk, count - first);
+        const qint64 want = n * layout.size;
+        const qint64 got = readAt(src, buf.data(), want, first * layout.size);
+        if (got != want)
+            return got < 0 ? errnoStatus(path, errno) : shortRead(path);
+        // Gather the live records in place, then write them with one call.
+        qint64 kept = 0;
+        for (qint64 i = 0; i < n; ++i) {
+            char* rec = buf.data() + i * layout.size;
+            if (common::readInt16LE(rec + layout.liveOffset) == 0)
+                continue;
+            if (survivor)
+                survivor(rec);
+            if (kept != i)
+                std::memmove(buf.data() + kept * layout.size, rec, static_cast<size_t>(layout.size));
+            ++kept;
+        }
+        if (kept > 0) {
+            if (Status st = writeAt(dst, buf.data(), kept * layout.size, written, path); !st)
+                return st;
+            written += kept * layout.size;
+        }
+        if (probe)
+            probe(CompactionStep::RunCopied);
+    }
+    return Status::ok();
+}
+
+} // namespace
 
 Status compactRecords(const QString& path, const QString& scratch, const RecordLayout& layout,
                       const CompactionProbe& probe,
@@ -276,31 +265,14 @@ Status compactRecords(const QString& path, const QString& scratch, const RecordL
         return errnoStatus(path, errno);
     const qint64 count = static_cast<qint64>(info.st_size) / layout.size;
 
-    std::vector<Run> runs;
-    Status st = scanRecords(
-        src.get(), count, layout,
-        [&](qint64 index, const char* header, std::int16_t live) {
-            if (live == 0)
-                return;
-            if (!runs.empty() && runs.back().first + runs.back().count == index)
-                ++runs.back().count;
-            else
-                runs.push_back({index, 1});
-            if (survivor)
-                survivor(header);
-        },
-        path);
-    if (!st)
-        return st;
-
     // A scratch file left from before is replaced; the new one gets the file's own mode.
     ::unlink(nativePath(scratch).constData());
     Fd dst;
-    if (st = openFile(scratch, O_WRONLY | O_CREAT | O_EXCL, dst, info.st_mode & 07777); !st)
+    if (Status st = openFile(scratch, O_WRONLY | O_CREAT | O_EXCL, dst, info.st_mode & 07777); !st)
         return st;
     if (probe)
         probe(CompactionStep::ScratchCreated);
-    st = copyRuns(src.get(), dst.get(), runs, layout, probe, path);
+    Status st = copyLiveRecords(src.get(), count, dst.get(), layout, probe, survivor, path);
     if (st)
         st = common::durable::syncDescriptor(dst.get(), scratch);
     dst = Fd();
@@ -315,6 +287,9 @@ Status compactRecords(const QString& path, const QString& scratch, const RecordL
     }
     if (probe)
         probe(CompactionStep::Renamed);
+    // The replaced file lives on through our descriptor; freeing its blocks takes
+    // as long as writing them, and nobody needs to wait for it.
+    std::thread([old = src.release()] { ::close(old); }).detach();
     return Status::ok();
 }
 
