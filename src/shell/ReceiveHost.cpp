@@ -3,6 +3,7 @@
 #include "history/TyakuForm.h"
 #include "settings/IdPassForm.h"
 #include "shell/Application.h"
+#include "shell/Launch.h"
 #include "shell/MainForm.h"
 
 #include <QCoreApplication>
@@ -37,10 +38,8 @@ void ReceiveHost::setAccount(const QString& id, const QString& password)
 
 void ReceiveHost::requestAccount()
 {
-    auto* dialog = m_app.forms().get<settings::IdPassForm>();
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    // A dialog the user minimised earlier must come back, or the click seems to do nothing.
+    bringUp(m_app.forms().get<settings::IdPassForm>());
 }
 
 void ReceiveHost::messageBox(const QString& text, const QString& title)

@@ -89,8 +89,12 @@ bool Receiver::connectAndLogin()
     m_session = m_mail.connect(m_settings.pop3Server);
     m_host.setStatusLine(QString::fromUtf16(texts::Checking));
     if (m_session == -1) {
-        m_out.end = ReceiveEnd::NoConnection;
-        m_out.errorText = m_mail.lastErrorText();
+        // "新着メール無し。" alone would pass a server that was never reached
+        // (wrong name, no network, an untrusted certificate) off as an empty mailbox.
+        QString why = CutAtNul(m_mail.lastErrorText());
+        if (why.isEmpty())
+            why = QString::fromUtf16(texts::ConnectFailed) + m_settings.pop3Server;
+        stop(ReceiveEnd::NoConnection, why, QString::fromUtf16(texts::ErrorTitle));
         return false;
     }
     m_user = storage::ReadAccountValue(m_appDir, QStringLiteral("NAME"));

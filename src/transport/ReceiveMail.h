@@ -140,6 +140,7 @@ inline constexpr char16_t Checking[] = u"メールのチェックをしていま
 inline constexpr char16_t NewMailSuffix[] = u"の新着メール有り。";
 inline constexpr char16_t NoNewMail[] = u"新着メール無し。";
 inline constexpr char16_t ErrorTitle[] = u"エラー";
+inline constexpr char16_t ConnectFailed[] = u"POP3サーバーに接続できません: ";
 inline constexpr char16_t AttachmentOpenFailed[] = u"添付ファイルをオープンできません";
 inline constexpr char16_t PartsMissing[] = u"分割されたメールが全て揃っていません";
 inline constexpr char16_t AttachmentNotice[] =

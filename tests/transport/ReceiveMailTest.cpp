@@ -248,12 +248,23 @@ TEST(ReceiveMail, EndsEarlyWithoutServerConnectionAccountOrMail)
     {
         Fixture f;
         f.mail.connectResult = -1;
+        f.mail.error = QStringLiteral("TLS接続を確立できません (pop.example.jp): The certificate is self-signed, and untrusted");
         const ReceiveOutcome out = f.run();
         EXPECT_EQ(f.mail.log, std::vector<QString>{QStringLiteral("connect pop.example.jp")});
         EXPECT_EQ(f.host.statusLines, QStringList{QStringLiteral("メールのチェックをしています。")});
         EXPECT_EQ(f.host.resultLine, QStringLiteral("新着メール無し。"));
-        EXPECT_TRUE(f.host.boxes.empty());
+        // A server that was never reached is not an empty mailbox: the reason is shown.
+        ASSERT_EQ(f.host.boxes.size(), 1u);
+        EXPECT_EQ(f.host.boxes[0], std::make_pair(f.mail.error, QStringLiteral("エラー")));
         EXPECT_EQ(out.end, ReceiveEnd::NoConnection);
+    }
+    {
+        Fixture f;
+        f.mail.connectResult = -1;
+        f.mail.error.clear();
+        f.run();
+        ASSERT_EQ(f.host.boxes.size(), 1u);
+        EXPECT_EQ(f.host.boxes[0].first, QStringLiteral("POP3サーバーに接続できません: pop.example.jp"));
     }
     {
         Fixture f;

@@ -1,6 +1,8 @@
 #include "ShellTestSupport.h"
 
+#include "settings/IdPassForm.h"
 #include "settings/SetForm.h"
+#include "shell/ReceiveHost.h"
 #include "shell/ClockText.h"
 #include "support/Controls.h"
 
@@ -137,6 +139,29 @@ TEST_F(ShellLauncher, ReceiveWithoutPop3ServerReportsNoNewMail)
     EXPECT_EQ(launcher->statusLine(), QStringLiteral("メールを受信します。"));
     EXPECT_EQ(launcher->resultLine(), QStringLiteral("新着メール無し。"));
     EXPECT_TRUE(ui.shown().empty());
+}
+
+TEST_F(ShellLauncher, ReceiveFromAServerThatCannotBeReachedSaysWhy)
+{
+    // Port 1 of the loopback address: nothing listens there, the refusal is immediate.
+    app->state().server.Pop3Server = QStringLiteral("127.0.0.1:1");
+    click("Label8");
+    EXPECT_EQ(launcher->statusLine(), QStringLiteral("メールのチェックをしています。"));
+    EXPECT_EQ(launcher->resultLine(), QStringLiteral("新着メール無し。"));
+    ASSERT_EQ(ui.shown().size(), 1u) << "not passed off as an empty mailbox";
+    EXPECT_EQ(ui.shown()[0].title, QStringLiteral("エラー"));
+    EXPECT_TRUE(ui.shown()[0].text.contains(QStringLiteral("127.0.0.1"))) << ui.shown()[0].text.toStdString();
+    EXPECT_EQ(app->forms().find<settings::IdPassForm>(), nullptr) << "no login was attempted";
+}
+
+TEST_F(ShellLauncher, AccountRequestBringsBackAMinimisedAccountDialog)
+{
+    auto* account = app->forms().get<settings::IdPassForm>();
+    account->showMinimized();
+    shell::ReceiveHost host(*app, *launcher);
+    host.requestAccount();
+    EXPECT_TRUE(account->isVisible());
+    EXPECT_FALSE(account->isMinimized());
 }
 
 TEST_F(ShellLauncher, SettingsLabelShowsTheOneSettingsHub)
