@@ -119,8 +119,9 @@ void BackForm::Form_Load()
 
 void BackForm::Form_Resize()
 {
-    const int w = shell::tw(width());
-    const int h = shell::tw(height());
+    // The rule is stated in the window's outer size, frame and caption included.
+    const int w = shell::outerWidthTw(this);
+    const int h = shell::outerHeightTw(this);
     const auto setWidth = [](QWidget* control, double twips) {
         control->resize(shell::px(twips), control->height());
     };

@@ -35,9 +35,9 @@ namespace corvidan::compose {
 
 namespace {
 
-// The handlers size this window by its outer size, frame and caption included;
-// the client area is that minus a classic frame (FrameWidthTw × FrameHeightTw).
-// This is what keeps the panel at 6960 hidden at 7100 and the row at 8115 at 8200.
+// The handlers size this window by its outer size, frame and caption included
+// (shell/Twips.h): that keeps the panel at 6960 hidden at 7100 and the row at
+// 8115 hidden at 8200.
 constexpr int NarrowWidth = 7100;
 constexpr int WideWidth = 9700;
 constexpr int NormalHeight = 8200;
@@ -302,7 +302,7 @@ void WriteForm::setOuterSizeTw(int widthTw, int heightTw)
 {
     m_outerWidthTw = widthTw;
     m_outerHeightTw = heightTw;
-    setFixedSize(shell::px(widthTw - FrameWidthTw), shell::px(heightTw - FrameHeightTw));
+    setFixedSize(shell::clientSizeForOuterTw(widthTw, heightTw));
 }
 
 void WriteForm::Form_Load()

@@ -30,10 +30,6 @@ class MailSender;
 class WriteForm : public QWidget {
     Q_OBJECT
 public:
-    /// Frame and caption around the client area, in twips.
-    static constexpr int FrameWidthTw = 150;
-    static constexpr int FrameHeightTw = 450;
-
     explicit WriteForm(shell::Application& app, QWidget* parent = nullptr);
 
     void Form_Load();

@@ -8,6 +8,7 @@
 #include "shell/Application.h"
 #include "storage/AddressBookFile.h"
 #include "storage/HistoryFile.h"
+#include "storage/ProfileFile.h"
 #include "support/Controls.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
@@ -122,6 +123,8 @@ struct Arrived {
     QList<QPair<QString, QByteArray>> attachments;
     QStringList recipients;
     int connection = 0;
+    bool tls = false;
+    QString authUser;
 };
 
 Arrived decodeMessage(const QByteArray& eml)
@@ -223,6 +226,8 @@ struct ComposeSmtp : ::testing::Test {
             Arrived a = decodeMessage(eml.readAll());
             a.recipients = rcpts;
             a.connection = o.value(QStringLiteral("connection")).toInt();
+            a.tls = o.value(QStringLiteral("tls")).toBool();
+            a.authUser = o.value(QStringLiteral("auth_user")).toString();
             messages.push_back(a);
         }
         return messages;
@@ -356,6 +361,62 @@ TEST_F(ComposeSmtp, BulkFortuneAddsOneBlockPerPass)
         EXPECT_EQ(messages[i].body.count(compose::fortune::Header), i + 1) << "message " << i;
         EXPECT_EQ(messages[i].body.count(compose::fortune::Texts[1]), i + 1);
     }
+    // Each pass writes its record from the body box before adding its own block:
+    // record 1 has none, record 2 one, record 3 two.
+    const auto stored = records();
+    ASSERT_EQ(stored.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(stored[i].Body.startsWith(QStringLiteral("本文"))) << "record " << i + 1;
+        EXPECT_EQ(stored[i].Body.count(compose::fortune::Header), i) << "record " << i + 1;
+    }
+}
+
+TEST_F(ComposeSmtp, SendingLogsInWithThePopAccountOfTheAccountFile)
+{
+    // The port that offers STARTTLS and wants a login before MAIL.
+    app.state().server.SmtpServer = QStringLiteral("127.0.0.1:") + env.value(QStringLiteral("SMTP_PORT"));
+    app.mail().options().caFile = QStringLiteral(CORVIDAN_BUILD_DIR) + QStringLiteral("/test-servers/cert.pem");
+    const QString user = env.value(QStringLiteral("SMTP_USER"));
+    ASSERT_FALSE(user.isEmpty());
+    ASSERT_TRUE(storage::WriteAccountValue(tmp.appDir(), QStringLiteral("NAME"), user));
+    ASSERT_TRUE(storage::WriteAccountValue(tmp.appDir(), QStringLiteral("NAME2"),
+                                           env.value(QStringLiteral("SMTP_PASSWORD"))));
+    ASSERT_TRUE(app.state().PopUserId.isEmpty()) << "no receive ran before this send";
+    c<QLineEdit>("ToText")->setText(address(QStringLiteral("login")));
+    c<QLineEdit>("SubjectText")->setText(QStringLiteral("認証付きの送信"));
+    c<QPlainTextEdit>("BodyText")->setPlainText(QStringLiteral("ログインしてから送ります。"));
+    send();
+
+    EXPECT_TRUE(ui.shown().empty()) << ui.shownTexts().join(u'|').toStdString();
+    const auto messages = arrived();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].tls);
+    EXPECT_EQ(messages[0].authUser, user);
+    EXPECT_EQ(messages[0].subject, QStringLiteral("認証付きの送信"));
+    EXPECT_TRUE(form.isNull());
+}
+
+TEST_F(ComposeSmtp, AWrongPopPasswordIsRefusedWithTheServersReply)
+{
+    app.state().server.SmtpServer = QStringLiteral("127.0.0.1:") + env.value(QStringLiteral("SMTP_PORT"));
+    app.mail().options().caFile = QStringLiteral(CORVIDAN_BUILD_DIR) + QStringLiteral("/test-servers/cert.pem");
+    // What a receive or the account dialog left behind wins over the account file.
+    app.state().PopUserId = env.value(QStringLiteral("SMTP_USER"));
+    app.state().PopPassword = QStringLiteral("not-the-password");
+    ASSERT_TRUE(storage::WriteAccountValue(tmp.appDir(), QStringLiteral("NAME"),
+                                           env.value(QStringLiteral("SMTP_USER"))));
+    ASSERT_TRUE(storage::WriteAccountValue(tmp.appDir(), QStringLiteral("NAME2"),
+                                           env.value(QStringLiteral("SMTP_PASSWORD"))));
+    c<QLineEdit>("ToText")->setText(address(QStringLiteral("refused")));
+    c<QPlainTextEdit>("BodyText")->setPlainText(QStringLiteral("届かない"));
+    send();
+
+    ASSERT_EQ(ui.shown().size(), 1u);
+    EXPECT_EQ(ui.shown()[0].title, QStringLiteral("送信エラー"));
+    EXPECT_TRUE(ui.shown()[0].text.contains(QStringLiteral("535"))) << ui.shown()[0].text.toStdString();
+    EXPECT_TRUE(arrived().empty());
+    EXPECT_EQ(records().size(), 1u);
+    EXPECT_TRUE(form.isNull());
 }
 
 TEST_F(ComposeSmtp, ServerDownShowsOneErrorKeepsOneRecordAndCloses)

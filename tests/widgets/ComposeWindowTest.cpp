@@ -80,8 +80,7 @@ struct ComposeWindow : ::testing::Test {
     /// Client size for an outer size the window's handlers set.
     static QSize outer(int widthTw, int heightTw)
     {
-        return QSize(shell::px(widthTw - WriteForm::FrameWidthTw),
-                     shell::px(heightTw - WriteForm::FrameHeightTw));
+        return shell::clientSizeForOuterTw(widthTw, heightTw);
     }
     static void hover(QWidget* w)
     {

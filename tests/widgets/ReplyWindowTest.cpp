@@ -121,7 +121,8 @@ TEST_F(ReplyWindow, ResizeRuleSetsWidthsLeftsAndBodyHeight)
 {
     BackForm* f = form();
     f->show();
-    f->resize(shell::px(10000), shell::px(8000));
+    // The rule's examples are outer sizes: a window 10000 wide and 8000 high.
+    f->resize(shell::clientSizeForOuterTw(10000, 8000));
     f->Form_Resize();
     EXPECT_NEAR(twips(find<QTextEdit>("BodyText")->width()), 9900, OnePixel);
     EXPECT_NEAR(twips(find<QLineEdit>("ToText")->width()), 7000, OnePixel);
@@ -135,7 +136,7 @@ TEST_F(ReplyWindow, ResizeRuleSetsWidthsLeftsAndBodyHeight)
 
     // At 3500 high or less only the widths follow.
     const int bodyHeight = find<QTextEdit>("BodyText")->height();
-    f->resize(shell::px(6000), shell::px(3495));
+    f->resize(shell::clientSizeForOuterTw(6000, 3500));
     f->Form_Resize();
     EXPECT_EQ(find<QTextEdit>("BodyText")->height(), bodyHeight);
     EXPECT_NEAR(twips(find<QTextEdit>("BodyText")->width()), 5940, OnePixel);
