@@ -315,8 +315,9 @@ void TyakuForm::resizeEvent(QResizeEvent* event)
 
 void TyakuForm::Form_Resize()
 {
-    const double W = tw(width());
-    const double H = tw(height());
+    // The rule is stated in the window's outer size, frame and caption included.
+    const double W = shell::outerWidthTw(this);
+    const double H = shell::outerHeightTw(this);
     Text6->setVisible(true);
     Command2->setVisible(true);
 

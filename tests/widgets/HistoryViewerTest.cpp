@@ -159,7 +159,7 @@ TEST_F(HistoryList, ControlsCarryTheirNamesCaptionsAndFonts)
         EXPECT_TRUE(a->isSeparator() || !a->icon().isNull()) << a->objectName().toStdString();
 }
 
-/// One row of the resize table: client size in twips and the expected twips.
+/// One row of the resize table: outer size in twips and the expected twips.
 struct ResizeCase {
     int W, H;
     int listW, listH, boxTop, rtfTop, rtfW, rtfH;
@@ -178,7 +178,7 @@ TEST_F(HistoryList, ResizePlacesControlsAsComputed)
         {9000, 6000, 8910, 1500, 2440, 2800, 8910, 2200, 4500, 2700, 1800, 0, 4500, 7180},
     };
     for (const ResizeCase& c : cases) {
-        form->resize(px(c.W), px(c.H));
+        form->resize(shell::clientSizeForOuterTw(c.W, c.H));
         QCoreApplication::processEvents();
         SCOPED_TRACE(c.W);
         EXPECT_EQ(list()->width(), px(c.listW));
@@ -209,13 +209,17 @@ TEST_F(HistoryList, ResizePlacesControlsAsComputed)
 TEST_F(HistoryList, LowWindowKeepsTheBodyPaneHeight)
 {
     open(1);
-    form->resize(px(9000), px(6000));
+    form->resize(shell::clientSizeForOuterTw(9000, 6000));
     QCoreApplication::processEvents();
     const int before = pane()->height();
-    form->resize(px(9000), px(3495));
+    form->resize(shell::clientSizeForOuterTw(9000, 3495));
     QCoreApplication::processEvents();
     EXPECT_EQ(pane()->height(), before);
     EXPECT_EQ(list()->height(), px(3495 * 0.25));
+    // Just above the limit the pane follows the height again.
+    form->resize(shell::clientSizeForOuterTw(9000, 3510));
+    QCoreApplication::processEvents();
+    EXPECT_NE(pane()->height(), before);
 }
 
 TEST_F(HistoryList, HoverShowsHintsAndFeedsTheCopySource)
