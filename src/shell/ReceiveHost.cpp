@@ -62,6 +62,11 @@ void ReceiveHost::setCurrentRecordNo(std::int16_t recordNo)
     m_app.state().CurrentRecordNo = recordNo;
 }
 
+void ReceiveHost::setReceivedRecord(const storage::MailRecord& record)
+{
+    m_app.state().ReceivedRecord = record;
+}
+
 void ReceiveHost::progress(int, int)
 {
     // Paint the new status text; clicks wait until the receive is over.

@@ -22,6 +22,7 @@ public:
     void messageBox(const QString& text, const QString& title) override;
     void showMessage(const transport::ReceivedMessage& message) override;
     void setCurrentRecordNo(std::int16_t recordNo) override;
+    void setReceivedRecord(const storage::MailRecord& record) override;
     void progress(int index, int count) override;
     bool cancelRequested() override { return false; }
 

@@ -216,6 +216,7 @@ bool Receiver::store(const ReceivedMessage& message)
         return false;
     }
     m_host.setCurrentRecordNo(recordNo);
+    m_host.setReceivedRecord(storage::MailRecord::fromBytes(record.toBytes().constData()));
     return true;
 }
 

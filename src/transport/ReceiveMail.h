@@ -2,6 +2,7 @@
 
 #include "common/AppDir.h"
 #include "common/Status.h"
+#include "storage/MailRecord.h"
 
 #include <QString>
 #include <cstdint>
@@ -87,6 +88,9 @@ public:
     virtual void messageBox(const QString& text, const QString& title) = 0;
     virtual void showMessage(const ReceivedMessage& message) = 0;
     virtual void setCurrentRecordNo(std::int16_t recordNo) = 0;
+    /// The record just appended, as the history now holds it (the received
+    /// history's buffer, which the reply window reads).
+    virtual void setReceivedRecord(const storage::MailRecord& record) = 0;
     /// Called before message `index` of `count`; a desktop keeps its windows painted here.
     virtual void progress(int index, int count) = 0;
     /// Asked after each stored message; true stops the run there.

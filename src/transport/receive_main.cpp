@@ -53,6 +53,7 @@ public:
     }
     void showMessage(const transport::ReceivedMessage&) override {}
     void setCurrentRecordNo(std::int16_t) override {}
+    void setReceivedRecord(const storage::MailRecord&) override {}
     void progress(int, int) override {}
     // An interrupt stops after the message being stored, so nothing is half done.
     bool cancelRequested() override { return g_stopAsked != 0; }

@@ -158,6 +158,7 @@ public:
         pendingBoxes.clear();
     }
     void setCurrentRecordNo(std::int16_t) override {}
+    void setReceivedRecord(const storage::MailRecord&) override {}
     void progress(int, int) override {}
     bool cancelRequested() override { return false; }
 };

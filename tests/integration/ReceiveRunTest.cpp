@@ -48,6 +48,7 @@ public:
     void messageBox(const QString& t, const QString& title) override { boxes.emplace_back(t, title); }
     void showMessage(const ReceivedMessage&) override {}
     void setCurrentRecordNo(std::int16_t) override {}
+    void setReceivedRecord(const storage::MailRecord&) override {}
     void progress(int, int) override {}
     bool cancelRequested() override { return false; }
 };

@@ -70,6 +70,10 @@ TEST_F(ReceiveWindow, ShowsTheCountThePictureAndTheLastMessage)
     EXPECT_FALSE(account->isVisible());
     EXPECT_TRUE(ui.shown().empty());
     EXPECT_EQ(storage::HistoryFile(dir.appDir(), storage::HistoryKind::Received).RecordCount(), 3);
+    // The reply window's "本文に貼付" reads the last received record from this buffer.
+    EXPECT_TRUE(app->state().ReceivedRecord.Body.contains(QStringLiteral("件名が長いメールです。")));
+    EXPECT_EQ(app->state().ReceivedRecord.Subject,
+              storage::HistoryFile(dir.appDir(), storage::HistoryKind::Received).ReadRecord(3)->Subject);
 }
 
 TEST_F(ReceiveWindow, EmptyMailboxLeavesThePictureAlone)

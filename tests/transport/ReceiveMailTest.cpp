@@ -138,6 +138,7 @@ public:
     std::vector<std::pair<QString, QString>> boxes;
     std::vector<ReceivedMessage> shown;
     std::int16_t currentRecordNo = 0;
+    storage::MailRecord receivedRecord;
     std::vector<std::pair<int, int>> progressCalls;
     int cancelAfterStored = -1;
 
@@ -149,6 +150,7 @@ public:
     void messageBox(const QString& text, const QString& title) override { boxes.emplace_back(text, title); }
     void showMessage(const ReceivedMessage& m) override { shown.push_back(m); }
     void setCurrentRecordNo(std::int16_t n) override { currentRecordNo = n; }
+    void setReceivedRecord(const storage::MailRecord& r) override { receivedRecord = r; }
     void progress(int i, int n) override { progressCalls.emplace_back(i, n); }
     bool cancelRequested() override { return cancelAfterStored >= 0 && int(shown.size()) >= cancelAfterStored; }
 };
@@ -408,6 +410,12 @@ TEST(ReceiveMail, TrimsBlanksAndCutsLongFieldsInTheRecordButShowsThemWhole)
     EXPECT_EQ(trimmed(r.Address), QString());
     EXPECT_EQ(trimmed(r.Body), QStringLiteral("\t本文"));
     EXPECT_EQ(f.host.shown[0].subject, QStringLiteral("  ") + longSubject + QStringLiteral(" "));
+    // The received history's buffer holds the record as written, cut and padded
+    // like the file, not the whole text shown in the viewer.
+    EXPECT_EQ(f.host.receivedRecord.Subject, r.Subject);
+    EXPECT_EQ(f.host.receivedRecord.Address, r.Address);
+    EXPECT_EQ(f.host.receivedRecord.Date, r.Date);
+    EXPECT_EQ(f.host.receivedRecord.Body, r.Body);
 }
 
 TEST(ReceiveMail, ReplacesTextCodePage932CannotHoldAndKeepsGoing)

@@ -137,11 +137,16 @@ TEST_F(HistoryDeletion, DeleteAllAnsweredNoOrOnAnEmptyHistory)
     EXPECT_EQ(fileBytes(1), before);
     EXPECT_EQ(box("Text5")->text(), QStringLiteral("1")) << "delete-all leaves the flag alone";
 
+    // The sent history was never written: its file does not exist yet.
+    ASSERT_FALSE(QFile::exists(history(2).path()));
     open(2);
+    ui.clear();
     ui.queueAnswer(MsgAnswer::Yes);
     click("Command6");
+    EXPECT_EQ(ui.shown().size(), 1u) << "only the question; a missing history is an empty one";
     EXPECT_EQ(box("Text2")->text(), QStringLiteral("0"));
     EXPECT_EQ(history(2).RecordCount(), 0);
+    EXPECT_FALSE(QFile::exists(history(2).scratchPath()));
 }
 
 TEST_F(HistoryDeletion, FailedCompactionLosesNothingAndSaysSo)
