@@ -146,6 +146,16 @@ void FriendForm::connectHandlers()
     MailListView->viewport()->installEventFilter(this);
     for (auto it = m_hints.cbegin(); it != m_hints.cend(); ++it)
         it.key()->installEventFilter(this);
+    // Captions and the status strip are background to the user: the hint that
+    // covers the list goes away over them too, not only over the bare window.
+    const QList<QWidget*> decoration = findChildren<QWidget*>();
+    for (QWidget* w : decoration) {
+        if (qobject_cast<QLabel*>(w) || w->objectName() == QStringLiteral("Picture1")) {
+            w->setMouseTracking(true);
+            w->installEventFilter(this);
+            m_background.insert(w);
+        }
+    }
 }
 
 void FriendForm::Form_Load()
@@ -296,7 +306,9 @@ void FriendForm::mouseMoveEvent(QMouseEvent* event)
 
 bool FriendForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Enter && m_hints.contains(watched)) {
+    if (event->type() == QEvent::MouseMove && m_background.contains(watched)) {
+        Text5->hide();
+    } else if (event->type() == QEvent::Enter && m_hints.contains(watched)) {
         Text5->setPlainText(m_hints.value(watched));
         Text5->show();
         Text5->raise();

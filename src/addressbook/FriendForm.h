@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QWidget>
 
 class QLabel;
@@ -49,6 +50,7 @@ private:
 
     shell::Application& m_app;
     QHash<QObject*, QString> m_hints;
+    QSet<QObject*> m_background;
 
     QLineEdit* Text1 = nullptr;
     QLineEdit* Text2 = nullptr;

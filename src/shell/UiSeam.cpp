@@ -1,5 +1,6 @@
 #include "shell/UiSeam.h"
 
+#include <QAbstractButton>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -7,6 +8,18 @@
 #include <QPrinter>
 
 namespace corvidan::shell {
+
+namespace {
+/// The file dialog's own captions, which Qt shows in English without its translations.
+void labelInJapanese(QFileDialog& dialog, const QString& accept)
+{
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("ファイルの場所:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("ファイル名:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("ファイルの種類:"));
+    dialog.setLabelText(QFileDialog::Accept, accept);
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("キャンセル"));
+}
+} // namespace
 
 MsgAnswer QtUiSeam::messageBox(QWidget* parent, const QString& text, const QString& title,
                                MsgButtons buttons, MsgIcon icon)
@@ -27,6 +40,17 @@ MsgAnswer QtUiSeam::messageBox(QWidget* parent, const QString& text, const QStri
     case MsgButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
     case MsgButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
     }
+    // The buttons speak the program's language whatever translations Qt has.
+    const std::pair<QMessageBox::StandardButton, QString> captions[] = {
+        {QMessageBox::Ok, QStringLiteral("OK")},
+        {QMessageBox::Cancel, QStringLiteral("キャンセル")},
+        {QMessageBox::Yes, QStringLiteral("はい(&Y)")},
+        {QMessageBox::No, QStringLiteral("いいえ(&N)")},
+    };
+    for (const auto& [which, caption] : captions) {
+        if (QAbstractButton* b = box.button(which))
+            b->setText(caption);
+    }
     box.setWindowModality(Qt::ApplicationModal);
     switch (box.exec()) {
     case QMessageBox::Yes: return MsgAnswer::Yes;
@@ -39,8 +63,14 @@ MsgAnswer QtUiSeam::messageBox(QWidget* parent, const QString& text, const QStri
 std::optional<QString> QtUiSeam::openFileName(QWidget* parent, const QString& title,
                                               const QString& filter)
 {
-    const QString name = QFileDialog::getOpenFileName(parent, title, QString(), filter, nullptr,
-                                                      QFileDialog::ReadOnly);
+    QFileDialog dialog(parent, title, QString(), filter);
+    dialog.setOption(QFileDialog::ReadOnly);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    labelInJapanese(dialog, QStringLiteral("開く(&O)"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString name = dialog.selectedFiles().constFirst();
     if (name.isEmpty())
         return std::nullopt;
     return name;

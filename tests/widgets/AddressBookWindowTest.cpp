@@ -6,7 +6,12 @@
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QEnterEvent>
@@ -246,4 +251,82 @@ TEST_F(AddressBookWindow, PasteHintsAndStorageErrors)
     ASSERT_FALSE(ui.shown().empty());
     EXPECT_TRUE(ui.shown().back().text.startsWith(QStringLiteral("アドレス帳")));
     EXPECT_NE(c<QLabel>("Label7")->text(), QStringLiteral("　登録が完了しました。"));
+}
+
+TEST_F(AddressBookWindow, HintGoesAwayOverCaptionsAndTheStatusStripNotOverTheList)
+{
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+    auto* hint = c<QPlainTextEdit>("Text5");
+    const auto pointerTo = [&](QWidget* w, QPoint at) {
+        QTest::mouseMove(form->windowHandle(), w->mapTo(form, at));
+        QCoreApplication::processEvents();
+    };
+    const auto showHint = [&] {
+        pointerTo(c<QPushButton>("Command4"), QPoint(5, 5));
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(c<QPushButton>("Command4"), &enter);
+        ASSERT_FALSE(hint->isHidden());
+    };
+
+    showHint();
+    pointerTo(list()->viewport(), QPoint(list()->viewport()->width() - 5, list()->viewport()->height() - 5));
+    EXPECT_FALSE(hint->isHidden()) << "the list is no background";
+
+    pointerTo(c<QLabel>("Label7"), QPoint(3, 3));
+    EXPECT_TRUE(hint->isHidden()) << "status line";
+
+    showHint();
+    pointerTo(c<QLabel>("Label4"), QPoint(3, 3));
+    EXPECT_TRUE(hint->isHidden()) << "explanation label";
+
+    showHint();
+    pointerTo(c<QWidget>("Picture1"), QPoint(c<QWidget>("Picture1")->width() - 3, 3));
+    EXPECT_TRUE(hint->isHidden()) << "status strip";
+}
+
+namespace {
+/// The first visible top-level widget of type T, once the event loop shows it.
+template <class T>
+T* shownTopLevel()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* typed = qobject_cast<T*>(w); typed && typed->isVisible())
+            return typed;
+    }
+    return nullptr;
+}
+} // namespace
+
+TEST(ProductionDialogs, ConfirmationAndFileDialogSpeakJapanese)
+{
+    shell::QtUiSeam seam;
+    QStringList captions;
+    QTimer::singleShot(0, [&] {
+        QMessageBox* box = shownTopLevel<QMessageBox>();
+        ASSERT_NE(box, nullptr);
+        for (QAbstractButton* b : box->buttons())
+            captions << b->text();
+        box->button(QMessageBox::No)->click();
+    });
+    const shell::MsgAnswer answer =
+        seam.messageBox(nullptr, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
+                        QStringLiteral("確認"), shell::MsgButtons::YesNo, shell::MsgIcon::Question);
+    EXPECT_EQ(answer, shell::MsgAnswer::No);
+    captions.sort();
+    EXPECT_EQ(captions, (QStringList{QStringLiteral("いいえ(&N)"), QStringLiteral("はい(&Y)")}));
+
+    QString fileNameLabel;
+    QString rejectLabel;
+    QTimer::singleShot(0, [&] {
+        QFileDialog* dialog = shownTopLevel<QFileDialog>();
+        ASSERT_NE(dialog, nullptr);
+        fileNameLabel = dialog->labelText(QFileDialog::FileName);
+        rejectLabel = dialog->labelText(QFileDialog::Reject);
+        dialog->reject();
+    });
+    EXPECT_EQ(seam.openFileName(nullptr, QStringLiteral("添付ファイル"), QStringLiteral("すべてのファイル (*)")),
+              std::nullopt);
+    EXPECT_EQ(fileNameLabel, QStringLiteral("ファイル名:"));
+    EXPECT_EQ(rejectLabel, QStringLiteral("キャンセル"));
 }
