@@ -1,8 +1,11 @@
 #include "ShellTestSupport.h"
 
+#include "addressbook/FriendForm.h"
+#include "history/TyakuForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/SetForm.h"
 #include "shell/ReceiveHost.h"
+#include "storage/HistoryFile.h"
 #include "shell/ClockText.h"
 #include "support/Controls.h"
 
@@ -162,6 +165,31 @@ TEST_F(ShellLauncher, AccountRequestBringsBackAMinimisedAccountDialog)
     host.requestAccount();
     EXPECT_TRUE(account->isVisible());
     EXPECT_FALSE(account->isMinimized());
+}
+
+TEST_F(ShellLauncher, HistoryLabelsShareOneViewerAndAddressBookLabelShowsTheBook)
+{
+    storage::MailRecord sent;
+    sent.Subject = QStringLiteral("送った件名");
+    ASSERT_TRUE(storage::HistoryFile(dir.appDir(), storage::HistoryKind::Sent).AppendRecord(sent).isOk());
+
+    click("Label6");
+    auto* viewer = app->forms().find<history::TyakuForm>();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(viewer->isVisible());
+    EXPECT_EQ(viewer->windowTitle(), QStringLiteral("送信履歴"));
+    EXPECT_EQ(control<QLineEdit>(viewer, QStringLiteral("Text2"))->text(), QStringLiteral("1"));
+
+    click("Label7");
+    EXPECT_EQ(app->forms().find<history::TyakuForm>(), viewer) << "the same window";
+    EXPECT_EQ(viewer->windowTitle(), QStringLiteral("着信履歴"));
+    EXPECT_EQ(app->state().HistoryKind, 1);
+    EXPECT_EQ(control<QLineEdit>(viewer, QStringLiteral("Text2"))->text(), QStringLiteral("0"));
+
+    click("Label10");
+    auto* book = app->forms().find<addressbook::FriendForm>();
+    ASSERT_NE(book, nullptr);
+    EXPECT_TRUE(book->isVisible());
 }
 
 TEST_F(ShellLauncher, SettingsLabelShowsTheOneSettingsHub)
