@@ -134,6 +134,8 @@ SendOutcome SendMailOperation::run(SendInput& input)
         const QString recipient = recipientFor(input, i);
         m_observer.status(sendingText());
         m_observer.progress(i, passes);
+        if (m_observer.shouldStop())
+            break;
         ++outcome.passes;
 
         // The record comes first so that nothing leaves without a trace in the history.

@@ -105,6 +105,8 @@ public:
     virtual void sendFailed(const QString& /*text*/) {}
     /// The sent record could not be written, so that pass and all later ones are not sent.
     virtual void recordFailed(const common::Status& /*status*/) {}
+    /// The program is ending under the send (its window is gone): start no further pass.
+    virtual bool shouldStop() { return false; }
 };
 
 struct SendOutcome {

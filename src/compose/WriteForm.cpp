@@ -27,6 +27,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -84,17 +85,28 @@ public:
 
     void status(const QString& text) override
     {
+        if (!m_status)
+            return;
         m_status->setText(text);
         repaint();
     }
     void progress(int i, int n) override
     {
+        if (!m_status)
+            return;
         if (m_bulk)
             m_status->setText(SendMailOperation::sendingText() +
                               QStringLiteral("（%1/%2件目）").arg(i).arg(n));
         repaint();
     }
-    void bodyChanged(const QString& body) override { m_setBody(body); }
+    void bodyChanged(const QString& body) override
+    {
+        if (m_form)
+            m_setBody(body);
+    }
+    // Painting lets the launcher's close through, which ends the program and
+    // discards this window while the send still runs.
+    bool shouldStop() override { return m_form.isNull(); }
     void recordWritten(std::int16_t n, const storage::MailRecord& record) override
     {
         m_app.state().SentRecord = record;
@@ -131,8 +143,8 @@ private:
     }
 
     shell::Application& m_app;
-    QWidget* m_form;
-    QLabel* m_status;
+    QPointer<QWidget> m_form;
+    QPointer<QLabel> m_status;
     std::function<void(const QString&)> m_setBody;
     bool m_bulk;
 };
@@ -421,8 +433,11 @@ void WriteForm::Command1_Click()
     WindowSendObserver observer(
         m_app, this, Label7, [this](const QString& body) { setBodyText(body); }, input.bulk);
     SendMailOperation operation(m_app.appDir(), *sender, observer);
+    const QPointer<WriteForm> self(this);
     m_sending = true;
     const SendOutcome outcome = operation.run(input);
+    if (!self)
+        return;
     m_sending = false;
 
     if (outcome.aborted) {
@@ -490,7 +505,10 @@ void WriteForm::Command7_Click()
 void WriteForm::Command8_Click()
 {
 #ifdef CORVIDAN_HAS_KAOFORM
-    m_app.forms().get<emoticons::KaoForm>()->show();
+    auto* palette = m_app.forms().get<emoticons::KaoForm>();
+    palette->show();
+    palette->raise();
+    palette->activateWindow();
 #else
     // The emoticon palette is not part of this build yet.
     m_app.notify(this, QStringLiteral("顔・絵文字画面はまだ用意されていません。"));

@@ -516,3 +516,47 @@ TEST_F(ComposeWindow, BulkSendShowsWhichRecipientIsBeingSent)
                                          sending + QStringLiteral("（2/2件目）")}));
     EXPECT_EQ(status->text(), QStringLiteral("送信完了です。"));
 }
+
+TEST_F(ComposeWindow, ClosingTheLauncherDuringABulkSendEndsItWithoutFurtherPasses)
+{
+    addToBook(QStringLiteral("一"), QStringLiteral("one@example.jp"));
+    addToBook(QStringLiteral("二"), QStringLiteral("two@example.jp"));
+    addToBook(QStringLiteral("三"), QStringLiteral("three@example.jp"));
+    auto* launcher = app.forms().get<shell::MainForm>();
+    ui.clear();
+    form = app.forms().get<WriteForm>();
+    c<QPushButton>("Command4")->click();
+    c<QRadioButton>("Option2")->click();
+    c<QCheckBox>("Check1")->setChecked(true);
+    form->setFortuneDraw([] { return 0.5f; });
+
+    // The launcher's close reaches the program while the window repaints
+    // between passes; here it comes during the first pass.
+    std::vector<compose::OutgoingMail> sent;
+    class ClosingLauncherSender final : public compose::MailSender {
+    public:
+        ClosingLauncherSender(QWidget* launcher, std::vector<compose::OutgoingMail>& sent)
+            : m_launcher(launcher), m_sent(sent)
+        {
+        }
+        int send(const compose::OutgoingMail& mail) override
+        {
+            m_sent.push_back(mail);
+            if (m_sent.size() == 1)
+                m_launcher->close();
+            return 0;
+        }
+        QString lastError() override { return {}; }
+
+    private:
+        QWidget* m_launcher;
+        std::vector<compose::OutgoingMail>& m_sent;
+    };
+    form->setSenderFactory([&] { return std::make_unique<ClosingLauncherSender>(launcher, sent); });
+    c<QPushButton>("Command1")->click();
+
+    EXPECT_TRUE(form.isNull());
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 1);
+    EXPECT_TRUE(ui.shown().empty());
+}
