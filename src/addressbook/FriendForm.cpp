@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -47,6 +49,28 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, int lef
     auto* l = make<QLabel>(parent, name, left, top, width, height);
     l->setText(caption);
     return l;
+}
+
+/// The window's two small decoration pictures: an envelope and a name card.
+QPixmap decoration(bool envelope)
+{
+    QPixmap picture(28, 28);
+    picture.fill(Qt::transparent);
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x3a, 0x5f, 0x8f), 1.5));
+    if (envelope) {
+        p.setBrush(QColor(0xfa, 0xf3, 0xe0));
+        p.drawRect(QRectF(2.5, 6.5, 23, 15));
+        p.drawPolyline(QPolygonF({QPointF(2.5, 6.5), QPointF(14, 15.5), QPointF(25.5, 6.5)}));
+    } else {
+        p.setBrush(QColor(0xee, 0xf3, 0xf8));
+        p.drawRoundedRect(QRectF(2.5, 5.5, 23, 17), 2, 2);
+        p.drawEllipse(QRectF(5.5, 9.5, 6, 6));
+        p.drawLine(QPointF(14, 11), QPointF(23, 11));
+        p.drawLine(QPointF(14, 15), QPointF(21, 15));
+    }
+    return picture;
 }
 
 storage::AddressBookFile book(shell::Application& app)
@@ -96,6 +120,9 @@ void FriendForm::buildControls()
     label(this, "Label1_2", QStringLiteral("名刺"), 120, 870, 1275, 255);
     Text50 = make<QLineEdit>(this, "Text50", 1440, 840, 2775, 300);
     Command38 = button(this, "Command38", QStringLiteral("名刺挿入"), 4320, 825, 1695, 330);
+
+    make<QLabel>(this, "Image1", 6150, 510, 420, 420)->setPixmap(decoration(true));
+    make<QLabel>(this, "Image2", 6600, 510, 420, 420)->setPixmap(decoration(false));
 
     Command3 = button(this, "Command3", QStringLiteral("登録"), 7080, 105, 1050, 450);
     Command4 = button(this, "Command4", QStringLiteral("削除"), 7080, 690, 1050, 450);

@@ -90,6 +90,19 @@ TEST_F(AddressBookWindow, LayoutCaptionsAndLimits)
     EXPECT_EQ(c<QLabel>("Label7")->parentWidget()->objectName(), QStringLiteral("Picture1"));
     // Command2 lies outside the visible client area.
     EXPECT_FALSE(form->rect().intersects(c<QWidget>("Command2")->geometry()));
+    const std::pair<const char*, const char*> labels[] = {
+        {"Label1_0", "メールアドレス"}, {"Label1_1", "名前"}, {"Label1_2", "名刺"}, {"Label1_3", "登録件数"}};
+    for (const auto& [name, caption] : labels)
+        EXPECT_EQ(c<QLabel>(name)->text(), QString::fromUtf8(caption)) << name;
+    // The two decoration pictures are seen and cover no control the user works with.
+    for (const char* name : {"Image1", "Image2"}) {
+        auto* picture = c<QLabel>(name);
+        EXPECT_FALSE(picture->pixmap().isNull()) << name;
+        EXPECT_TRUE(form->rect().contains(picture->geometry())) << name;
+        for (const char* other : {"Text4", "Command1", "Text2", "Text3", "Text50", "Command38", "Command3",
+                                  "Command4", "MailListView", "Label4"})
+            EXPECT_FALSE(picture->geometry().intersects(c<QWidget>(other)->geometry())) << name << " " << other;
+    }
 
     QTreeWidget* view = list();
     ASSERT_EQ(view->columnCount(), 2);
