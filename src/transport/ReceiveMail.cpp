@@ -7,6 +7,7 @@
 #include "transport/NMail.h"
 #include "transport/SeenUids.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSet>
@@ -51,7 +52,8 @@ private:
     bool receiveOne(int n, const QString& uid);
     bool fetch(int n, QString& body);
     void extractAttachments(const QString& messageText, QString& body);
-    bool store(const ReceivedMessage& message);
+    bool store(const ReceivedMessage& message, const QString& uid);
+    bool isStored(int recordNo, const QByteArray& digest) const;
     void closeSession();
     void report();
     void stop(ReceiveEnd end, const QString& text, const QString& title);
@@ -125,6 +127,10 @@ void Receiver::receiveAll()
     m_seen.emplace(SeenUids::pathIn(m_appDir), m_settings.pop3Server, m_user);
     if (!m_seen->load())
         m_seen.reset(); // unreadable: receive without the protection rather than not at all
+    else
+        (void)m_seen->resolveIntents([this](int recordNo, const QByteArray& digest) {
+            return isStored(recordNo, digest);
+        });
     for (int n = 1; n <= m_out.waiting; ++n) {
         m_host.setStatusLine(QString::fromUtf16(texts::Checking) +
                              QStringLiteral("（%1 / %2）").arg(n).arg(m_out.waiting));
@@ -161,7 +167,7 @@ bool Receiver::receiveOne(int n, const QString& uid)
     if (marked)
         message.body += CrLf + QString::fromUtf16(texts::AttachmentNotice);
     m_host.showMessage(message);
-    if (!store(message))
+    if (!store(message, uid))
         return false;
     if (m_seen && !uid.isEmpty())
         (void)m_seen->remember(uid); // a failure only risks a duplicate, never a loss
@@ -202,13 +208,17 @@ void Receiver::extractAttachments(const QString& messageText, QString& body)
     QFile::remove(m_scratch);
 }
 
-bool Receiver::store(const ReceivedMessage& message)
+bool Receiver::store(const ReceivedMessage& message, const QString& uid)
 {
     storage::MailRecord record;
     record.Subject = trimBlanks(message.subject);
     record.Address = trimBlanks(message.from);
     record.Date = trimBlanks(message.date);
     record.Body = trimBlanks(message.body);
+    // The record is in the file the moment it is written, before remember() can
+    // run: announce it, so a run killed in between is not stored twice.
+    if (const std::optional<std::int16_t> next = m_history->NextRecordNo(); next && m_seen && !uid.isEmpty())
+        (void)m_seen->intend(uid, *next, QCryptographicHash::hash(record.toBytes(), QCryptographicHash::Sha1));
     std::int16_t recordNo = 0;
     const Status st = m_history->AppendRecord(record, &recordNo);
     if (!st) {
@@ -218,6 +228,17 @@ bool Receiver::store(const ReceivedMessage& message)
     m_host.setCurrentRecordNo(recordNo);
     m_host.setReceivedRecord(storage::MailRecord::fromBytes(record.toBytes().constData()));
     return true;
+}
+
+bool Receiver::isStored(int recordNo, const QByteArray& digest) const
+{
+    QFile file(m_history->path());
+    if (recordNo < 1 || !file.open(QIODevice::ReadOnly) ||
+        !file.seek(qint64(recordNo - 1) * storage::MailRecord::Size))
+        return false;
+    const QByteArray bytes = file.read(storage::MailRecord::Size);
+    return bytes.size() == storage::MailRecord::Size &&
+           QCryptographicHash::hash(bytes, QCryptographicHash::Sha1) == digest;
 }
 
 void Receiver::closeSession()

@@ -43,6 +43,7 @@ QByteArray SeenUids::lineFor(const QString& uid) const
 Status SeenUids::load()
 {
     m_uids.clear();
+    m_intents.clear();
     m_otherAccounts.clear();
     QFile file(m_path);
     if (!file.exists())
@@ -57,11 +58,18 @@ Status SeenUids::load()
         start = end + 1;
         if (line.isEmpty())
             continue;
-        const qsizetype lastTab = line.lastIndexOf(Separator);
-        if (lastTab + 1 == prefix.size() && line.startsWith(prefix))
-            m_uids.insert(QString::fromUtf8(line.mid(lastTab + 1)));
-        else
+        if (!line.startsWith(prefix)) {
             m_otherAccounts.append(line + '\n');
+            continue;
+        }
+        const QByteArrayList rest = line.mid(prefix.size()).split(Separator);
+        if (rest.size() == 1) {
+            m_uids.insert(QString::fromUtf8(rest[0]));
+        } else if (rest.size() == 2) {
+            const qsizetype colon = rest[1].indexOf(':');
+            m_intents.append(Intent{QString::fromUtf8(rest[0]), rest[1].left(colon).toInt(),
+                                    QByteArray::fromHex(rest[1].mid(colon + 1))});
+        }
     }
     if (start < data.size()) // drop the torn line before anything is appended to it
         return common::durable::replaceFile(m_path, data.left(start));
@@ -81,6 +89,37 @@ Status SeenUids::remember(const QString& uid)
     m_uids.insert(uid);
     m_dirty = true;
     return Status::ok();
+}
+
+Status SeenUids::intend(const QString& uid, int recordNo, const QByteArray& digest)
+{
+    if (uid.isEmpty() || m_uids.contains(uid))
+        return Status::ok();
+    QFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return fileError(file);
+    QByteArray line = lineFor(uid);
+    line.chop(1);
+    line += Separator + QByteArray::number(recordNo) + ':' + digest.toHex() + '\n';
+    if (file.write(line) != line.size() || !file.flush())
+        return fileError(file);
+    m_dirty = true;
+    return Status::ok();
+}
+
+Status SeenUids::resolveIntents(const std::function<bool(int, const QByteArray&)>& isStored)
+{
+    Status st;
+    if (!m_intents.isEmpty())
+        m_dirty = true; // their lines go at the next keepOnly
+    for (const Intent& intent : std::as_const(m_intents)) {
+        if (m_uids.contains(intent.uid) || !isStored(intent.recordNo, intent.digest))
+            continue;
+        if (Status remembered = remember(intent.uid); !remembered)
+            st = remembered;
+    }
+    m_intents.clear();
+    return st;
 }
 
 Status SeenUids::sync()

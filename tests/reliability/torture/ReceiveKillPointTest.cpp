@@ -1,0 +1,234 @@
+// The receive killed at every call it makes, one run per call: whatever the
+// instant, the next receive leaves each message in the history exactly once.
+
+#include "Torture.h"
+
+#include "storage/HistoryFile.h"
+#include "support/TempAppDir.h"
+#include "transport/ReceiveMail.h"
+#include "transport/SeenUids.h"
+
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace corvidan;
+using namespace corvidan::transport;
+
+namespace {
+
+const QString kServer = QStringLiteral("pop.example.jp");
+
+struct Message {
+    QString uid;
+    QString subject;
+    QString body;
+};
+
+/// Every call of the receive (library or host) passes `step`, where a test can end the process.
+struct Steps {
+    std::function<void()> onStep;
+    int count = 0;
+    void step()
+    {
+        ++count;
+        if (onStep)
+            onStep();
+    }
+};
+
+/// A mailbox that applies deletions only on a confirmed close, like a POP3 server.
+class ScriptedMailbox final : public MailClient {
+public:
+    ScriptedMailbox(std::vector<Message>& box, Steps& steps) : m_box(box), m_steps(steps) {}
+
+    int connect(const QString&) override { return m_steps.step(), 3; }
+    int authenticate(int, const QString&, const QString&, int) override
+    {
+        m_steps.step();
+        m_marked.assign(m_box.size(), false);
+        return int(m_box.size());
+    }
+    int getMailStatus(int, int n, QString& s, QString& d, QString& f, QString& h) override
+    {
+        m_steps.step();
+        s = m_box.at(n - 1).subject;
+        d = QStringLiteral("Tue, 08 Dec 2026 09:00:00 +0900");
+        f = QStringLiteral("山田 花子 <hanako@example.co.jp>");
+        h = QStringLiteral("Subject: x\r\n");
+        return 1;
+    }
+    int getMailSize(int, int n) override { return m_steps.step(), int(m_box.at(n - 1).body.size()); }
+    int getMail(int session, int n, QString& s, QString& d, QString& f, QString& h, QString& b) override
+    {
+        getMailStatus(session, n, s, d, f, h);
+        b = m_box.at(n - 1).body;
+        return 1;
+    }
+    int attachmentFileFirst(QString&, QString&, QString&, QString&, QString&, const QString&, const QString&,
+                            const QString&) override
+    {
+        return m_steps.step(), 1;
+    }
+    int attachmentFileClose() override { return m_steps.step(), 0; }
+    int deleteMail(int, int n) override
+    {
+        m_steps.step();
+        m_marked.at(n - 1) = true;
+        return 1;
+    }
+    int close(int) override
+    {
+        m_steps.step();
+        std::vector<Message> kept;
+        for (size_t i = 0; i < m_box.size(); ++i)
+            if (!m_marked.at(i))
+                kept.push_back(m_box[i]);
+        m_box = kept;
+        if (onApplied)
+            onApplied(m_box);
+        m_steps.step(); // deletions applied, the client not yet told
+        return 0;
+    }
+    QString lastErrorText() override { return {}; }
+    QString uniqueId(int, int n) override { return m_box.at(n - 1).uid; }
+    bool closeConfirmed() const override { return true; }
+
+    std::function<void(const std::vector<Message>&)> onApplied;
+
+private:
+    std::vector<Message>& m_box;
+    Steps& m_steps;
+    std::vector<bool> m_marked;
+};
+
+class SteppingHost final : public ReceiveHost {
+public:
+    explicit SteppingHost(Steps& steps) : m_steps(steps) {}
+    void setStatusLine(const QString&) override { m_steps.step(); }
+    void setResultLine(const QString&) override { m_steps.step(); }
+    void showNewMailPicture(const QString&) override {}
+    void setAccount(const QString&, const QString&) override {}
+    void requestAccount() override {}
+    void messageBox(const QString& text, const QString&) override { boxes << text; }
+    void showMessage(const ReceivedMessage&) override { m_steps.step(); }
+    void setCurrentRecordNo(std::int16_t) override { m_steps.step(); }
+    void setReceivedRecord(const storage::MailRecord&) override { m_steps.step(); }
+    void progress(int, int) override { m_steps.step(); }
+    bool cancelRequested() override { return false; }
+    QStringList boxes;
+
+private:
+    Steps& m_steps;
+};
+
+std::vector<Message> mailbox(int count)
+{
+    std::vector<Message> box;
+    for (int i = 1; i <= count; ++i)
+        box.push_back({QStringLiteral("UID%1").arg(i), QStringLiteral("お知らせ [KP-%1]").arg(i),
+                       QStringLiteral("本文です。\r\n受付番号 [KP-%1]\r\n").arg(i)});
+    return box;
+}
+
+struct ReceiveRun {
+    test::TempAppDir dir;
+    ReceiveRun()
+    {
+        dir.write(u"\\★MailData\\iniIdPass.ini", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n");
+    }
+    /// Where a killed child leaves the ids its confirmed close kept on the server.
+    QString serverState() const { return dir.root() + QStringLiteral("/server-kept.txt"); }
+
+    ReceiveOutcome receive(std::vector<Message>& box, Steps& steps, bool recordServerState = false)
+    {
+        ScriptedMailbox mail(box, steps);
+        if (recordServerState)
+            mail.onApplied = [this](const std::vector<Message>& kept) {
+                QStringList uids;
+                for (const Message& m : kept)
+                    uids << m.uid;
+                dir.write(u"\\server-kept.txt", uids.join(u'\n').toUtf8() + '\n');
+            };
+        SteppingHost host(steps);
+        return ReceiveMail(dir.appDir(), {kServer, 0}, mail, host);
+    }
+    test::torture::HistoryScan history() const
+    {
+        return test::torture::scanHistory(dir.path(u"\\★MAilData\\zrbdata2.data"));
+    }
+};
+
+} // namespace
+
+TEST(ReceiveKilledAtEveryCall, TheNextReceiveStoresEachMessageExactlyOnce)
+{
+    constexpr int kMessages = 3;
+    int steps = 0;
+    {
+        ReceiveRun counting;
+        std::vector<Message> box = mailbox(kMessages);
+        Steps s;
+        ASSERT_TRUE(counting.receive(box, s).completed());
+        steps = s.count;
+        ASSERT_EQ(counting.history().records, kMessages);
+    }
+    ASSERT_GT(steps, 8 * kMessages);
+
+    for (int killAt = 1; killAt <= steps; ++killAt) {
+        SCOPED_TRACE(killAt);
+        ReceiveRun run;
+        std::vector<Message> box = mailbox(kMessages);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            Steps s;
+            s.onStep = [&] {
+                if (s.count == killAt)
+                    ::raise(SIGKILL);
+            };
+            std::vector<Message> childBox = box;
+            run.receive(childBox, s, true);
+            ::_exit(0);
+        }
+        ASSERT_EQ(test::torture::waitFor(pid), -SIGKILL);
+        // Deletions the child's close applied before it died are the server's.
+        const test::torture::HistoryScan before = run.history();
+        Steps quiet;
+        std::vector<Message> again;
+        const QByteArray kept = test::torture::readAll(run.serverState());
+        for (const Message& m : box)
+            if (kept.isNull() || kept.split('\n').contains(m.uid.toLatin1()))
+                again.push_back(m);
+        const ReceiveOutcome out = run.receive(again, quiet);
+        EXPECT_TRUE(out.completed());
+        EXPECT_TRUE(again.empty());
+
+        const test::torture::HistoryScan scan = run.history();
+        EXPECT_EQ(scan.tornTailBytes, 0);
+        EXPECT_TRUE(scan.problems.isEmpty());
+        ASSERT_EQ(scan.records, kMessages) << "kept " << before.records << " before the clean run";
+        for (int i = 1; i <= kMessages; ++i)
+            EXPECT_EQ(test::torture::markersIn(scan.subjects.join(u'\n'), QStringLiteral("KP-%1").arg(i)).size(), 1)
+                << "message " << i;
+    }
+}
+
+TEST(ReceiveKilledAtEveryCall, AnAnnouncedRecordThatNeverReachedTheFileIsStoredNextTime)
+{
+    ReceiveRun run;
+    SeenUids ahead(SeenUids::pathIn(run.dir.appDir()), kServer, QStringLiteral("taro"));
+    ASSERT_TRUE(ahead.load());
+    // Killed between the announcement and the write: record 1 does not exist.
+    ASSERT_TRUE(ahead.intend(QStringLiteral("UID1"), 1, QByteArray(20, 'x')));
+    std::vector<Message> box = mailbox(2);
+    Steps s;
+    const ReceiveOutcome out = run.receive(box, s);
+    EXPECT_EQ(out.stored, 2);
+    EXPECT_EQ(out.duplicates, 0);
+    EXPECT_EQ(run.history().records, 2);
+    EXPECT_TRUE(box.empty());
+}
