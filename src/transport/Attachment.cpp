@@ -3,7 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSet>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
 
 namespace corvidan::transport::attachment {
 
@@ -57,6 +64,37 @@ QString withSuffix(const QString& name, int number)
     if (dot <= 0)
         return name + suffix;
     return name.left(dot) + suffix + name.mid(dot);
+}
+
+const QString TempPrefix = QStringLiteral(".corvidan-attachment-");
+
+/// A temporary file of a writer that died: its name carries the writer's process id.
+bool isLeftOverTemp(const QString& entry)
+{
+    if (!entry.startsWith(TempPrefix) || !entry.endsWith(QStringLiteral(".part")))
+        return false;
+    bool ok = false;
+    const qint64 pid = entry.mid(TempPrefix.size()).section(u'-', 0, 0).toLongLong(&ok);
+    return ok && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+/// Gives `temp` the name `path` unless that name exists (never replacing it).
+bool publish(const QString& temp, const QString& path)
+{
+    const QByteArray from = QFile::encodeName(temp);
+    const QByteArray to = QFile::encodeName(path);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // File systems without the no-replace rename: a hard link never replaces either.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP)
+        return false;
+    return !QFileInfo::exists(path) && ::rename(from.constData(), to.constData()) == 0;
 }
 
 } // namespace
@@ -117,26 +155,39 @@ QString folderPath(const QString& folder)
 QString writeNew(const QString& folder, const QString& name, const QByteArray& data)
 {
     QSet<QString> taken;
-    for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System))
-        taken.insert(entry.toLower());
-    for (int number = 1; number < 10000; ++number) {
-        const QString candidate = number == 1 ? name : withSuffix(name, number);
-        if (taken.contains(candidate.toLower()))
+    for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System)) {
+        if (isLeftOverTemp(entry)) {
+            QFile::remove(folder + u'/' + entry);
             continue;
-        QFile file(folder + u'/' + candidate);
-        // NewOnly: a file appearing meanwhile is still never replaced.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (file.exists())
-                continue;
-            return {};
         }
+        taken.insert(entry.toLower());
+    }
+    // Written whole under a name of our own first: a process killed while
+    // writing must not leave half a file under the attachment's name.
+    const QString temp = folder + u'/' + TempPrefix + QString::number(::getpid()) + u'-' +
+                         QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".part");
+    {
+        QFile file(temp);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return {};
         if (file.write(data) != data.size() || !file.flush()) {
             file.close();
             file.remove();
             return {};
         }
-        return file.fileName();
     }
+    for (int number = 1; number < 10000; ++number) {
+        const QString candidate = number == 1 ? name : withSuffix(name, number);
+        if (taken.contains(candidate.toLower()))
+            continue;
+        const QString path = folder + u'/' + candidate;
+        if (publish(temp, path))
+            return path;
+        if (!QFileInfo::exists(path))
+            break;
+        // A file appearing meanwhile is still never replaced: try the next name.
+    }
+    QFile::remove(temp);
     return {};
 }
 

@@ -27,8 +27,8 @@ QString folderPath(const QString& folder);
 
 /// Writes `data` under `name` in `folder` without ever replacing a file: when
 /// the name is taken (letter case ignored) "name (2).ext", "name (3).ext" …
-/// are tried. The path written, or empty when no file could be created or
-/// written completely.
+/// are tried. The file appears under its name only once written whole. The path
+/// written, or empty when no file could be created or written completely.
 QString writeNew(const QString& folder, const QString& name, const QByteArray& data);
 
 } // namespace corvidan::transport::attachment
