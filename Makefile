@@ -1,9 +1,10 @@
-# The two commands a newcomer needs: `make run` and `make test`.
+# The two commands a newcomer needs: `make run` and `make test`; `make demo`
+# shows the program on a mailbox of its own.
 APPDIR ?= $(HOME)/Corvidan
 BUILD_DIR ?= build
 EXECUTABLES = $(BUILD_DIR)/app/corvidan $(wildcard $(BUILD_DIR)/app/corvidan-receive)
 
-.PHONY: deps build run install test bench
+.PHONY: deps build run install test bench demo
 
 deps:
 	@sh scripts/install-deps
@@ -24,3 +25,6 @@ test: build
 
 bench: build
 	@sh bench/run
+
+demo: build
+	@sh scripts/demo --build $(BUILD_DIR)
