@@ -8,6 +8,7 @@
 #include "shell/tools/Scenes.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -70,6 +71,8 @@ void layOutAppDir(const QString& root)
 
 void settle(QWidget* window)
 {
+    // The pointer away from every window: no hover hint unless a scene asks for it.
+    QCursor::setPos(-10000, -10000);
     window->show();
     const QDeadlineTimer deadline(150);
     while (!deadline.hasExpired())
