@@ -253,9 +253,15 @@ void Receiver::closeSession()
         }
         (void)m_seen->sync(); // the ids must be on disk before the server applies deletions
     }
-    m_mail.close(m_session);
+    const int closed = m_mail.close(m_session);
     m_session = -1;
-    if (m_seen && m_mail.closeConfirmed())
+    // A refused DELE or a QUIT never answered: some stored messages are still on
+    // the server, and only their remembered ids keep the next run from storing them again.
+    const bool allDeleted = closed >= 0 && m_mail.closeConfirmed();
+    if (!allDeleted && m_out.completed() && m_out.stored + m_out.duplicates > 0)
+        m_host.messageBox(CutAtNul(m_mail.lastErrorText()) + CrLf + QString::fromUtf16(texts::DeletionUnconfirmed),
+                          QString::fromUtf16(texts::ErrorTitle));
+    if (m_seen && allDeleted)
         (void)m_seen->keepOnly(pending);
 }
 

@@ -147,6 +147,8 @@ inline constexpr char16_t ErrorTitle[] = u"エラー";
 inline constexpr char16_t ConnectFailed[] = u"POP3サーバーに接続できません: ";
 inline constexpr char16_t AttachmentOpenFailed[] = u"添付ファイルをオープンできません";
 inline constexpr char16_t PartsMissing[] = u"分割されたメールが全て揃っていません";
+inline constexpr char16_t DeletionUnconfirmed[] =
+    u"受信したメールは着信履歴に保存しました。サーバーから削除できなかったメールは、次回の受信で二重に保存せずに削除します。";
 inline constexpr char16_t AttachmentNotice[] =
     u"♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪";
 } // namespace receive_texts

@@ -1,0 +1,239 @@
+// The receive procedure against a POP3 server that misbehaves: it drops the
+// connection inside RETR, answers garbage, answers slowly or not at all,
+// refuses DELE, or goes away before QUIT. Each run ends with one clear Japanese
+// message; no message is lost or stored twice, and the next receive finishes.
+
+#include "FaultyPop3Server.h"
+#include "JapaneseMail.h"
+#include "Torture.h"
+
+#include "support/TempAppDir.h"
+#include "transport/NMail.h"
+#include "transport/ReceiveMail.h"
+
+#include <QMap>
+#include <iostream>
+#include <gtest/gtest.h>
+
+using namespace corvidan;
+using namespace corvidan::transport;
+using Fault = corvidan::test::FaultyPop3Server::Fault;
+using Script = corvidan::test::FaultyPop3Server::Script;
+
+namespace {
+
+const QString kTags = QStringLiteral("FS-\\d{2}");
+
+class RecordingHost final : public ReceiveHost {
+public:
+    QList<std::pair<QString, QString>> boxes;
+    QString resultLine;
+    void setStatusLine(const QString&) override {}
+    void setResultLine(const QString& text) override { resultLine = text; }
+    void showNewMailPicture(const QString&) override {}
+    void setAccount(const QString&, const QString&) override {}
+    void requestAccount() override { boxes.append({QStringLiteral("(account dialog)"), QString()}); }
+    void messageBox(const QString& text, const QString& title) override { boxes.append({text, title}); }
+    void showMessage(const ReceivedMessage&) override {}
+    void setCurrentRecordNo(std::int16_t) override {}
+    void setReceivedRecord(const storage::MailRecord&) override {}
+    void progress(int, int) override {}
+    bool cancelRequested() override { return false; }
+};
+
+class FaultyPop3 : public ::testing::Test {
+protected:
+    explicit FaultyPop3(int messages = 5) : server(mailbox(messages))
+    {
+        dir.write(u"\\★MailData\\iniIdPass.ini", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n");
+    }
+
+    QList<test::FaultyPop3Server::Message> mailbox(int count)
+    {
+        QList<test::FaultyPop3Server::Message> box;
+        for (int i = 1; i <= count; ++i) {
+            const QString tag = QStringLiteral("FS-%1").arg(i, 2, 10, QChar(u'0'));
+            all << tag;
+            box.append({"uidl-" + tag.toLatin1(), test::torture::makeJapaneseMail(tag, i).bytes});
+        }
+        return box;
+    }
+
+    ReceiveOutcome receive(int readTimeoutMs = 3000)
+    {
+        server.waitIdle();
+        NMail mail;
+        mail.NMailInitializeWinSock();
+        mail.options().connectTimeoutMs = readTimeoutMs;
+        mail.options().readTimeoutMs = readTimeoutMs;
+        NMailClient client(mail);
+        host = RecordingHost();
+        return ReceiveMail(dir.appDir(), {server.server(), 0}, client, host);
+    }
+
+    QStringList storedTags() const
+    {
+        const test::torture::HistoryScan scan = test::torture::scanHistory(dir.path(u"\\★MAilData\\zrbdata2.data"));
+        EXPECT_TRUE(scan.problems.isEmpty());
+        EXPECT_EQ(scan.tornTailBytes, 0);
+        QStringList tags;
+        for (int i = 0; i < scan.subjects.size(); ++i) {
+            const QStringList inSubject = test::torture::markersIn(scan.subjects[i], kTags);
+            EXPECT_EQ(inSubject.size(), 1);
+            EXPECT_TRUE(scan.bodies[i].contains(QStringLiteral("[%1]").arg(inSubject.value(0))));
+            tags += inSubject;
+        }
+        return tags;
+    }
+
+    QStringList serverTags() const
+    {
+        QStringList tags;
+        for (const auto& m : server.mailbox())
+            tags << QString::fromLatin1(m.uid.mid(5));
+        return tags;
+    }
+
+    /// Nothing lost, nothing doubled: every message is in the history once or still on the server.
+    void expectNothingLost()
+    {
+        const QStringList stored = storedTags();
+        const QStringList waiting = serverTags();
+        for (const QString& tag : std::as_const(all)) {
+            EXPECT_LE(stored.count(tag), 1) << tag.toStdString() << " stored twice";
+            EXPECT_TRUE(stored.contains(tag) || waiting.contains(tag)) << tag.toStdString() << " lost";
+        }
+    }
+
+    /// The one box of a failed run: under "エラー", Japanese, holding `reason`.
+    void expectOneErrorBox(const QString& reason)
+    {
+        ASSERT_EQ(host.boxes.size(), 1) << "boxes shown: " << host.boxes.size();
+        std::cout << "  [" << host.boxes[0].second.toStdString() << "] " << host.boxes[0].first.toStdString() << '\n';
+        EXPECT_EQ(host.boxes[0].second, QStringLiteral("エラー"));
+        EXPECT_TRUE(host.boxes[0].first.contains(reason)) << host.boxes[0].first.toStdString();
+    }
+
+    /// A clean run afterwards finishes the job.
+    void expectNextReceiveFinishes()
+    {
+        const ReceiveOutcome out = receive();
+        EXPECT_TRUE(out.completed());
+        EXPECT_TRUE(host.boxes.isEmpty()) << host.boxes.value(0).first.toStdString();
+        QStringList stored = storedTags();
+        stored.sort();
+        EXPECT_EQ(stored, all);
+        EXPECT_TRUE(server.mailbox().isEmpty());
+    }
+
+    /// The server went away where QUIT belongs: everything is stored, nothing was
+    /// deleted, and the next receive deletes without storing again.
+    void expectStoredButNotDeleted()
+    {
+        const ReceiveOutcome out = receive();
+        EXPECT_TRUE(out.completed());
+        EXPECT_EQ(out.stored, 5);
+        expectOneErrorBox(QStringLiteral("POP3サーバー"));
+        EXPECT_EQ(server.mailbox().size(), 5) << "deleted without a confirmed QUIT";
+        expectNothingLost();
+        const ReceiveOutcome next = receive();
+        EXPECT_EQ(next.stored, 0);
+        EXPECT_EQ(next.duplicates, 5);
+        expectNextReceiveFinishes();
+    }
+
+    test::TempAppDir dir;
+    QStringList all;
+    test::FaultyPop3Server server;
+    RecordingHost host;
+};
+
+} // namespace
+
+TEST_F(FaultyPop3, ConnectionDroppedInsideRetrStopsWithTheMessageStillOnTheServer)
+{
+    server.nextSession({Fault::DropInRetr, {}, 3, 0});
+    const ReceiveOutcome out = receive();
+    EXPECT_EQ(out.end, ReceiveEnd::FetchFailed);
+    EXPECT_EQ(out.stored, 2);
+    expectOneErrorBox(QStringLiteral("POP3サーバーとの接続が切れました"));
+    EXPECT_EQ(storedTags(), (QStringList{QStringLiteral("FS-01"), QStringLiteral("FS-02")}));
+    EXPECT_EQ(server.mailbox().size(), 5) << "deletions applied without QUIT";
+    expectNothingLost();
+    expectNextReceiveFinishes();
+}
+
+TEST_F(FaultyPop3, GarbageRepliesAreReportedAndNothingIsStoredFromThem)
+{
+    for (const QByteArray verb : {"PASS", "STAT", "RETR"}) {
+        SCOPED_TRACE(verb.constData());
+        server.nextSession({Fault::Garbage, verb, 0, 0});
+        const ReceiveOutcome out = receive();
+        EXPECT_FALSE(out.completed());
+        expectOneErrorBox(QStringLiteral("POP3サーバーの応答が正しくありません"));
+        EXPECT_TRUE(host.boxes.value(0).first.contains(QStringLiteral("HTTP/1.1 400")));
+        EXPECT_EQ(out.stored, 0);
+        EXPECT_EQ(host.resultLine, QStringLiteral("新着メール無し。"));
+        expectNothingLost();
+    }
+    expectNextReceiveFinishes();
+}
+
+TEST_F(FaultyPop3, ASlowServerWithinTheTimeOutIsWaitedFor)
+{
+    server.nextSession({Fault::Slow, {}, 0, 60});
+    const ReceiveOutcome out = receive(2000);
+    EXPECT_TRUE(out.completed());
+    EXPECT_TRUE(host.boxes.isEmpty());
+    EXPECT_EQ(out.stored, 5);
+    EXPECT_EQ(host.resultLine, QStringLiteral("5の新着メール有り。"));
+    EXPECT_TRUE(server.mailbox().isEmpty());
+}
+
+TEST_F(FaultyPop3, TimeOutsFireAndAreReported)
+{
+    struct Case {
+        Script script;
+        ReceiveEnd end;
+        QString reason;
+    };
+    const QList<Case> cases = {
+        {{Fault::Slow, {}, 0, 1500}, ReceiveEnd::NoConnection, QStringLiteral("タイムアウト")}, // greeting
+        {{Fault::Silent, "PASS", 0, 0}, ReceiveEnd::AuthFailed, QStringLiteral("応答がありません (タイムアウト")},
+        {{Fault::Slow, "RETR", 0, 1500}, ReceiveEnd::FetchFailed, QStringLiteral("応答がありません (タイムアウト")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason.toStdString() + " after " + c.script.verb.toStdString());
+        server.nextSession(c.script);
+        const ReceiveOutcome out = receive(400);
+        EXPECT_EQ(out.end, c.end);
+        expectOneErrorBox(c.reason);
+        EXPECT_EQ(out.stored, 0);
+        expectNothingLost();
+    }
+    expectNextReceiveFinishes();
+}
+
+TEST_F(FaultyPop3, RefusedDeletionKeepsTheMessageFromBeingStoredTwice)
+{
+    server.nextSession({Fault::RefuseDele, {}, 2, 0});
+    const ReceiveOutcome out = receive();
+    EXPECT_TRUE(out.completed());
+    EXPECT_EQ(out.stored, 5);
+    expectOneErrorBox(QStringLiteral("削除できません"));
+    EXPECT_EQ(serverTags(), QStringList{QStringLiteral("FS-02")});
+    expectNothingLost();
+    expectNextReceiveFinishes();
+}
+
+TEST_F(FaultyPop3, ServerHangingUpBeforeQuitLeavesNoDoubleOnTheNextReceive)
+{
+    server.nextSession({Fault::CloseAfterRetr, {}, 5, 0});
+    expectStoredButNotDeleted();
+}
+
+TEST_F(FaultyPop3, UnansweredQuitLeavesNoDoubleOnTheNextReceive)
+{
+    server.nextSession({Fault::QuitUnanswered, {}, 0, 0});
+    expectStoredButNotDeleted();
+}
