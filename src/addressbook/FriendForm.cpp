@@ -153,6 +153,9 @@ void FriendForm::buildControls()
     label(this, "Label3", QStringLiteral("※重要削除するな！！"), 8400, 600, 1815, 255);
     label(this, "Label2", QString(), 8400, 960, 0, 0);
     Text1 = make<QLineEdit>(this, "Text1", 0, 0, 0, 0);
+    // Nobody sees them, so Tab must not stop on them.
+    Command2->setFocusPolicy(Qt::NoFocus);
+    Text1->setFocusPolicy(Qt::NoFocus);
 
     m_hints = {
         {Command1, QStringLiteral("コピーして来たメールアドレスを貼り付けます。")},

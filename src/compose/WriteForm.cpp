@@ -149,6 +149,25 @@ private:
     bool m_bulk;
 };
 
+/// The window's client size hides the address panel and the state boxes below
+/// and to the right of it; Tab must not stop where nobody can see. Each control
+/// keeps its own focus policy for when the window grows again.
+void keepTabStopsInside(QWidget* window, QSize client)
+{
+    const char* const designed = "corvidanDesignedFocusPolicy";
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        // A control with a focus proxy hands its policy on to the proxy.
+        if (control->window() != window || control->focusProxy())
+            continue;
+        if (!control->property(designed).isValid())
+            control->setProperty(designed, static_cast<int>(control->focusPolicy()));
+        const QRect at(control->mapTo(window, QPoint(0, 0)), control->size());
+        const bool seen = !at.isEmpty() && QRect(QPoint(0, 0), client).contains(at.center());
+        control->setFocusPolicy(seen ? static_cast<Qt::FocusPolicy>(control->property(designed).toInt())
+                                     : Qt::NoFocus);
+    }
+}
+
 } // namespace
 
 WriteForm::WriteForm(shell::Application& app, QWidget* parent) : QWidget(parent), m_app(app)
@@ -314,7 +333,9 @@ void WriteForm::setOuterSizeTw(int widthTw, int heightTw)
 {
     m_outerWidthTw = widthTw;
     m_outerHeightTw = heightTw;
-    setFixedSize(shell::clientSizeForOuterTw(widthTw, heightTw));
+    const QSize client = shell::clientSizeForOuterTw(widthTw, heightTw);
+    setFixedSize(client);
+    keepTabStopsInside(this, client);
 }
 
 void WriteForm::Form_Load()

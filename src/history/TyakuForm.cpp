@@ -172,6 +172,9 @@ void TyakuForm::buildControls()
     Command4 = named(new QPushButton(QStringLiteral("アドレス帳登録"), m_client), "Command4");
     Command5 = named(new QPushButton(QStringLiteral("返事を書く"), m_client), "Command5");
     Command6 = named(new QPushButton(QStringLiteral("全件削除"), m_client), "Command6");
+    // Tab follows the row as it reads: 全件削除 sits between 一件削除 and アドレス帳登録.
+    setTabOrder(Command3, Command6);
+    setTabOrder(Command6, Command4);
 
     StatusBar1 = named(new QStatusBar(this), "StatusBar1");
     StatusBar1->setFixedHeight(px(StatusBarHeight));

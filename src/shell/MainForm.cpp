@@ -12,6 +12,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -120,6 +121,8 @@ void MainForm::createFunctionLabels()
         paintText(label, LabelColour);
         setClick(label, row.click);
         setHover(label, QString::fromUtf16(row.hover));
+        // Reached by Tab as well: Enter or Space acts as a click.
+        label->setFocusPolicy(Qt::StrongFocus);
     }
 }
 
@@ -165,6 +168,7 @@ void MainForm::createStatusControls()
     m_clockBox = new QLineEdit(this);
     m_clockBox->setObjectName(QStringLiteral("Text2"));
     placeTw(m_clockBox, 2880, 4920, 2175, 270);
+    m_clockBox->setFocusPolicy(Qt::NoFocus);
 }
 
 QLabel* MainForm::addLabel(const QString& name, const QString& caption, QRect twips)
@@ -217,6 +221,31 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event)
             if (click)
                 (this->*m_clickHandlers.value(watched))();
             return true;
+        }
+        break;
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (m_clickHandlers.contains(watched) &&
+            (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) {
+            (this->*m_clickHandlers.value(watched))();
+            return true;
+        }
+        break;
+    }
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        // A label reached with Tab is underlined and shows its hint, as a mouse over it does.
+        if (m_clickHandlers.contains(watched)) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            const bool byKeyboard = event->type() == QEvent::FocusIn &&
+                                    (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason);
+            auto* control = static_cast<QWidget*>(watched);
+            QFont font = control->font();
+            font.setUnderline(byKeyboard);
+            control->setFont(font);
+            const auto hover = m_hoverTexts.constFind(watched);
+            if (byKeyboard && hover != m_hoverTexts.constEnd())
+                setStatusLine(*hover);
         }
         break;
     default:
