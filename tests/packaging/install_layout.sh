@@ -37,6 +37,9 @@ done
 desktop=$prefix/share/applications/corvidan.desktop
 [ "$(head -n 1 "$desktop")" = "[Desktop Entry]" ] || fail "desktop entry has no group header"
 grep -qx 'Type=Application' "$desktop" || fail "desktop entry: Type"
+if command -v desktop-file-validate >/dev/null 2>&1; then
+    desktop-file-validate "$desktop" || fail "desktop entry does not validate"
+fi
 exec_name=$(sed -n 's/^Exec=//p' "$desktop")
 icon_name=$(sed -n 's/^Icon=//p' "$desktop")
 [ -x "$prefix/bin/$exec_name" ] || fail "Exec=$exec_name is not installed in bin"
