@@ -22,17 +22,80 @@ struct Line {
     QByteArray content;
 };
 
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+/// The file's text encoding; values are read and written in it, so a file an
+/// editor saved in UTF-8 stays UTF-8 and one in code page 932 stays byte-exact.
+struct Encoding {
+    bool utf8 = false;
+    QString decode(const QByteArray& bytes) const
+    {
+        return utf8 ? QString::fromUtf8(bytes) : common::cp932::decode(bytes);
+    }
+    QByteArray encode(const QString& text) const
+    {
+        return utf8 ? text.toUtf8() : common::cp932::encode(text);
+    }
+};
+
+Encoding encodingOf(const QByteArray& bytes)
+{
+    return Encoding{SettingsEncodingOf(bytes) != SettingsEncoding::Cp932};
+}
+
+/// Length of the well-formed UTF-8 sequence at `p` (shortest form, no surrogates,
+/// at most U+10FFFF), or 0 when it is not one.
+int utf8SequenceAt(const unsigned char* p, qsizetype left)
+{
+    const unsigned char b = p[0];
+    int len = 0;
+    unsigned char lo = 0x80, hi = 0xBF; // range of the second byte
+    if (b < 0x80)
+        return 1;
+    if (b >= 0xC2 && b <= 0xDF)
+        len = 2;
+    else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        if (b == 0xE0)
+            lo = 0xA0;
+        else if (b == 0xED)
+            hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        if (b == 0xF0)
+            lo = 0x90;
+        else if (b == 0xF4)
+            hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (left < len || p[1] < lo || p[1] > hi)
+        return 0;
+    for (int i = 2; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    }
+    return len;
+}
+
+/// Lines end at LF, CR LF or a lone CR; the BOM stays in the first line's raw
+/// bytes (so it is written back) but not in its content.
 std::vector<Line> splitLines(const QByteArray& bytes)
 {
     std::vector<Line> lines;
     qsizetype start = 0;
     while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        end = end < 0 ? bytes.size() : end + 1;
+        qsizetype end = start;
+        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r')
+            ++end;
+        if (end < bytes.size())
+            end += bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? 2 : 1;
         Line line{bytes.mid(start, end - start), {}};
         line.content = line.raw;
         while (line.content.endsWith('\n') || line.content.endsWith('\r'))
             line.content.chop(1);
+        if (start == 0 && line.content.startsWith(kUtf8Bom))
+            line.content.remove(0, 3);
         lines.push_back(std::move(line));
         start = end;
     }
@@ -52,9 +115,9 @@ QByteArray trimBlanks(QByteArray bytes)
 }
 
 /// The name in a "[section]" line, or empty when the line is no section header.
-std::optional<QString> sectionName(const QByteArray& content)
+std::optional<QString> sectionName(const QByteArray& content, const Encoding& encoding)
 {
-    const QString text = common::cp932::decode(content).trimmed();
+    const QString text = encoding.decode(content).trimmed();
     if (!text.startsWith(u'['))
         return std::nullopt;
     const qsizetype close = text.lastIndexOf(u']');
@@ -62,10 +125,10 @@ std::optional<QString> sectionName(const QByteArray& content)
 }
 
 /// The key of a "key=value" line (a line without "=" is all key).
-QString keyName(const QByteArray& content)
+QString keyName(const QByteArray& content, const Encoding& encoding)
 {
     const qsizetype eq = content.indexOf('=');
-    return common::cp932::decode(trimBlanks(eq < 0 ? content : content.left(eq))).trimmed();
+    return encoding.decode(trimBlanks(eq < 0 ? content : content.left(eq))).trimmed();
 }
 
 QByteArray rawValue(const QByteArray& content)
@@ -80,6 +143,8 @@ QByteArray rawValue(const QByteArray& content)
 /// Bytes cut to `limit` without splitting a double-byte character.
 QByteArray cutBytes(const QByteArray& bytes, qsizetype limit)
 {
+    if (bytes.size() <= limit)
+        return bytes;
     qsizetype keep = 0;
     while (keep < bytes.size()) {
         const qsizetype step =
@@ -91,6 +156,24 @@ QByteArray cutBytes(const QByteArray& bytes, qsizetype limit)
     return bytes.left(keep);
 }
 
+/// A value cut to what `limit` bytes of its code page 932 form hold, whole characters only.
+QString cutValue(const QByteArray& raw, const Encoding& encoding, qsizetype limit)
+{
+    if (!encoding.utf8)
+        return common::cp932::decode(cutBytes(raw, limit));
+    const QString text = QString::fromUtf8(raw);
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const qsizetype len = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        bytes += common::cp932::encode(QStringView(text).mid(i, len)).size();
+        if (bytes > limit)
+            break;
+        i += len;
+    }
+    return text.left(i);
+}
+
 struct Location {
     std::optional<size_t> section; ///< line of the section header
     std::optional<size_t> key;     ///< line of the key inside it
@@ -99,11 +182,12 @@ struct Location {
 
 /// Where `section` and `key` are, as the profile functions see it: the first
 /// section of that name, and the first key of that name inside it.
-Location locate(const std::vector<Line>& lines, const QString& section, const QString& key)
+Location locate(const std::vector<Line>& lines, const Encoding& encoding, const QString& section,
+                const QString& key)
 {
     Location at;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const std::optional<QString> name = sectionName(lines[i].content);
+        const std::optional<QString> name = sectionName(lines[i].content, encoding);
         if (name) {
             if (at.section)
                 break;
@@ -116,7 +200,7 @@ Location locate(const std::vector<Line>& lines, const QString& section, const QS
         if (!at.section || trimBlanks(lines[i].content).isEmpty())
             continue;
         at.lastContentLine = i;
-        if (!at.key && keyName(lines[i].content).compare(key, Qt::CaseInsensitive) == 0)
+        if (!at.key && keyName(lines[i].content, encoding).compare(key, Qt::CaseInsensitive) == 0)
             at.key = i;
     }
     return at;
@@ -129,6 +213,8 @@ QByteArray lineEndOf(const std::vector<Line>& lines)
             return QByteArrayLiteral("\r\n");
         if (line.raw.endsWith('\n'))
             return QByteArrayLiteral("\n");
+        if (line.raw.endsWith('\r'))
+            return QByteArrayLiteral("\r");
     }
     return QByteArrayLiteral("\r\n");
 }
@@ -140,32 +226,67 @@ QByteArray readFile(const QString& path)
 }
 
 /// Keeps a value on its one line.
-QByteArray encodeValue(const QString& value)
+QByteArray encodeValue(const QString& value, const Encoding& encoding)
 {
     QString oneLine = value;
     oneLine.remove(u'\r');
     oneLine.remove(u'\n');
-    return common::cp932::encode(oneLine);
+    return encoding.encode(oneLine);
 }
 
 } // namespace
 
+SettingsEncoding SettingsEncodingOf(QByteArrayView bytes)
+{
+    if (bytes.startsWith(kUtf8Bom))
+        return SettingsEncoding::Utf8WithBom;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    bool wide = false;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const int len = utf8SequenceAt(p + i, bytes.size() - i);
+        if (len == 0)
+            return SettingsEncoding::Cp932;
+        // Two-byte sequences are also plain pairs of half-width katakana in code
+        // page 932; only longer ones tell UTF-8 apart.
+        wide = wide || len >= 3;
+        i += len;
+    }
+    return wide ? SettingsEncoding::Utf8 : SettingsEncoding::Cp932;
+}
+
+QString DecodeSettingsText(QByteArrayView bytes)
+{
+    switch (SettingsEncodingOf(bytes)) {
+    case SettingsEncoding::Utf8WithBom:
+        return QString::fromUtf8(bytes.sliced(3));
+    case SettingsEncoding::Utf8:
+        return QString::fromUtf8(bytes);
+    case SettingsEncoding::Cp932:
+        break;
+    }
+    return common::cp932::decode(bytes);
+}
+
 QString ReadProfileString(const QString& path, const QString& section, const QString& key)
 {
-    const std::vector<Line> lines = splitLines(readFile(path));
-    const Location at = locate(lines, section, key);
+    const QByteArray bytes = readFile(path);
+    const Encoding encoding = encodingOf(bytes);
+    const std::vector<Line> lines = splitLines(bytes);
+    const Location at = locate(lines, encoding, section, key);
     if (!at.key)
         return {};
-    return common::cp932::decode(cutBytes(rawValue(lines[*at.key].content), kMaxValueBytes));
+    return cutValue(rawValue(lines[*at.key].content), encoding, kMaxValueBytes);
 }
 
 Status WriteProfileString(const QString& path, const QString& section, const QString& key,
                           const QString& value)
 {
-    std::vector<Line> lines = splitLines(readFile(path));
+    const QByteArray bytes = readFile(path);
+    const Encoding encoding = encodingOf(bytes);
+    std::vector<Line> lines = splitLines(bytes);
     const QByteArray eol = lineEndOf(lines);
-    const Location at = locate(lines, section, key);
-    const QByteArray encodedValue = encodeValue(value);
+    const Location at = locate(lines, encoding, section, key);
+    const QByteArray encodedValue = encodeValue(value, encoding);
 
     if (at.key) {
         Line& line = lines[*at.key];
@@ -174,12 +295,12 @@ Status WriteProfileString(const QString& path, const QString& section, const QSt
         const QByteArray keyText = trimBlanks(eq < 0 ? line.content : line.content.left(eq));
         line.raw = keyText + '=' + encodedValue + lineEnd;
     } else {
-        if (!lines.empty() && !lines.back().raw.endsWith('\n'))
+        if (!lines.empty() && !lines.back().raw.endsWith('\n') && !lines.back().raw.endsWith('\r'))
             lines.back().raw += eol;
         std::vector<Line> added;
         if (!at.section)
-            added.push_back({'[' + common::cp932::encode(section) + ']' + eol, {}});
-        added.push_back({common::cp932::encode(key) + '=' + encodedValue + eol, {}});
+            added.push_back({'[' + encoding.encode(section) + ']' + eol, {}});
+        added.push_back({encoding.encode(key) + '=' + encodedValue + eol, {}});
         const size_t insertAt = at.section ? at.lastContentLine + 1 : lines.size();
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(),
                      added.end());

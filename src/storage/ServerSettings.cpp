@@ -3,6 +3,7 @@
 #include "common/Cp932.h"
 #include "common/Durable.h"
 #include "common/FixedField.h"
+#include "storage/ProfileFile.h"
 
 #include <QFile>
 
@@ -71,7 +72,8 @@ void ReadServerSettings(const QString& path, ServerSettings& settings)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    const QStringList lines = splitLines(common::cp932::decode(file.readAll()));
+    // Hand-edited files come in UTF-8 too; the byte-order mark would hide the first key.
+    const QStringList lines = splitLines(DecodeSettingsText(file.readAll()));
     for (const QString& line : lines) {
         const QStringView key = QStringView(line).left(kKeyLength);
         const QString value = line.mid(kKeyLength, kValueWidth);
@@ -93,6 +95,7 @@ common::Status WriteServerSettings(const QString& path, const ServerSettings& se
         QStringLiteral("POP3=") + oneLine(settings.Pop3Server) + QStringLiteral("\r\n") +
         QStringLiteral("MAIL=") + oneLine(settings.MailAddress) + QStringLiteral("\r\n") +
         QStringLiteral("APOP=") + QString::number(settings.ApopFlag) + QStringLiteral("\r\n");
+    // The program's own form, whatever the file held before: the four values are all of it.
     return common::durable::replaceFile(path, common::cp932::encode(text));
 }
 

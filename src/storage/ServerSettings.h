@@ -16,11 +16,12 @@ struct ServerSettings {
 };
 
 /// Reads "zorbet.ini" into `settings`: five-character case-sensitive keys, the
-/// last line of a key wins, values cut to 100 characters, nothing trimmed.
+/// last line of a key wins, values cut to 100 characters, nothing trimmed; lines
+/// end at CR LF, LF or a lone CR; code page 932 or UTF-8 (SettingsEncodingOf).
 /// A missing file leaves `settings` as it was.
 void ReadServerSettings(const QString& path, ServerSettings& settings);
 
-/// Replaces "zorbet.ini" with the four lines, each ended by CR LF.
+/// Replaces "zorbet.ini" with the four lines in code page 932, each ended by CR LF.
 common::Status WriteServerSettings(const QString& path, const ServerSettings& settings);
 
 /// The "APOP=" value as a number: longest leading decimal number (leading blanks

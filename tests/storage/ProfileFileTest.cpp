@@ -164,3 +164,93 @@ TEST_F(ProfileFileTest, SectionNamesWithDoubleByteCharactersAreMatchedAsText)
     EXPECT_EQ(readBytes(path), QByteArray("[") + common::cp932::encode(section) + "]\r\n" +
                                    common::cp932::encode(QStringLiteral("キー=次")) + "\r\n");
 }
+
+TEST_F(ProfileFileTest, LoneCrLineEndsAreLinesAndStayLoneCr)
+{
+    // Saved by an editor that ends lines with CR alone.
+    writeBytes(path, "; account\r[EXEINI]\rNAME=taro\rNAME2=secret\r[Tail]\rx=y\r");
+    EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("taro"));
+    EXPECT_EQ(read(QStringLiteral("NAME2")), QStringLiteral("secret"));
+
+    ASSERT_TRUE(write(QStringLiteral("NAME2"), QStringLiteral("new")));
+    ASSERT_TRUE(write(QStringLiteral("NAME3"), QStringLiteral("1")));
+    EXPECT_EQ(readBytes(path),
+              QByteArray("; account\r[EXEINI]\rNAME=taro\rNAME2=new\rNAME3=1\r[Tail]\rx=y\r"));
+
+    // A last line without its end gets one of the file's kind before a new section.
+    writeBytes(path, "[Other]\rA=1");
+    ASSERT_TRUE(write(QStringLiteral("NAME"), QStringLiteral("u")));
+    EXPECT_EQ(readBytes(path), QByteArray("[Other]\rA=1\r[EXEINI]\rNAME=u\r"));
+    EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("u"));
+}
+
+TEST_F(ProfileFileTest, Utf8WithByteOrderMarkIsReadAndWrittenAsUtf8)
+{
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QByteArray handEdited =
+        bom + QStringLiteral("[EXEINI]\r\n; 利用者\r\nNAME=山田太郎\r\nNAME2=ひみつ\r\n").toUtf8();
+    writeBytes(path, handEdited);
+    EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("山田太郎"));
+    EXPECT_EQ(read(QStringLiteral("NAME2")), QStringLiteral("ひみつ"));
+
+    ASSERT_TRUE(write(QStringLiteral("NAME2"), QStringLiteral("合言葉①")));
+    ASSERT_TRUE(write(QStringLiteral("NAME3"), QStringLiteral("1")));
+    QByteArray expected = handEdited;
+    expected.replace(QStringLiteral("NAME2=ひみつ\r\n").toUtf8(),
+                     QStringLiteral("NAME2=合言葉①\r\nNAME3=1\r\n").toUtf8());
+    EXPECT_EQ(readBytes(path), expected) << "the mark, the comment and the other key kept";
+    EXPECT_EQ(read(QStringLiteral("NAME2")), QStringLiteral("合言葉①"));
+
+    // The mark alone before the section header still lets it be found.
+    writeBytes(path, bom + "[EXEINI]\nNAME=a\n");
+    EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("a"));
+}
+
+TEST_F(ProfileFileTest, Utf8WithoutMarkIsRecognisedAndCodePage932StaysByteExact)
+{
+    // Hiragana and kanji in UTF-8: never valid code page 932 text in practice.
+    const QByteArray utf8 = QStringLiteral("[EXEINI]\r\nNAME=すずき\r\nNAME2=pw\r\n").toUtf8();
+    writeBytes(path, utf8);
+    EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("すずき"));
+    ASSERT_TRUE(write(QStringLiteral("NAME2"), QStringLiteral("秘密")));
+    EXPECT_EQ(readBytes(path),
+              QStringLiteral("[EXEINI]\r\nNAME=すずき\r\nNAME2=秘密\r\n").toUtf8());
+
+    // Half-width katakana pairs in code page 932 can look like two-byte UTF-8
+    // ("ﾃｽ" is C3 BD, UTF-8 "ý"); they stay code page 932, as does any kana or kanji.
+    for (const QString& value :
+         {QStringLiteral("ﾃｽ"), QStringLiteral("ﾃｽﾄ山"), QStringLiteral("①ゾーン")}) {
+        SCOPED_TRACE(value.toStdString());
+        const QByteArray cp932 = "[EXEINI]\r\nNAME=" + common::cp932::encode(value) + "\r\n";
+        writeBytes(path, cp932);
+        EXPECT_EQ(storage::SettingsEncodingOf(cp932), storage::SettingsEncoding::Cp932);
+        EXPECT_EQ(read(QStringLiteral("NAME")), value);
+        ASSERT_TRUE(write(QStringLiteral("NAME2"), QStringLiteral("パス")));
+        EXPECT_EQ(readBytes(path),
+                  cp932 + "NAME2=" + common::cp932::encode(QStringLiteral("パス")) + "\r\n");
+    }
+
+    // Ill-formed UTF-8 (over-long forms, surrogates, a cut sequence) is no UTF-8.
+    for (const QByteArray& bytes :
+         {QByteArray("A=\xC0\x80\xE3\x81\x82"), QByteArray("A=\xED\xA0\x80\xE3\x81\x82"),
+          QByteArray("A=\xE3\x81\x82\xE3\x81"), QByteArray("A=\xF5\x80\x80\x80\xE3\x81\x82")}) {
+        EXPECT_EQ(storage::SettingsEncodingOf(bytes), storage::SettingsEncoding::Cp932)
+            << bytes.toHex().constData();
+    }
+    EXPECT_EQ(storage::SettingsEncodingOf(QByteArray("plain ascii\r\n")),
+              storage::SettingsEncoding::Cp932);
+    EXPECT_EQ(storage::SettingsEncodingOf(QByteArray("A=\xF0\x9F\x93\xA7")),
+              storage::SettingsEncoding::Utf8);
+    EXPECT_EQ(storage::SettingsEncodingOf(QByteArray("\xEF\xBB\xBF")),
+              storage::SettingsEncoding::Utf8WithBom);
+}
+
+TEST_F(ProfileFileTest, Utf8ValuesAreCutLikeTheirCodePage932Form)
+{
+    // 200 kanji are 400 bytes in code page 932 (600 in UTF-8): 127 whole ones fit 255 bytes.
+    writeBytes(path,
+               "\xEF\xBB\xBF[EXEINI]\r\nNAME=" + QString(200, QChar(u'漢')).toUtf8() + "\r\n");
+    EXPECT_EQ(read(QStringLiteral("NAME")), QString(127, QChar(u'漢')));
+    writeBytes(path, "[EXEINI]\r\nNAME=a" + QString(200, QChar(u'漢')).toUtf8() + "\r\n");
+    EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("a") + QString(127, QChar(u'漢')));
+}

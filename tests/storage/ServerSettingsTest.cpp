@@ -140,3 +140,41 @@ TEST_F(ServerSettingsTest, ALineBreakInAValueCannotAddAKey)
     EXPECT_EQ(back.SmtpServer, QString());
     EXPECT_EQ(back.Pop3Server, QStringLiteral("popSMTP=evil"));
 }
+
+TEST_F(ServerSettingsTest, Utf8FilesWithAndWithoutByteOrderMarkAreRead)
+{
+    const QString text = QStringLiteral("SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\n"
+                                        "MAIL=山田 <taro@example.jp>\r\nAPOP=1\r\n");
+    for (const QByteArray& prefix : {QByteArray("\xEF\xBB\xBF"), QByteArray()}) {
+        SCOPED_TRACE(prefix.isEmpty() ? "without mark" : "with mark");
+        writeBytes(path, prefix + text.toUtf8());
+        ServerSettings s;
+        storage::ReadServerSettings(path, s);
+        EXPECT_EQ(s.SmtpServer, QStringLiteral("smtp.example.jp")) << "the mark hid the first key";
+        EXPECT_EQ(s.Pop3Server, QStringLiteral("pop.example.jp"));
+        EXPECT_EQ(s.MailAddress, QStringLiteral("山田 <taro@example.jp>"));
+        EXPECT_EQ(s.ApopFlag, 1);
+    }
+
+    // The mark with lone CR line ends, ASCII only.
+    writeBytes(path, "\xEF\xBB\xBFPOP3=pop.example.jp\rSMTP=smtp.example.jp\rAPOP=1");
+    ServerSettings s;
+    storage::ReadServerSettings(path, s);
+    EXPECT_EQ(s.Pop3Server, QStringLiteral("pop.example.jp"));
+    EXPECT_EQ(s.SmtpServer, QStringLiteral("smtp.example.jp"));
+    EXPECT_EQ(s.ApopFlag, 1);
+
+    // Written back, the file is the program's own code page 932 form.
+    s.MailAddress = QStringLiteral("山田 <taro@example.jp>");
+    ASSERT_TRUE(storage::WriteServerSettings(path, s));
+    EXPECT_EQ(readBytes(path), "SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\nMAIL=" +
+                                   common::cp932::encode(s.MailAddress) + "\r\nAPOP=1\r\n");
+}
+
+TEST_F(ServerSettingsTest, CodePage932ValuesThatLookLikeShortUtf8StayCodePage932)
+{
+    // "ﾃｽ" is C3 BD in code page 932, which is also the UTF-8 form of "ý".
+    const ServerSettings s = readText(QStringLiteral("MAIL=ﾃｽ\r\nSMTP=ｱｲ①\r\n"));
+    EXPECT_EQ(s.MailAddress, QStringLiteral("ﾃｽ"));
+    EXPECT_EQ(s.SmtpServer, QStringLiteral("ｱｲ①"));
+}
