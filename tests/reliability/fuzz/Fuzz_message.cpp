@@ -1,0 +1,223 @@
+// The message → record path: one received message through the real receive
+// procedure, the mail library's MIME extraction and the received history.
+#include "FuzzSupport.h"
+
+#include "common/AppDir.h"
+#include "common/FixedField.h"
+#include "storage/HistoryFile.h"
+#include "storage/MailRecord.h"
+#include "transport/HeaderDecoder.h"
+#include "transport/NMail.h"
+#include "transport/ReceiveMail.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+using namespace corvidan;
+using corvidan::fuzz::visible;
+
+namespace {
+
+const QString kAttachments = QStringLiteral("app/添付フォルダ/");
+const QString kData = QStringLiteral("app/★MAilData/");
+
+/// A server holding one message. Header and body are handed out as Latin-1
+/// text, so the library's extraction parses the very bytes that came in, as
+/// it does with the message it fetched itself.
+class OneMessageServer : public transport::MailClient {
+public:
+    OneMessageServer(const QByteArray& message, transport::NMail& mail) : m_message(message), m_mail(mail) {}
+
+    int connect(const QString&) override { return 1; }
+    int authenticate(int, const QString&, const QString&, int) override { return 1; }
+    int getMailStatus(int, int, QString& subject, QString& date, QString& from, QString& header) override
+    {
+        const QByteArrayView block = transport::header::headerBlock(m_message);
+        subject = transport::header::decodeText(transport::header::rawValue(block, "Subject"));
+        date = transport::header::plainText(transport::header::rawValue(block, "Date"));
+        from = transport::header::decodeAddress(transport::header::rawValue(block, "From"));
+        header = QString::fromLatin1(block) + QStringLiteral("\r\n");
+        return 1;
+    }
+    int getMailSize(int, int) override { return static_cast<int>(m_message.size()); }
+    int getMail(int session, int n, QString& subject, QString& date, QString& from, QString& header,
+                QString& body) override
+    {
+        getMailStatus(session, n, subject, date, from, header);
+        body = QString::fromLatin1(QByteArrayView(m_message).sliced(transport::header::bodyOffset(m_message)));
+        return 1;
+    }
+    int attachmentFileFirst(QString& subject, QString& date, QString& from, QString& header, QString& body,
+                            const QString& folder, const QString& scratchPath, const QString& messageText) override
+    {
+        return m_mail.NMailAttachmentFileFirst(0, subject, date, from, header, body, folder, scratchPath,
+                                               messageText, 0);
+    }
+    int attachmentFileClose() override { return m_mail.NMailAttachmentFileClose(0); }
+    int deleteMail(int, int n) override
+    {
+        deleted << n;
+        return 1;
+    }
+    int close(int) override { return 0; }
+    QString lastErrorText() override { return m_mail.lastError(); }
+    QString uniqueId(int, int) override { return QStringLiteral("fuzz-uid-1"); }
+    bool closeConfirmed() const override { return true; }
+
+    QList<int> deleted;
+
+private:
+    QByteArray m_message;
+    transport::NMail& m_mail;
+};
+
+class RecordingHost : public transport::ReceiveHost {
+public:
+    void setStatusLine(const QString&) override {}
+    void setResultLine(const QString&) override {}
+    void showNewMailPicture(const QString&) override {}
+    void setAccount(const QString&, const QString&) override {}
+    void requestAccount() override { fuzz::fail("account requested"); }
+    void messageBox(const QString& text, const QString&) override { boxes << text; }
+    void showMessage(const transport::ReceivedMessage& message) override { shown = message; }
+    void setCurrentRecordNo(std::int16_t n) override { recordNo = n; }
+    void setReceivedRecord(const storage::MailRecord& record) override { buffer = record; }
+    void progress(int, int) override {}
+    bool cancelRequested() override { return false; }
+
+    QStringList boxes;
+    transport::ReceivedMessage shown;
+    std::int16_t recordNo = 0;
+    storage::MailRecord buffer;
+};
+
+QString trimBlanks(const QString& text)
+{
+    qsizetype b = 0, e = text.size();
+    while (b < e && text[b] == u' ')
+        ++b;
+    while (e > b && text[e - 1] == u' ')
+        --e;
+    return text.mid(b, e - b);
+}
+
+bool isDeviceStem(const QString& name)
+{
+    static const QSet<QString> devices = {QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                                          QStringLiteral("NUL")};
+    const QString stem = name.section(u'.', 0, 0).trimmed().toUpper();
+    if (devices.contains(stem))
+        return true;
+    return stem.size() == 4 && (stem.startsWith(QStringLiteral("COM")) || stem.startsWith(QStringLiteral("LPT")))
+           && stem[3].isDigit();
+}
+
+/// A name a user can see and open: one plain component, nothing hidden or reserved.
+void checkAttachmentName(const QString& name)
+{
+    FUZZ_CHECK(!name.isEmpty() && !name.contains(u'/') && !name.contains(u'\\'), visible(name));
+    for (QChar c : name)
+        FUZZ_CHECK(c.unicode() >= 0x20 && c.unicode() != 0x7F && !(c.unicode() >= 0x80 && c.unicode() <= 0x9F),
+                   visible(name));
+    FUZZ_CHECK(!name.startsWith(u'.') && !name.endsWith(u'.') && !name.endsWith(u' '), visible(name));
+    FUZZ_CHECK(!isDeviceStem(name), visible(name));
+    FUZZ_CHECK(name.toUtf8().size() <= 200 + 8, visible(name));
+    FUZZ_CHECK(QStringView(name).isValidUtf16(), visible(name));
+}
+
+void checkTree(const QString& sandbox, const QStringList& before)
+{
+    const QSet<QString> known(before.begin(), before.end());
+    for (const QString& entry : fuzz::treeBelow(sandbox)) {
+        if (known.contains(entry))
+            continue;
+        if (entry.startsWith(kAttachments)) {
+            const QString name = entry.mid(kAttachments.size());
+            const QFileInfo info(sandbox + u'/' + entry);
+            FUZZ_CHECK(info.isFile() && !info.isSymLink(), visible(entry));
+            checkAttachmentName(name);
+            FUZZ_CHECK(name != QStringLiteral("0.txt"), QStringLiteral("scratch message file left behind"));
+            continue;
+        }
+        const bool history = entry.startsWith(kData + QStringLiteral("zrbdata2.data"));
+        const bool seen = entry == kData + QStringLiteral("received-uids.txt");
+        FUZZ_CHECK(history || seen, QStringLiteral("written outside the attachment folder: ") + visible(entry));
+    }
+}
+
+void checkField(const QString& what, const QString& stored, const QString& shown, int width)
+{
+    const QString expected = fuzz::expectedField(trimBlanks(shown), width);
+    FUZZ_CHECK(stored == expected, what + QStringLiteral("\nstored:   ") + visible(stored) +
+                                       QStringLiteral("\nexpected: ") + visible(expected));
+}
+
+void checkStored(const common::AppDir& appDir, const RecordingHost& host)
+{
+    using storage::MailRecord;
+    const storage::HistoryFile history(appDir, storage::HistoryKind::Received);
+    QFile file(history.path());
+    FUZZ_CHECK(file.open(QIODevice::ReadOnly), history.path());
+    const QByteArray bytes = file.readAll();
+    FUZZ_CHECK(bytes.size() == MailRecord::Size, QString::number(bytes.size()));
+    FUZZ_CHECK(bytes.mid(MailRecord::LineEndOffset, 2) == "\r\n" && common::readInt16LE(bytes.constData() + MailRecord::LiveOffset) == 1,
+               QStringLiteral("line end or live flag"));
+    FUZZ_CHECK(host.recordNo == 1, QString::number(host.recordNo));
+
+    const std::optional<MailRecord> record = history.ReadRecord(1);
+    FUZZ_CHECK(record.has_value(), QStringLiteral("record 1 unreadable"));
+    checkField(QStringLiteral("Subject"), record->Subject, host.shown.subject, MailRecord::SubjectWidth);
+    checkField(QStringLiteral("Date"), record->Date, host.shown.date, MailRecord::DateWidth);
+    checkField(QStringLiteral("Address"), record->Address, host.shown.from, MailRecord::AddressWidth);
+    checkField(QStringLiteral("Body"), record->Body, host.shown.body, MailRecord::BodyWidth);
+    FUZZ_CHECK(host.buffer.Subject == record->Subject && host.buffer.Body == record->Body &&
+                   host.buffer.Date == record->Date && host.buffer.Address == record->Address,
+               QStringLiteral("the history's buffer differs from the stored record"));
+
+    // The listing decodes headers its own way; it must agree with the record.
+    const std::vector<storage::MailHeader> headers = history.ReadAllHeaders();
+    FUZZ_CHECK(headers.size() == 1, QString::number(headers.size()));
+    FUZZ_CHECK(headers[0].Subject == record->Subject && headers[0].Date == record->Date &&
+                   headers[0].Address == record->Address,
+               QStringLiteral("listing: ") + visible(headers[0].Subject) + u'|' + visible(headers[0].Address));
+}
+
+void prepareAppDir(const QString& root)
+{
+    QDir().mkpath(root + QStringLiteral("/★MAilData"));
+    QDir().mkpath(root + QStringLiteral("/添付フォルダ"));
+    QFile account(root + QStringLiteral("/★MAilData/iniIdPass.ini"));
+    if (!account.open(QIODevice::WriteOnly) || account.write("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\n") < 0)
+        fuzz::fail("account file");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray message(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    fuzz::Scratch sandbox;
+    const QString root = sandbox.path() + QStringLiteral("/app");
+    prepareAppDir(root);
+    const QStringList before = fuzz::treeBelow(sandbox.path());
+
+    transport::NMail mail;
+    OneMessageServer server(message, mail);
+    RecordingHost host;
+    const common::AppDir appDir(root);
+    const transport::ReceiveOutcome outcome =
+        transport::ReceiveMail(appDir, {QStringLiteral("pop.example.jp"), 0}, server, host);
+
+    FUZZ_CHECK(outcome.end == transport::ReceiveEnd::Completed && outcome.stored == 1,
+               QStringLiteral("receive ended %1: %2").arg(int(outcome.end)).arg(outcome.errorText));
+    FUZZ_CHECK(server.deleted == QList<int>{1}, QStringLiteral("deleted %1 messages").arg(server.deleted.size()));
+    // CutAtNul reached every field. (A body labelled UTF-16 may hold a lone
+    // surrogate; the record stores it as GETA MARK, which checkStored expects.)
+    for (const QString* text : {&host.shown.subject, &host.shown.from, &host.shown.date, &host.shown.body})
+        FUZZ_CHECK(!text->contains(QChar(u'\0')), visible(*text));
+    checkTree(sandbox.path(), before);
+    checkStored(appDir, host);
+    return 0;
+}

@@ -1,0 +1,156 @@
+// The account file of arbitrary bytes: reading a key never fails, and writing a
+// key changes that key only, keeping every other line as it was.
+#include "FuzzSupport.h"
+
+#include "common/Cp932.h"
+#include "storage/ProfileFile.h"
+
+#include <QFile>
+#include <fuzzer/FuzzedDataProvider.h>
+
+using namespace corvidan;
+using corvidan::fuzz::visible;
+
+namespace {
+
+const QString kSection = QStringLiteral("EXEINI");
+const QStringList kKeys = {QStringLiteral("NAME"), QStringLiteral("NAME2"), QStringLiteral("NAME3")};
+
+QList<QByteArray> linesOf(const QByteArray& bytes)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = start;
+        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r')
+            ++end;
+        if (end < bytes.size())
+            end += bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? 2 : 1;
+        lines << bytes.mid(start, end - start);
+        start = end;
+    }
+    return lines;
+}
+
+QByteArray withoutEnd(QByteArray line)
+{
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return line;
+}
+
+/// A line the write may add or replace: the key's own line or the section header.
+bool isWrittenLine(const QByteArray& line, const QString& key)
+{
+    const QByteArray text = withoutEnd(line);
+    const qsizetype eq = text.indexOf('=');
+    const QString name = common::cp932::decode(eq < 0 ? text : text.left(eq)).trimmed();
+    return name.compare(key, Qt::CaseInsensitive) == 0 || text.trimmed() == "[EXEINI]";
+}
+
+bool hasEnd(const QByteArray& line)
+{
+    return line.endsWith('\n') || line.endsWith('\r');
+}
+
+/// Every line of `before` is in `after` in the same order; only the key's line
+/// may be replaced, lines may be added, and an unended last line may gain its end.
+void checkLinesKept(const QByteArray& before, const QByteArray& after, const QString& key)
+{
+    const QList<QByteArray> old = linesOf(before);
+    const QList<QByteArray> now = linesOf(after);
+    qsizetype i = 0, j = 0;
+    while (i < old.size() && j < now.size()) {
+        const bool lastUnended = i == old.size() - 1 && !hasEnd(old[i]);
+        if (old[i] == now[j] || (lastUnended && withoutEnd(now[j]) == old[i] && now[j] != old[i])) {
+            ++i, ++j;
+        } else if (isWrittenLine(now[j], key)) {
+            if (isWrittenLine(old[i], key))
+                ++i; // replaced
+            ++j;
+        } else {
+            fuzz::fail("a line was lost or changed",
+                       QStringLiteral("line %1: ").arg(i + 1) + visible(QString::fromLatin1(old[i])));
+        }
+    }
+    FUZZ_CHECK(i == old.size(), QStringLiteral("lines dropped from %1 on").arg(i + 1));
+    for (; j < now.size(); ++j)
+        FUZZ_CHECK(isWrittenLine(now[j], key), visible(QString::fromLatin1(now[j])));
+}
+
+/// The value as a reader gets it back: one line, through the file's encoding, at
+/// most 255 bytes in code page 932.
+QString expectedValue(const QString& value, bool utf8)
+{
+    if (utf8) {
+        qsizetype bytes = 0, i = 0;
+        for (; i < value.size(); ++i) {
+            const qsizetype len = value[i].isHighSurrogate() && i + 1 < value.size() ? 2 : 1;
+            bytes += common::cp932::encode(QStringView(value).mid(i, len)).size();
+            if (bytes > 255)
+                break;
+            i += len - 1;
+        }
+        return QString::fromUtf8(value.left(i).toUtf8());
+    }
+    QByteArray bytes = common::cp932::encode(value);
+    qsizetype keep = 0;
+    while (keep < bytes.size()) {
+        const qsizetype step = common::cp932::isLeadByte(static_cast<unsigned char>(bytes[keep])) ? 2 : 1;
+        if (keep + step > 255)
+            break;
+        keep += step;
+    }
+    return common::cp932::decode(bytes.left(keep));
+}
+
+/// A value as the account dialog gives it: one line, no NUL, and no blank or quote at
+/// either end (the profile format trims those, as Windows does).
+QString plainValue(QString value)
+{
+    value.remove(u'\r');
+    value.remove(u'\n');
+    value.remove(QChar(u'\0'));
+    const auto edge = [](QChar c) { return c == u' ' || c == u'\t' || c == u'"' || c == u'\'' || c.isSpace(); };
+    while (!value.isEmpty() && edge(value.front()))
+        value.remove(0, 1);
+    while (!value.isEmpty() && edge(value.back()))
+        value.chop(1);
+    return value;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    const QString key = kKeys[in.ConsumeIntegralInRange(0, 2)];
+    const QString value = plainValue(QString::fromUtf8(in.ConsumeRandomLengthString(300)));
+    const QByteArray before = QByteArray::fromStdString(in.ConsumeRemainingBytesAsString());
+
+    fuzz::Scratch dir;
+    const QString path = dir.file(QStringLiteral("iniIdPass.ini"));
+    dir.write(QStringLiteral("iniIdPass.ini"), before);
+    QStringList others;
+    for (const QString& k : kKeys) {
+        const QString read = storage::ReadProfileString(path, kSection, k);
+        FUZZ_CHECK(common::cp932::encode(read).size() <= 255 || before.startsWith("\xEF\xBB\xBF"), visible(read));
+        others << read;
+    }
+
+    const common::Status st = storage::WriteProfileString(path, kSection, key, value);
+    FUZZ_CHECK(st.isOk(), st.detail());
+    QFile file(path);
+    FUZZ_CHECK(file.open(QIODevice::ReadOnly), path);
+    const QByteArray after = file.readAll();
+    checkLinesKept(before, after, key);
+
+    const QString back = storage::ReadProfileString(path, kSection, key);
+    FUZZ_CHECK(back == expectedValue(value, before.startsWith("\xEF\xBB\xBF")), visible(back) + QStringLiteral("\nwritten: ") + visible(value));
+    for (int k = 0; k < kKeys.size(); ++k) {
+        if (kKeys[k] != key)
+            FUZZ_CHECK(storage::ReadProfileString(path, kSection, kKeys[k]) == others[k],
+                       kKeys[k] + QStringLiteral(" changed: ") + visible(others[k]));
+    }
+    return 0;
+}
