@@ -219,6 +219,14 @@ QByteArray lineEndOf(const std::vector<Line>& lines)
     return QByteArrayLiteral("\r\n");
 }
 
+/// Bytes of the line end at the end of `raw` (0, 1 or 2).
+qsizetype endLength(const QByteArray& raw)
+{
+    if (raw.endsWith("\r\n"))
+        return 2;
+    return raw.endsWith('\n') || raw.endsWith('\r') ? 1 : 0;
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile file(path);
@@ -297,11 +305,17 @@ Status WriteProfileString(const QString& path, const QString& section, const QSt
     } else {
         if (!lines.empty() && !lines.back().raw.endsWith('\n') && !lines.back().raw.endsWith('\r'))
             lines.back().raw += eol;
+        const size_t insertAt = at.section ? at.lastContentLine + 1 : lines.size();
+        // Added lines end as the line before them: a lone CR put before a line that
+        // starts with LF would merge the two line ends into one and swallow that line.
+        const QByteArray end =
+            insertAt > 0 ? lines[insertAt - 1].raw.mid(lines[insertAt - 1].raw.size() -
+                                                        endLength(lines[insertAt - 1].raw))
+                         : eol;
         std::vector<Line> added;
         if (!at.section)
-            added.push_back({'[' + encoding.encode(section) + ']' + eol, {}});
-        added.push_back({encoding.encode(key) + '=' + encodedValue + eol, {}});
-        const size_t insertAt = at.section ? at.lastContentLine + 1 : lines.size();
+            added.push_back({'[' + encoding.encode(section) + ']' + end, {}});
+        added.push_back({encoding.encode(key) + '=' + encodedValue + end, {}});
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(),
                      added.end());
     }

@@ -184,6 +184,19 @@ TEST_F(ProfileFileTest, LoneCrLineEndsAreLinesAndStayLoneCr)
     EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("u"));
 }
 
+TEST_F(ProfileFileTest, AddedKeyInFileOfMixedLineEndsKeepsTheEmptyLinesAfterIt)
+{
+    // A lone CR before an LF-only empty line would read back as one CR LF line end.
+    writeBytes(path, "[Other]\r[EXEINI]\rNAME=a\n\n\nNAME2=b\r\n");
+    ASSERT_TRUE(write(QStringLiteral("NAME3"), QStringLiteral("c")));
+    EXPECT_EQ(readBytes(path), QByteArray("[Other]\r[EXEINI]\rNAME=a\n\n\nNAME2=b\r\nNAME3=c\r\n"));
+    writeBytes(path, "[Other]\r[EXEINI]\rNAME=a\n\n");
+    ASSERT_TRUE(write(QStringLiteral("NAME3"), QStringLiteral("c")));
+    EXPECT_EQ(readBytes(path), QByteArray("[Other]\r[EXEINI]\rNAME=a\nNAME3=c\n\n"));
+    EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("a"));
+    EXPECT_EQ(read(QStringLiteral("NAME3")), QStringLiteral("c"));
+}
+
 TEST_F(ProfileFileTest, Utf8WithByteOrderMarkIsReadAndWrittenAsUtf8)
 {
     const QByteArray bom = "\xEF\xBB\xBF";

@@ -40,11 +40,15 @@ QByteArray withoutEnd(QByteArray line)
 }
 
 /// A line the write may add or replace: the key's own line or the section header.
-bool isWrittenLine(const QByteArray& line, const QString& key)
+bool isWrittenLine(const QByteArray& line, const QString& key, bool utf8)
 {
     const QByteArray text = withoutEnd(line);
     const qsizetype eq = text.indexOf('=');
-    const QString name = common::cp932::decode(eq < 0 ? text : text.left(eq)).trimmed();
+    const QByteArray keyBytes = eq < 0 ? text : text.left(eq);
+    QString name = utf8 ? QString::fromUtf8(keyBytes) : common::cp932::decode(keyBytes);
+    if (name.startsWith(QChar(0xFEFF)))
+        name.remove(0, 1);
+    name = name.trimmed();
     return name.compare(key, Qt::CaseInsensitive) == 0 || text.trimmed() == "[EXEINI]";
 }
 
@@ -57,6 +61,7 @@ bool hasEnd(const QByteArray& line)
 /// may be replaced, lines may be added, and an unended last line may gain its end.
 void checkLinesKept(const QByteArray& before, const QByteArray& after, const QString& key)
 {
+    const bool utf8 = storage::SettingsEncodingOf(before) != storage::SettingsEncoding::Cp932;
     const QList<QByteArray> old = linesOf(before);
     const QList<QByteArray> now = linesOf(after);
     qsizetype i = 0, j = 0;
@@ -64,8 +69,8 @@ void checkLinesKept(const QByteArray& before, const QByteArray& after, const QSt
         const bool lastUnended = i == old.size() - 1 && !hasEnd(old[i]);
         if (old[i] == now[j] || (lastUnended && withoutEnd(now[j]) == old[i] && now[j] != old[i])) {
             ++i, ++j;
-        } else if (isWrittenLine(now[j], key)) {
-            if (isWrittenLine(old[i], key))
+        } else if (isWrittenLine(now[j], key, utf8)) {
+            if (isWrittenLine(old[i], key, utf8))
                 ++i; // replaced
             ++j;
         } else {
@@ -75,7 +80,7 @@ void checkLinesKept(const QByteArray& before, const QByteArray& after, const QSt
     }
     FUZZ_CHECK(i == old.size(), QStringLiteral("lines dropped from %1 on").arg(i + 1));
     for (; j < now.size(); ++j)
-        FUZZ_CHECK(isWrittenLine(now[j], key), visible(QString::fromLatin1(now[j])));
+        FUZZ_CHECK(isWrittenLine(now[j], key, utf8), visible(QString::fromLatin1(now[j])));
 }
 
 /// The value as a reader gets it back: one line, through the file's encoding, at
@@ -134,7 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QStringList others;
     for (const QString& k : kKeys) {
         const QString read = storage::ReadProfileString(path, kSection, k);
-        FUZZ_CHECK(common::cp932::encode(read).size() <= 255 || before.startsWith("\xEF\xBB\xBF"), visible(read));
+        FUZZ_CHECK(common::cp932::encode(read).size() <= 255 ||
+                       storage::SettingsEncodingOf(before) != storage::SettingsEncoding::Cp932,
+                   visible(read));
         others << read;
     }
 
@@ -145,8 +152,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray after = file.readAll();
     checkLinesKept(before, after, key);
 
+    // A file is UTF-8 by its mark, or by being valid UTF-8 with characters from U+0800
+    // up. Code page 932 bytes can happen to form such text after a write (a kanji
+    // before a half-width kana); that ambiguity is accepted, so only a file whose
+    // kind stayed is held to the exact value.
+    const storage::SettingsEncoding kind = storage::SettingsEncodingOf(before);
     const QString back = storage::ReadProfileString(path, kSection, key);
-    FUZZ_CHECK(back == expectedValue(value, before.startsWith("\xEF\xBB\xBF")), visible(back) + QStringLiteral("\nwritten: ") + visible(value));
+    if (storage::SettingsEncodingOf(after) == kind)
+        FUZZ_CHECK(back == expectedValue(value, kind != storage::SettingsEncoding::Cp932),
+                   visible(back) + QStringLiteral("\nwritten: ") + visible(value));
     for (int k = 0; k < kKeys.size(); ++k) {
         if (kKeys[k] != key)
             FUZZ_CHECK(storage::ReadProfileString(path, kSection, kKeys[k]) == others[k],
