@@ -1,5 +1,7 @@
 #include "transport/Attachment.h"
 
+#include "common/Durable.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -170,7 +172,9 @@ QString writeNew(const QString& folder, const QString& name, const QByteArray& d
         QFile file(temp);
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return {};
-        if (file.write(data) != data.size() || !file.flush()) {
+        // On disk before the message may be deleted on the server.
+        if (file.write(data) != data.size() || !file.flush() ||
+            !common::durable::syncDescriptor(file.handle(), temp).isOk()) {
             file.close();
             file.remove();
             return {};
@@ -181,8 +185,10 @@ QString writeNew(const QString& folder, const QString& name, const QByteArray& d
         if (taken.contains(candidate.toLower()))
             continue;
         const QString path = folder + u'/' + candidate;
-        if (publish(temp, path))
+        if (publish(temp, path)) {
+            common::durable::syncParentFolder(path);
             return path;
+        }
         if (!QFileInfo::exists(path))
             break;
         // A file appearing meanwhile is still never replaced: try the next name.
