@@ -57,5 +57,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 # at run time or used by name.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, fonts-ipafont-gothic, ca-certificates")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-mincho")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-mincho, qt6-translations-l10n")
 include(CPack)

@@ -6,6 +6,8 @@
 #include "shell/UiSeam.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 using namespace corvidan;
 
@@ -13,6 +15,11 @@ int main(int argc, char** argv)
 {
     QApplication qapp(argc, argv);
     shell::installJapaneseFonts();
+    // The file, print and message dialogs Qt provides speak the windows' language,
+    // whatever the desktop's locale.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     // Closing the launcher ends the program even while a dialog stays open.
     QApplication::setQuitOnLastWindowClosed(false);
 
