@@ -355,6 +355,9 @@ void WriteForm::Form_Load()
     Combo1->addItems(stockPhrases());
     Combo1->setCurrentIndex(-1);
     fillAddressList(false);
+    // Typing starts at the recipient; the button row comes first in the window, and a
+    // stray space on 送信 would send an empty mail.
+    ToText->setFocus();
 }
 
 void WriteForm::fillAddressList(bool fromAddressBook)
