@@ -296,16 +296,28 @@ void FriendForm::Command4_Click()
     const shell::MsgAnswer answer = m_app.ui().messageBox(
         this, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
         QStringLiteral("確認"), shell::MsgButtons::YesNo, shell::MsgIcon::Question);
+    bool marked = false;
     if (answer == shell::MsgAnswer::Yes) {
-        const common::Status marked = file.MarkDeleted(m_app.state().CurrentRecordNo);
-        if (marked)
-            Label7->setText(QStringLiteral("削除が完了しました"));
-        else
-            reportStorageError(marked);
+        const common::Status status = file.MarkDeleted(m_app.state().CurrentRecordNo);
+        marked = status.isOk();
+        if (!marked) {
+            // One box for one press: the compaction below would only fail the same way.
+            reportStorageError(status);
+            Command2_Click();
+            return;
+        }
     }
     // The file is rewritten whatever the answer, as it always has been.
-    if (const common::Status compacted = file.Compact(); !compacted)
+    if (const common::Status compacted = file.Compact(); !compacted) {
+        // A marked entry left behind would still be listed and sent to, then vanish
+        // at some later compaction: give it its flag back, the deletion did not happen.
+        file.RecoverInterruptedCompaction();
+        if (marked)
+            file.WriteRecord(n, *record);
         reportStorageError(compacted);
+    } else if (marked) {
+        Label7->setText(QStringLiteral("削除が完了しました"));
+    }
     Command2_Click();
 }
 

@@ -126,10 +126,13 @@ Status AddressBookFile::WriteRecord(int n, const AddressRecord& record)
     if (n > count + 1)
         return badRecordNo(m_path, n);
     const QByteArray bytes = record.toBytes();
-    if (Status st = detail::writeAt(fd.get(), bytes.constData(), kSize, (n - 1) * kSize, m_path);
-        !st)
-        return st;
-    return common::durable::syncDescriptor(fd.get(), m_path);
+    Status st = detail::writeAt(fd.get(), bytes.constData(), kSize, (n - 1) * kSize, m_path);
+    if (st)
+        st = common::durable::syncDescriptor(fd.get(), m_path);
+    // An append cut short by a full disk leaves no torn tail behind.
+    if (!st && n == count + 1)
+        (void)::ftruncate(fd.get(), (n - 1) * kSize);
+    return st;
 }
 
 Status AddressBookFile::AppendRecord(const AddressRecord& record, std::int16_t* recordNo)

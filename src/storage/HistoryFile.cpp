@@ -91,8 +91,13 @@ Status HistoryFile::WriteRecord(int n, const MailRecord& record)
         st = common::durable::syncDescriptor(fd.get(), m_path);
     if (st && !existed)
         st = common::durable::syncParentFolder(m_path);
-    if (!st)
+    if (!st) {
+        // A full disk cuts the write short: no part of an append that failed may stay
+        // behind as a torn tail (nor one that was there before, as a success overwrites it).
+        if (appending)
+            (void)::ftruncate(fd.get(), (n - 1) * kSize);
         return st;
+    }
     if (appending) {
         if (const std::optional<detail::FileStamp> after = detail::stampOf(fd.get()))
             index.appendEntry(*before, *after, bytes.constData());

@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 namespace corvidan::transport {
@@ -47,6 +48,7 @@ public:
     ReceiveOutcome run();
 
 private:
+    bool dataFolderPresent();
     bool connectAndLogin();
     void receiveAll();
     bool receiveOne(int n, const QString& uid);
@@ -76,7 +78,7 @@ private:
 
 ReceiveOutcome Receiver::run()
 {
-    if (!m_settings.pop3Server.isEmpty() && connectAndLogin()) {
+    if (!m_settings.pop3Server.isEmpty() && dataFolderPresent() && connectAndLogin()) {
         if (m_out.waiting > 0)
             receiveAll();
     }
@@ -84,6 +86,17 @@ ReceiveOutcome Receiver::run()
         closeSession();
     report();
     return m_out;
+}
+
+bool Receiver::dataFolderPresent()
+{
+    if (QFileInfo(m_appDir.path(common::paths::DataDir)).isDir())
+        return true;
+    // Nothing received could be kept, and the account file lives there too: asking
+    // for an account that cannot be saved would repeat at every receive without a word why.
+    stop(ReceiveEnd::NoDataFolder, QString::fromUtf16(texts::DataFolderMissing),
+         QString::fromUtf16(texts::ErrorTitle));
+    return false;
 }
 
 bool Receiver::connectAndLogin()

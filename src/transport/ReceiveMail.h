@@ -104,6 +104,7 @@ struct ReceiveSettings {
 
 enum class ReceiveEnd {
     NoServer,
+    NoDataFolder,
     NoConnection,
     NoAccount,
     AuthFailed,
@@ -145,6 +146,9 @@ inline constexpr char16_t NewMailSuffix[] = u"の新着メール有り。";
 inline constexpr char16_t NoNewMail[] = u"新着メール無し。";
 inline constexpr char16_t ErrorTitle[] = u"エラー";
 inline constexpr char16_t ConnectFailed[] = u"POP3サーバーに接続できません: ";
+inline constexpr char16_t DataFolderMissing[] =
+    u"データフォルダ「★MAilData」が見つかりません。受信したメールを保存できないため、受信しませんで"
+    u"した（メールはサーバーに残っています）。";
 inline constexpr char16_t AttachmentOpenFailed[] = u"添付ファイルをオープンできません";
 inline constexpr char16_t PartsMissing[] = u"分割されたメールが全て揃っていません";
 inline constexpr char16_t DeletionUnconfirmed[] =
