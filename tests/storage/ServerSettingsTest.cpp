@@ -178,3 +178,22 @@ TEST_F(ServerSettingsTest, CodePage932ValuesThatLookLikeShortUtf8StayCodePage932
     EXPECT_EQ(s.MailAddress, QStringLiteral("ﾃｽ"));
     EXPECT_EQ(s.SmtpServer, QStringLiteral("ｱｲ①"));
 }
+
+TEST_F(ServerSettingsTest, ValuesWhoseCodePage932FormLooksLikeUtf8ReadBackAsWritten)
+{
+    // "鬮ｪ" is E9 AB AA in code page 932, the UTF-8 form of "髪".
+    ServerSettings s;
+    s.SmtpServer = QStringLiteral("鬮ｪ.example.jp");
+    s.Pop3Server = QStringLiteral("pop.example.jp");
+    ASSERT_EQ(common::cp932::encode(QStringLiteral("鬮ｪ")), QByteArray("\xE9\xAB\xAA"));
+    ASSERT_TRUE(storage::WriteServerSettings(path, s));
+    ServerSettings back;
+    storage::ReadServerSettings(path, back);
+    EXPECT_EQ(back.SmtpServer, s.SmtpServer);
+    EXPECT_EQ(back.Pop3Server, s.Pop3Server);
+
+    // Plain names keep the program's code page 932 form, byte for byte.
+    s.SmtpServer = QStringLiteral("送信.example.jp");
+    ASSERT_TRUE(storage::WriteServerSettings(path, s));
+    EXPECT_TRUE(readBytes(path).startsWith("SMTP=" + common::cp932::encode(s.SmtpServer) + "\r\n"));
+}
