@@ -185,6 +185,11 @@ bool privateMounts(QString* why)
 
 SmallDisk::SmallDisk(const QString& folder, qint64 bytes) : m_folder(folder)
 {
+    // The cases count the room they leave in pages of this size.
+    if (::sysconf(_SC_PAGESIZE) != 4096) {
+        m_why = QStringLiteral("memory pages are not 4096 bytes");
+        return;
+    }
     if (!privateMounts(&m_why))
         return;
     const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";

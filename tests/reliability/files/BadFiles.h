@@ -102,7 +102,7 @@ bool isJapanese(const QString& text);
 bool privateMounts(QString* why);
 
 /// A small tmpfs mounted over `folder` for the life of the object; the folder
-/// shows empty while it is mounted.
+/// shows empty while it is mounted. Its room is counted in 4096-byte pages.
 class SmallDisk {
 public:
     SmallDisk(const QString& folder, qint64 bytes);
