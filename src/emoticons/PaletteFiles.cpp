@@ -2,6 +2,7 @@
 
 #include "common/Cp932.h"
 #include "common/Durable.h"
+#include "storage/ProfileFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,7 +61,8 @@ LoadedPage readPalette(const common::AppDir& appDir, int index)
         page.unreadable = true;
         return page;
     }
-    page.text = common::cp932::decode(file.readAll());
+    // Users are invited to edit these files, and editors often save UTF-8.
+    page.text = storage::DecodeSettingsText(file.readAll());
     return page;
 }
 
@@ -78,7 +80,29 @@ common::Status writePalette(const common::AppDir& appDir, int index, QStringView
     const QFileInfo info(path);
     if (info.exists() && (info.isDir() || ::access(QFile::encodeName(path).constData(), W_OK) != 0))
         return common::Status::fail(common::ErrorCode::Io, path);
-    return common::durable::replaceFile(path, paletteFileBytes(text));
+    // Written in the encoding the file has: a page an editor saved in UTF-8 would
+    // otherwise lose every character code page 932 lacks at the first close.
+    QByteArray bytes = paletteFileBytes(text);
+    const QByteArray bom = QByteArrayLiteral("\xEF\xBB\xBF");
+    storage::SettingsEncoding encoding = storage::SettingsEncoding::Cp932;
+    if (info.exists()) {
+        QFile old(path);
+        if (old.open(QIODevice::ReadOnly))
+            encoding = storage::SettingsEncodingOf(old.readAll());
+    }
+    // Code page 932 bytes that happen to read as UTF-8 are marked, so they read back as written.
+    if (encoding == storage::SettingsEncoding::Cp932 &&
+        storage::SettingsEncodingOf(bytes) != storage::SettingsEncoding::Cp932)
+        encoding = storage::SettingsEncoding::Utf8WithBom;
+    if (encoding != storage::SettingsEncoding::Cp932) {
+        const QByteArray utf8 = (withCrLf(text) + QStringLiteral("\r\n")).toUtf8();
+        // Unmarked UTF-8 stays unmarked only while it still reads as UTF-8.
+        bytes = encoding == storage::SettingsEncoding::Utf8 &&
+                        storage::SettingsEncodingOf(utf8) == storage::SettingsEncoding::Utf8
+                    ? utf8
+                    : bom + utf8;
+    }
+    return common::durable::replaceFile(path, bytes);
 }
 
 QString trimBlanks(QStringView text)

@@ -37,7 +37,8 @@ struct LoadedPage {
     bool unreadable = false;
 };
 
-/// Reads page `index` whole and decodes it from code page 932; line ends stay.
+/// Reads page `index` whole and decodes it from code page 932, or from UTF-8 when
+/// an editor saved it so (storage::SettingsEncodingOf); line ends stay.
 LoadedPage readPalette(const common::AppDir& appDir, int index);
 
 /// The bytes a page's text is saved as: every line end CR LF, code page 932,
@@ -45,7 +46,8 @@ LoadedPage readPalette(const common::AppDir& appDir, int index);
 QByteArray paletteFileBytes(QStringView text);
 
 /// Writes page `index` durably (old or new content at every instant), creating
-/// the palette folder when it is missing. A read-only file is not replaced.
+/// the palette folder when it is missing, in the file's own encoding (code page
+/// 932 as paletteFileBytes, or UTF-8). A read-only file is not replaced.
 common::Status writePalette(const common::AppDir& appDir, int index, QStringView text);
 
 /// `text` without leading and trailing ASCII spaces; full-width spaces and line
