@@ -222,6 +222,8 @@ Status copyLiveRecords(int src, qint64 count, int dst, const RecordLayout& layou
     const qint64 perChunk = std::max<qint64>(1, (4 << 20) / layout.size);
     std::vector<char> buf(static_cast<size_t>(perChunk * layout.size));
     qint64 written = 0;
+    qint64 previousStart = 0;
+    qint64 previousBytes = 0;
     for (qint64 first = 0; first < count; first += perChunk) {
         const qint64 n = std::min(perChunk, count - first);
         const qint64 want = n * layout.size;
@@ -241,9 +243,20 @@ Status copyLiveRecords(int src, qint64 count, int dst, const RecordLayout& layou
             ++kept;
         }
         if (kept > 0) {
-            if (Status st = writeAt(dst, buf.data(), kept * layout.size, written, path); !st)
+            const qint64 bytes = kept * layout.size;
+            if (Status st = writeAt(dst, buf.data(), bytes, written, path); !st)
                 return st;
-            written += kept * layout.size;
+            // The disk writes while the next chunk is gathered, and at most two chunks
+            // wait in memory: the closing flush is left with almost nothing to do,
+            // where a copy flushed at the end waits for all of it.
+            ::sync_file_range(dst, written, bytes, SYNC_FILE_RANGE_WRITE);
+            if (previousBytes > 0)
+                ::sync_file_range(dst, previousStart, previousBytes,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                      SYNC_FILE_RANGE_WAIT_AFTER);
+            previousStart = written;
+            previousBytes = bytes;
+            written += bytes;
         }
         if (probe)
             probe(CompactionStep::RunCopied);
