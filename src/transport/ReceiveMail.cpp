@@ -276,6 +276,15 @@ void Receiver::closeSession()
                           QString::fromUtf16(texts::ErrorTitle));
     if (m_seen && allDeleted)
         (void)m_seen->keepOnly(pending);
+    // An empty mailbox holds none of the remembered messages: a run killed after the
+    // server applied its deletions leaves ids that nothing else would ever prune.
+    if (!m_seen && allDeleted && m_out.waiting == 0 && QFile::exists(SeenUids::pathIn(m_appDir))) {
+        SeenUids seen(SeenUids::pathIn(m_appDir), m_settings.pop3Server, m_user);
+        if (seen.load()) {
+            (void)seen.resolveIntents([](int, const QByteArray&) { return false; });
+            (void)seen.keepOnly({});
+        }
+    }
 }
 
 void Receiver::report()

@@ -562,6 +562,34 @@ TEST(ReceiveMail, KeepsRememberedIdsOfMessagesAStoppedRunDidNotReach)
     EXPECT_FALSE(seen.contains(QStringLiteral("gone")));  // no longer on the server
 }
 
+TEST(ReceiveMail, AnEmptyMailboxForgetsTheAccountsRememberedIds)
+{
+    // Left by a run killed after the server applied its deletions.
+    Fixture f;
+    SeenUids earlier(SeenUids::pathIn(f.dir.appDir()), Server, QStringLiteral("taro"));
+    ASSERT_TRUE(earlier.load());
+    ASSERT_TRUE(earlier.remember(QStringLiteral("u1")));
+    ASSERT_TRUE(earlier.intend(QStringLiteral("u2"), 2, QByteArray(20, 'x')));
+    SeenUids other(SeenUids::pathIn(f.dir.appDir()), Server, QStringLiteral("hanako"));
+    ASSERT_TRUE(other.load());
+    ASSERT_TRUE(other.remember(QStringLiteral("h1")));
+
+    f.mail.confirmClose = false; // deletions unconfirmed: nothing is forgotten
+    f.run();
+    SeenUids kept(SeenUids::pathIn(f.dir.appDir()), Server, QStringLiteral("taro"));
+    ASSERT_TRUE(kept.load());
+    EXPECT_TRUE(kept.contains(QStringLiteral("u1")));
+
+    f.mail.confirmClose = true;
+    f.run();
+    SeenUids seen(SeenUids::pathIn(f.dir.appDir()), Server, QStringLiteral("taro"));
+    ASSERT_TRUE(seen.load());
+    EXPECT_EQ(seen.size(), 0);
+    SeenUids theirs(SeenUids::pathIn(f.dir.appDir()), Server, QStringLiteral("hanako"));
+    ASSERT_TRUE(theirs.load());
+    EXPECT_TRUE(theirs.contains(QStringLiteral("h1")));
+}
+
 TEST(SeenUids, KeepsAccountsApartAndSurvivesATornLastLine)
 {
     TempAppDir dir;
