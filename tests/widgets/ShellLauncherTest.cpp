@@ -70,8 +70,9 @@ TEST_F(ShellLauncher, ControlsSitWhereDesignedWithTheirCaptions)
         ASSERT_NE(l, nullptr);
         EXPECT_EQ(l->geometry(),
                   QRect(pixels(d.left), pixels(d.top), pixels(d.width), pixels(d.height)));
-        if (d.caption)
+        if (d.caption) {
             EXPECT_EQ(l->text(), QString::fromUtf16(d.caption));
+        }
     }
     auto* clock = control<QLineEdit>(launcher, QStringLiteral("Text2"));
     EXPECT_EQ(clock->geometry(), QRect(pixels(2880), pixels(4920), pixels(2175), pixels(270)));
