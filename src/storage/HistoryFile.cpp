@@ -87,10 +87,15 @@ Status HistoryFile::WriteRecord(int n, const MailRecord& record)
     stored.Live = 1;
     const QByteArray bytes = stored.toBytes();
     Status st = detail::writeAt(fd.get(), bytes.constData(), kSize, (n - 1) * kSize, m_path);
-    if (st)
-        st = common::durable::syncDescriptor(fd.get(), m_path);
-    if (st && !existed)
-        st = common::durable::syncParentFolder(m_path);
+    if (st && m_deferFlushes) {
+        m_unflushed = true;
+        m_unflushedCreate = m_unflushedCreate || !existed;
+    } else {
+        if (st)
+            st = common::durable::syncDescriptor(fd.get(), m_path);
+        if (st && !existed)
+            st = common::durable::syncParentFolder(m_path);
+    }
     if (!st) {
         // A full disk cuts the write short: no part of an append that failed may stay
         // behind as a torn tail (nor one that was there before, as a success overwrites it).
@@ -103,6 +108,21 @@ Status HistoryFile::WriteRecord(int n, const MailRecord& record)
             index.appendEntry(*before, *after, bytes.constData());
     }
     return Status::ok();
+}
+
+Status HistoryFile::Flush()
+{
+    if (!m_unflushed)
+        return Status::ok();
+    Fd fd;
+    Status st = detail::openFile(m_path, O_RDONLY, fd);
+    if (st)
+        st = common::durable::syncDescriptor(fd.get(), m_path);
+    if (st && m_unflushedCreate)
+        st = common::durable::syncParentFolder(m_path);
+    if (st)
+        m_unflushed = m_unflushedCreate = false;
+    return st;
 }
 
 Status HistoryFile::AppendRecord(const MailRecord& record, std::int16_t* recordNo)

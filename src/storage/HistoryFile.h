@@ -34,7 +34,8 @@ public:
     int RecordCount() const;
     /// Whole records + 1 (a torn tail is overwritten, not skipped); empty past 32767.
     std::optional<std::int16_t> NextRecordNo() const;
-    /// Writes `record` (LineEnd CR LF, Live 1) as record n and flushes it to disk.
+    /// Writes `record` (LineEnd CR LF, Live 1) as record n and flushes it to disk
+    /// (unless flushes are deferred).
     /// n may be at most RecordCount() + 1; a torn tail is overwritten.
     common::Status WriteRecord(int n, const MailRecord& record);
     /// WriteRecord at NextRecordNo; `recordNo` receives the number written.
@@ -54,10 +55,20 @@ public:
     /// Lets a test stop a compaction at a chosen point.
     void setCompactionProbe(CompactionProbe probe) { m_probe = std::move(probe); }
 
+    /// From now on WriteRecord leaves its flush to Flush(), so that one flush can
+    /// cover many records; whoever defers must call Flush() before relying on them.
+    void deferFlushes() { m_deferFlushes = true; }
+    /// Flushes what WriteRecord wrote since the last flush, with the folder entry of
+    /// a file it created.
+    common::Status Flush();
+
 private:
     QString m_path;
     QString m_scratch;
     CompactionProbe m_probe;
+    bool m_deferFlushes = false;
+    bool m_unflushed = false;
+    bool m_unflushedCreate = false;
 };
 
 } // namespace corvidan::storage

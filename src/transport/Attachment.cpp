@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QSet>
 
@@ -154,6 +155,14 @@ QString folderPath(const QString& folder)
     return path;
 }
 
+namespace {
+
+/// Files written and not yet flushed to disk.
+QMutex unsyncedLock;
+QStringList unsynced;
+
+} // namespace
+
 QString writeNew(const QString& folder, const QString& name, const QByteArray& data)
 {
     QSet<QString> taken;
@@ -172,9 +181,7 @@ QString writeNew(const QString& folder, const QString& name, const QByteArray& d
         QFile file(temp);
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return {};
-        // On disk before the message may be deleted on the server.
-        if (file.write(data) != data.size() || !file.flush() ||
-            !common::durable::syncDescriptor(file.handle(), temp).isOk()) {
+        if (file.write(data) != data.size() || !file.flush()) {
             file.close();
             file.remove();
             return {};
@@ -186,7 +193,8 @@ QString writeNew(const QString& folder, const QString& name, const QByteArray& d
             continue;
         const QString path = folder + u'/' + candidate;
         if (publish(temp, path)) {
-            common::durable::syncParentFolder(path);
+            const QMutexLocker lock(&unsyncedLock);
+            unsynced.append(path);
             return path;
         }
         if (!QFileInfo::exists(path))
@@ -195,6 +203,33 @@ QString writeNew(const QString& folder, const QString& name, const QByteArray& d
     }
     QFile::remove(temp);
     return {};
+}
+
+common::Status syncWritten()
+{
+    QStringList files;
+    {
+        const QMutexLocker lock(&unsyncedLock);
+        files.swap(unsynced);
+    }
+    common::Status result;
+    QSet<QString> folders;
+    for (const QString& path : std::as_const(files)) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT)
+            continue; // moved away by the user meanwhile: nothing of ours to keep
+        common::Status st = fd < 0 ? common::Status::fail(common::durable::codeForErrno(errno), path)
+                                   : common::durable::syncDescriptor(fd, path);
+        if (fd >= 0)
+            ::close(fd);
+        if (st && !folders.contains(QFileInfo(path).path())) {
+            folders.insert(QFileInfo(path).path());
+            st = common::durable::syncParentFolder(path);
+        }
+        if (!st && result)
+            result = st;
+    }
+    return result;
 }
 
 } // namespace corvidan::transport::attachment

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Status.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -28,7 +30,12 @@ QString folderPath(const QString& folder);
 /// Writes `data` under `name` in `folder` without ever replacing a file: when
 /// the name is taken (letter case ignored) "name (2).ext", "name (3).ext" …
 /// are tried. The file appears under its name only once written whole. The path
-/// written, or empty when no file could be created or written completely.
+/// written, or empty when no file could be created or written completely. The
+/// file is not flushed to disk yet: see syncWritten.
 QString writeNew(const QString& folder, const QString& name, const QByteArray& data);
+
+/// Flushes every file writeNew wrote since the last call, and their folders, to
+/// disk; one pass for many attachments costs far less than a flush for each.
+common::Status syncWritten();
 
 } // namespace corvidan::transport::attachment

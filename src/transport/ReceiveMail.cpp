@@ -4,11 +4,13 @@
 #include "common/FixedField.h"
 #include "storage/HistoryFile.h"
 #include "storage/ProfileFile.h"
+#include "transport/Attachment.h"
 #include "transport/NMail.h"
 #include "transport/SeenUids.h"
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -55,6 +57,7 @@ private:
     bool fetch(int n, QString& body);
     void extractAttachments(const QString& messageText, QString& body);
     bool store(const ReceivedMessage& message, const QString& uid);
+    bool flushStored();
     bool isStored(int recordNo, const QByteArray& digest) const;
     void closeSession();
     void report();
@@ -73,8 +76,19 @@ private:
     QString m_folder, m_scratch;
     std::optional<storage::HistoryFile> m_history;
     QSet<QString> m_deletedUids;
+    // Stored but not yet flushed to disk, so not yet remembered nor deleted.
+    struct Unflushed {
+        int n;
+        QString uid;
+    };
+    QList<Unflushed> m_unflushed;
+    QElapsedTimer m_sinceFlush;
     ReceiveOutcome m_out;
 };
+
+/// One flush covers the messages stored within this time: on a fast link that is
+/// dozens of messages, on a slow one every message still gets its own.
+constexpr qint64 FlushIntervalMs = 50;
 
 ReceiveOutcome Receiver::run()
 {
@@ -137,6 +151,8 @@ void Receiver::receiveAll()
     // The folder is delivered with the program; recreate it rather than lose attachments.
     QDir().mkpath(m_folder);
     m_history.emplace(m_appDir, storage::HistoryKind::Received);
+    m_history->deferFlushes();
+    m_sinceFlush.start();
     m_seen.emplace(SeenUids::pathIn(m_appDir), m_settings.pop3Server, m_user);
     if (!m_seen->load())
         m_seen.reset(); // unreadable: receive without the protection rather than not at all
@@ -163,6 +179,8 @@ void Receiver::receiveAll()
             break;
         }
     }
+    // However the loop ended, what was stored is made safe and deleted.
+    flushStored();
     m_host.setStatusLine(QString::fromUtf16(texts::Checking));
 }
 
@@ -182,11 +200,37 @@ bool Receiver::receiveOne(int n, const QString& uid)
     m_host.showMessage(message);
     if (!store(message, uid))
         return false;
-    if (m_seen && !uid.isEmpty())
-        (void)m_seen->remember(uid); // a failure only risks a duplicate, never a loss
-    m_mail.deleteMail(m_session, n);
-    m_deletedUids.insert(uid);
+    m_unflushed.append({n, uid});
     ++m_out.stored;
+    return m_sinceFlush.elapsed() < FlushIntervalMs || flushStored();
+}
+
+/// A message is deleted on the server only once its record (and its attachments)
+/// is on disk; its id is remembered only then too, or a power loss could keep the
+/// id of a record that never reached the disk and skip the message for good.
+bool Receiver::flushStored()
+{
+    if (m_unflushed.isEmpty())
+        return true;
+    Status st = m_history->Flush();
+    if (const Status attachments = attachment::syncWritten(); st && !attachments)
+        st = attachments;
+    if (!st) {
+        // The messages stay on the server; their announced records keep the next
+        // receive from storing them twice.
+        m_unflushed.clear();
+        if (m_out.completed())
+            stop(ReceiveEnd::StoreFailed, StoreFailureText(st), QString());
+        return false;
+    }
+    for (const Unflushed& one : std::as_const(m_unflushed)) {
+        if (m_seen && !one.uid.isEmpty())
+            (void)m_seen->remember(one.uid); // a failure only risks a duplicate, never a loss
+        m_mail.deleteMail(m_session, one.n);
+        m_deletedUids.insert(one.uid);
+    }
+    m_unflushed.clear();
+    m_sinceFlush.restart();
     return true;
 }
 
