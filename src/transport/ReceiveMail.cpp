@@ -83,6 +83,7 @@ private:
     };
     QList<Unflushed> m_unflushed;
     QElapsedTimer m_sinceFlush;
+    bool m_flushFailed = false;
     ReceiveOutcome m_out;
 };
 
@@ -216,9 +217,10 @@ bool Receiver::flushStored()
     if (const Status attachments = attachment::syncWritten(); st && !attachments)
         st = attachments;
     if (!st) {
-        // The messages stay on the server; their announced records keep the next
-        // receive from storing them twice.
+        // The messages stay on the server; their announced records (kept at the
+        // close) keep the next receive from storing them twice.
         m_unflushed.clear();
+        m_flushFailed = true;
         if (m_out.completed())
             stop(ReceiveEnd::StoreFailed, StoreFailureText(st), QString());
         return false;
@@ -318,7 +320,7 @@ void Receiver::closeSession()
     if (!allDeleted && m_out.completed() && m_out.stored + m_out.duplicates > 0)
         m_host.messageBox(CutAtNul(m_mail.lastErrorText()) + CrLf + QString::fromUtf16(texts::DeletionUnconfirmed),
                           QString::fromUtf16(texts::ErrorTitle));
-    if (m_seen && allDeleted)
+    if (m_seen && allDeleted && !m_flushFailed)
         (void)m_seen->keepOnly(pending);
     // An empty mailbox holds none of the remembered messages: a run killed after the
     // server applied its deletions leaves ids that nothing else would ever prune.
