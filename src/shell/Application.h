@@ -15,6 +15,7 @@ public:
     Application(common::AppDir appDir, UiSeam& ui)
         : m_state(std::move(appDir)), m_ui(ui), m_forms(*this)
     {
+        m_mail.options().serveEventsWhileWaiting = true;
     }
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;

@@ -22,6 +22,9 @@ struct NMailOptions {
     QString caFile;
     /// Upper bound of bytes fetched ahead of the caller while pipelining.
     qint64 pipelineWindowBytes = 4 * 1024 * 1024;
+    /// While waiting on the POP3 server, let the application paint and run its
+    /// timers (user input waits): windows would freeze through a slow connect.
+    bool serveEventsWhileWaiting = false;
 };
 
 /// The mail library the program is written against: POP3, SMTP and MIME behind

@@ -1,9 +1,12 @@
 #include "transport/Pop3Session.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QEventLoop>
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QTimer>
 #include <QUrl>
 
 namespace corvidan::transport {
@@ -126,17 +129,18 @@ bool Pop3Session::connectSocket(const Pop3Endpoint& endpoint)
     } else {
         m_socket->connectToHost(endpoint.host, endpoint.port);
     }
-    if (!m_socket->waitForConnected(m_options.connectTimeoutMs)) {
-        const QString why = m_socket->error() == QAbstractSocket::SocketTimeoutError
+    if (!waitFor(Event::Connected, m_options.connectTimeoutMs)) {
+        const QString why = m_waitTimedOut || m_socket->error() == QAbstractSocket::SocketTimeoutError
                                 ? QStringLiteral("タイムアウトしました")
                                 : m_socket->errorString();
         dropConnection();
         return fail(QStringLiteral("POP3サーバー ") + m_host + QStringLiteral(" に接続できません: ") + why);
     }
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (endpoint.implicitTls && !m_socket->waitForEncrypted(m_options.connectTimeoutMs)) {
-        const QString why = m_socket->sslHandshakeErrors().isEmpty() ? m_socket->errorString()
-                                                                     : sslErrorText(m_socket->sslHandshakeErrors());
+    if (endpoint.implicitTls && !waitFor(Event::Encrypted, m_options.connectTimeoutMs)) {
+        const QString why = !m_socket->sslHandshakeErrors().isEmpty()
+                                ? sslErrorText(m_socket->sslHandshakeErrors())
+                                : m_waitTimedOut ? QStringLiteral("タイムアウトしました") : m_socket->errorString();
         dropConnection();
         return fail(QStringLiteral("TLS接続を確立できません (") + m_host + QStringLiteral("): ") + why);
     }
@@ -158,9 +162,10 @@ bool Pop3Session::startTls(const QString& host)
     m_pos = 0;
     m_socket->setPeerVerifyName(host);
     m_socket->startClientEncryption();
-    if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs)) {
-        const QString why = m_socket->sslHandshakeErrors().isEmpty() ? m_socket->errorString()
-                                                                     : sslErrorText(m_socket->sslHandshakeErrors());
+    if (!waitFor(Event::Encrypted, m_options.connectTimeoutMs)) {
+        const QString why = !m_socket->sslHandshakeErrors().isEmpty()
+                                ? sslErrorText(m_socket->sslHandshakeErrors())
+                                : m_waitTimedOut ? QStringLiteral("タイムアウトしました") : m_socket->errorString();
         dropConnection();
         return fail(QStringLiteral("TLS接続を確立できません (") + m_host + QStringLiteral("): ") + why);
     }
@@ -510,11 +515,66 @@ void Pop3Session::handleReply(const Pending& pending, Reply& reply)
     }
 }
 
+bool Pop3Session::eventCame(Event event) const
+{
+    switch (event) {
+    case Event::Connected:
+        return m_socket->state() == QAbstractSocket::ConnectedState;
+    case Event::Encrypted:
+        return m_socket->isEncrypted();
+    case Event::ReadyRead:
+        return m_socket->bytesAvailable() > 0;
+    }
+    return false;
+}
+
+bool Pop3Session::waitFor(Event event, int timeoutMs)
+{
+    m_waitTimedOut = false;
+    if (!m_options.serveEventsWhileWaiting || !QCoreApplication::instance()) {
+        switch (event) {
+        case Event::Connected:
+            return m_socket->waitForConnected(timeoutMs);
+        case Event::Encrypted:
+            return m_socket->waitForEncrypted(timeoutMs);
+        case Event::ReadyRead:
+            return m_socket->waitForReadyRead(timeoutMs);
+        }
+    }
+    if (eventCame(event))
+        return true;
+    QEventLoop loop;
+    QSslSocket* socket = m_socket.get();
+    const auto check = [&] {
+        if (eventCame(event) || socket->state() == QAbstractSocket::UnconnectedState)
+            loop.quit();
+    };
+    QObject::connect(socket, &QAbstractSocket::connected, &loop, check);
+    QObject::connect(socket, &QSslSocket::encrypted, &loop, check);
+    QObject::connect(socket, &QIODevice::readyRead, &loop, check);
+    QObject::connect(socket, &QAbstractSocket::disconnected, &loop, &QEventLoop::quit);
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        m_waitTimedOut = true;
+        loop.quit();
+    });
+    timer.start(timeoutMs);
+    // Painting and timers only: a click now could start a second receive.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (eventCame(event))
+        return true;
+    if (m_waitTimedOut && event == Event::Connected)
+        socket->abort(); // as the blocking wait does: no connection left half made
+    return false;
+}
+
 bool Pop3Session::fill()
 {
     if (!m_socket || m_broken || !flushOutgoing())
         return false;
-    if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(m_options.readTimeoutMs)
+    if (m_socket->bytesAvailable() == 0 && !waitFor(Event::ReadyRead, m_options.readTimeoutMs)
         && m_socket->bytesAvailable() == 0) {
         const bool timedOut = m_socket->state() == QAbstractSocket::ConnectedState;
         dropConnection();

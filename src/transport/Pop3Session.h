@@ -96,9 +96,15 @@ private:
     qint64 bytesAhead(int n) const;
     bool fail(const QString& text);
     void dropConnection();
+    enum class Event { Connected, Encrypted, ReadyRead };
+    /// The socket's wait for `event`, or with serveEventsWhileWaiting an event loop
+    /// that paints meanwhile; false when it did not come (m_waitTimedOut tells why).
+    bool waitFor(Event event, int timeoutMs);
+    bool eventCame(Event event) const;
 
     const NMailOptions& m_options;
     std::unique_ptr<QSslSocket> m_socket;
+    bool m_waitTimedOut = false;
     QString m_host;
     QByteArray m_in;
     /// Commands written but not yet handed to the socket.

@@ -41,8 +41,9 @@ protected:
         control<QPushButton>(hub, QString::fromLatin1(button))->click();
         Form* form = app->forms().find<Form>();
         EXPECT_NE(form, nullptr);
-        if (form)
+        if (form) {
             EXPECT_TRUE(QTest::qWaitForWindowExposed(form));
+        }
         return form;
     }
     OptionForm* openServerDialog() { return openFromHub<OptionForm>("Command2"); }

@@ -41,7 +41,9 @@ public:
     bool cancelRequested() override { return false; }
 };
 
-class FaultyPop3 : public ::testing::Test {
+/// Every case runs twice: with the socket's blocking waits (the headless receive)
+/// and with the waits that keep the windows painting (the program's).
+class FaultyPop3 : public ::testing::TestWithParam<bool> {
 protected:
     explicit FaultyPop3(int messages = 5) : server(mailbox(messages))
     {
@@ -66,6 +68,7 @@ protected:
         mail.NMailInitializeWinSock();
         mail.options().connectTimeoutMs = readTimeoutMs;
         mail.options().readTimeoutMs = readTimeoutMs;
+        mail.options().serveEventsWhileWaiting = GetParam();
         NMailClient client(mail);
         host = RecordingHost();
         return ReceiveMail(dir.appDir(), {server.server(), 0}, client, host);
@@ -150,7 +153,7 @@ protected:
 
 } // namespace
 
-TEST_F(FaultyPop3, ConnectionDroppedInsideRetrStopsWithTheMessageStillOnTheServer)
+TEST_P(FaultyPop3, ConnectionDroppedInsideRetrStopsWithTheMessageStillOnTheServer)
 {
     server.nextSession({Fault::DropInRetr, {}, 3, 0});
     const ReceiveOutcome out = receive();
@@ -163,7 +166,7 @@ TEST_F(FaultyPop3, ConnectionDroppedInsideRetrStopsWithTheMessageStillOnTheServe
     expectNextReceiveFinishes();
 }
 
-TEST_F(FaultyPop3, GarbageRepliesAreReportedAndNothingIsStoredFromThem)
+TEST_P(FaultyPop3, GarbageRepliesAreReportedAndNothingIsStoredFromThem)
 {
     for (const QByteArray verb : {"PASS", "STAT", "RETR"}) {
         SCOPED_TRACE(verb.constData());
@@ -179,7 +182,7 @@ TEST_F(FaultyPop3, GarbageRepliesAreReportedAndNothingIsStoredFromThem)
     expectNextReceiveFinishes();
 }
 
-TEST_F(FaultyPop3, ASlowServerWithinTheTimeOutIsWaitedFor)
+TEST_P(FaultyPop3, ASlowServerWithinTheTimeOutIsWaitedFor)
 {
     server.nextSession({Fault::Slow, {}, 0, 60});
     const ReceiveOutcome out = receive(2000);
@@ -190,7 +193,7 @@ TEST_F(FaultyPop3, ASlowServerWithinTheTimeOutIsWaitedFor)
     EXPECT_TRUE(server.mailbox().isEmpty());
 }
 
-TEST_F(FaultyPop3, TimeOutsFireAndAreReported)
+TEST_P(FaultyPop3, TimeOutsFireAndAreReported)
 {
     struct Case {
         Script script;
@@ -214,7 +217,7 @@ TEST_F(FaultyPop3, TimeOutsFireAndAreReported)
     expectNextReceiveFinishes();
 }
 
-TEST_F(FaultyPop3, RefusedDeletionKeepsTheMessageFromBeingStoredTwice)
+TEST_P(FaultyPop3, RefusedDeletionKeepsTheMessageFromBeingStoredTwice)
 {
     server.nextSession({Fault::RefuseDele, {}, 2, 0});
     const ReceiveOutcome out = receive();
@@ -226,14 +229,19 @@ TEST_F(FaultyPop3, RefusedDeletionKeepsTheMessageFromBeingStoredTwice)
     expectNextReceiveFinishes();
 }
 
-TEST_F(FaultyPop3, ServerHangingUpBeforeQuitLeavesNoDoubleOnTheNextReceive)
+TEST_P(FaultyPop3, ServerHangingUpBeforeQuitLeavesNoDoubleOnTheNextReceive)
 {
     server.nextSession({Fault::CloseAfterRetr, {}, 5, 0});
     expectStoredButNotDeleted();
 }
 
-TEST_F(FaultyPop3, UnansweredQuitLeavesNoDoubleOnTheNextReceive)
+TEST_P(FaultyPop3, UnansweredQuitLeavesNoDoubleOnTheNextReceive)
 {
     server.nextSession({Fault::QuitUnanswered, {}, 0, 0});
     expectStoredButNotDeleted();
 }
+
+INSTANTIATE_TEST_SUITE_P(Waits, FaultyPop3, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ServingEvents" : "Blocking";
+                         });
