@@ -323,6 +323,11 @@ Status WriteProfileString(const QString& path, const QString& section, const QSt
     QByteArray out;
     for (const Line& line : lines)
         out += line.raw;
+    // Code page 932 bytes can happen to read as UTF-8 (a kanji before a half-width
+    // kana): such a file is kept as marked UTF-8 of the same text, so that every
+    // value reads back as it read before (bytes no character stood for included).
+    if (!encoding.utf8 && SettingsEncodingOf(out) != SettingsEncoding::Cp932)
+        out = QByteArray(kUtf8Bom) + common::cp932::decode(out).toUtf8();
     // The account file holds a password in plain text.
     return detail::replaceFilePrivately(path, out, 0600);
 }

@@ -267,3 +267,19 @@ TEST_F(ProfileFileTest, Utf8ValuesAreCutLikeTheirCodePage932Form)
     writeBytes(path, "[EXEINI]\r\nNAME=a" + QString(200, QChar(u'漢')).toUtf8() + "\r\n");
     EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("a") + QString(127, QChar(u'漢')));
 }
+
+TEST_F(ProfileFileTest, AValueWhoseCodePage932FormLooksLikeUtf8ReadsBackAsWritten)
+{
+    // "鬮ｪ" is E9 AB AA in code page 932, the UTF-8 form of "髪".
+    writeBytes(path, "[EXEINI]\r\nNAME=taro\r\n");
+    ASSERT_TRUE(write(QStringLiteral("NAME2"), QStringLiteral("鬮ｪ")));
+    EXPECT_EQ(read(QStringLiteral("NAME2")), QStringLiteral("鬮ｪ"));
+    EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("taro"));
+    EXPECT_TRUE(readBytes(path).startsWith("\xEF\xBB\xBF[EXEINI]\r\nNAME=taro\r\n"));
+
+    // Everything else stays code page 932, byte for byte.
+    writeBytes(path, "[EXEINI]\r\nNAME=taro\r\n");
+    ASSERT_TRUE(write(QStringLiteral("NAME2"), QStringLiteral("山田")));
+    EXPECT_EQ(readBytes(path), QByteArray("[EXEINI]\r\nNAME=taro\r\nNAME2=") +
+                                   common::cp932::encode(QStringLiteral("山田")) + "\r\n");
+}
