@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace corvidan::transport {
@@ -25,6 +26,15 @@ struct NMailOptions {
     /// While waiting on the POP3 server, let the application paint and run its
     /// timers (user input waits): windows would freeze through a slow connect.
     bool serveEventsWhileWaiting = false;
+    /// Largest message fetched; a bigger one is left on the server. The listed
+    /// size plus some slack bounds a message further.
+    qint64 maxMessageBytes = qint64(128) * 1024 * 1024;
+    /// A reply slower than this over each readTimeoutMs ends in an error, so a
+    /// server that drips bytes cannot hold the receive for ever.
+    qint64 minBytesPerSecond = 512;
+    /// Asked while waiting on the server (at least every 100 ms); true ends the
+    /// command with FetchStatus::Cancelled.
+    std::function<bool()> cancelled;
 };
 
 /// The mail library the program is written against: POP3, SMTP and MIME behind

@@ -294,9 +294,27 @@ QString Pop3Session::uniqueId(int n) const
 
 const QByteArray* Pop3Session::message(int n)
 {
+    FetchResult result = fetch(n);
+    if (result.status != FetchStatus::Ok) {
+        m_current.clear();
+        m_error = result.error;
+        return nullptr;
+    }
+    m_current = std::move(result.bytes);
+    return &m_current;
+}
+
+FetchResult Pop3Session::fetch(int n)
+{
+    FetchResult result;
+    const auto failed = [&](FetchStatus status) {
+        result.status = status;
+        result.error = m_error;
+        return result;
+    };
     if (n < 1 || n > m_count) {
         fail(QStringLiteral("メッセージ番号が範囲外です: ") + QString::number(n));
-        return nullptr;
+        return failed(FetchStatus::Failed);
     }
     // Earlier messages are done with; drop them so memory stays bounded.
     m_messages.erase(m_messages.begin(), m_messages.lower_bound(n));
@@ -305,7 +323,7 @@ const QByteArray* Pop3Session::message(int n)
             fail(QStringLiteral("メッセージ ") + QString::number(n) + QStringLiteral(" を取得できません: ")
                  + latin(refused->second));
             m_failedRetr.erase(refused);
-            return nullptr;
+            return failed(FetchStatus::Refused);
         }
         // Replies already received are served even when the server has hung up since.
         if (!inFlight(n)) {
@@ -313,14 +331,18 @@ const QByteArray* Pop3Session::message(int n)
             if (!inFlight(n)) {
                 if (m_error.isEmpty())
                     fail(QStringLiteral("POP3サーバーに接続されていません"));
-                return nullptr;
+                return failed(FetchStatus::Failed);
             }
         }
         if (!readNextReply())
-            return nullptr;
+            return failed(FetchStatus::Failed);
     }
     requestAhead(n);
-    return &m_messages[n];
+    const auto node = m_messages.extract(n);
+    result.status = FetchStatus::Ok;
+    result.bytes = std::move(node.mapped());
+    result.size = result.bytes.size();
+    return result;
 }
 
 bool Pop3Session::remove(int n)

@@ -25,6 +25,20 @@ struct Pop3Endpoint {
     static std::optional<Pop3Endpoint> parse(const QString& server);
 };
 
+/// How one fetch ended. TooBig and Refused leave the session usable, Failed and
+/// Cancelled may not (isOpen() tells).
+enum class FetchStatus { Ok, TooBig, Refused, Failed, Cancelled };
+
+struct FetchResult {
+    FetchStatus status = FetchStatus::Failed;
+    /// The message, dot-unstuffed, CR LF lines; empty unless Ok.
+    QByteArray bytes;
+    /// Why it is not Ok, for the user (Japanese).
+    QString error;
+    /// Octets of the message: as received, or as listed when it was not fetched.
+    qint64 size = -1;
+};
+
 /// A synchronous POP3 client that pipelines underneath: after login it keeps
 /// RETR commands for the next messages in flight (bounded in bytes), sends
 /// DELE without waiting, and checks every reply as it arrives. Servers without
@@ -47,7 +61,9 @@ public:
     /// Size of message n as the server listed it (octets), -1 when unknown.
     qint64 listedSize(int n) const;
     QString uniqueId(int n) const;
-    /// The whole message n, dot-unstuffed, CR LF lines; nothing on failure.
+    /// Message n moved out of the session (no copy kept), dot-unstuffed, CR LF.
+    FetchResult fetch(int n);
+    /// fetch(n) kept by the session until the next call; nothing on failure.
     const QByteArray* message(int n);
     /// Sends DELE n; its reply is checked when it arrives.
     bool remove(int n);
@@ -124,6 +140,7 @@ private:
     QList<qint64> m_sizes;
     QList<QByteArray> m_uids;
     std::map<int, QByteArray> m_messages;
+    QByteArray m_current;
     std::map<int, QByteArray> m_failedRetr;
     int m_nextRetr = 1;
     int m_refusedDeletions = 0;
