@@ -161,9 +161,26 @@ namespace {
 QMutex unsyncedLock;
 QStringList unsynced;
 
-} // namespace
+/// `data` written whole into `folder` under a temporary name of our own: a
+/// process killed while writing must not leave half a file under the
+/// attachment's name. The temporary path, or empty.
+QString writeTemp(const QString& folder, const QByteArray& data)
+{
+    const QString temp = folder + u'/' + TempPrefix + QString::number(::getpid()) + u'-' +
+                         QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".part");
+    QFile file(temp);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return {};
+    if (file.write(data) != data.size() || !file.flush()) {
+        file.close();
+        file.remove();
+        return {};
+    }
+    return temp;
+}
 
-QString writeNew(const QString& folder, const QString& name, const QByteArray& data)
+/// Lower-case names in `folder`; temporary files of dead writers are removed on the way.
+QSet<QString> listNames(const QString& folder)
 {
     QSet<QString> taken;
     for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System)) {
@@ -173,20 +190,47 @@ QString writeNew(const QString& folder, const QString& name, const QByteArray& d
         }
         taken.insert(entry.toLower());
     }
-    // Written whole under a name of our own first: a process killed while
-    // writing must not leave half a file under the attachment's name.
-    const QString temp = folder + u'/' + TempPrefix + QString::number(::getpid()) + u'-' +
-                         QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".part");
-    {
-        QFile file(temp);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return {};
-        if (file.write(data) != data.size() || !file.flush()) {
-            file.close();
-            file.remove();
-            return {};
+    return taken;
+}
+
+common::Status syncFiles(const QStringList& files)
+{
+    common::Status result;
+    QSet<QString> folders;
+    for (const QString& path : files) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT)
+            continue; // moved away by the user meanwhile: nothing of ours to keep
+        common::Status st = fd < 0 ? common::Status::fail(common::durable::codeForErrno(errno), path)
+                                   : common::durable::syncDescriptor(fd, path);
+        if (fd >= 0)
+            ::close(fd);
+        if (st && !folders.contains(QFileInfo(path).path())) {
+            folders.insert(QFileInfo(path).path());
+            st = common::durable::syncParentFolder(path);
         }
+        if (!st && result)
+            result = st;
     }
+    return result;
+}
+
+QString withTag(const QString& name, const QString& tag)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0)
+        return name + u'-' + tag;
+    return name.left(dot) + u'-' + tag + name.mid(dot);
+}
+
+} // namespace
+
+QString writeNew(const QString& folder, const QString& name, const QByteArray& data)
+{
+    const QSet<QString> taken = listNames(folder);
+    const QString temp = writeTemp(folder, data);
+    if (temp.isEmpty())
+        return {};
     for (int number = 1; number < 10000; ++number) {
         const QString candidate = number == 1 ? name : withSuffix(name, number);
         if (taken.contains(candidate.toLower()))
@@ -212,24 +256,86 @@ common::Status syncWritten()
         const QMutexLocker lock(&unsyncedLock);
         files.swap(unsynced);
     }
-    common::Status result;
-    QSet<QString> folders;
-    for (const QString& path : std::as_const(files)) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT)
-            continue; // moved away by the user meanwhile: nothing of ours to keep
-        common::Status st = fd < 0 ? common::Status::fail(common::durable::codeForErrno(errno), path)
-                                   : common::durable::syncDescriptor(fd, path);
-        if (fd >= 0)
-            ::close(fd);
-        if (st && !folders.contains(QFileInfo(path).path())) {
-            folders.insert(QFileInfo(path).path());
-            st = common::durable::syncParentFolder(path);
-        }
-        if (!st && result)
-            result = st;
+    return syncFiles(files);
+}
+
+Folder::Folder(QString path) : m_path(folderPath(path)) {}
+
+void Folder::list()
+{
+    if (m_listed)
+        return;
+    m_taken = listNames(m_path);
+    m_listed = true;
+}
+
+QString Folder::write(const QString& senderName, const QByteArray& type, const QByteArray& data)
+{
+    list();
+    QString name = senderName;
+    if (type == "message/rfc822") {
+        if (name.trimmed().isEmpty())
+            name = QStringLiteral("message");
+        if (!name.endsWith(QStringLiteral(".eml"), Qt::CaseInsensitive))
+            name += QStringLiteral(".eml");
     }
-    return result;
+    const QString clean = sanitizeFileName(name, extensionForType(type));
+    const QString temp = writeTemp(m_path, data);
+    const QString path = temp.isEmpty() ? QString() : publishFree(temp, clean);
+    if (path.isEmpty()) {
+        if (!temp.isEmpty())
+            QFile::remove(temp);
+        m_error = QStringLiteral("添付ファイルを作成できません: ") + m_path + u'/' + clean;
+        return {};
+    }
+    m_unsynced.append(path);
+    return path;
+}
+
+QString Folder::publishFree(const QString& temp, const QString& name)
+{
+    const QString key = name.toLower();
+    int number = m_nextNumber.value(key, 1);
+    // Each taken name blocks at most one number, so the counter finds a free one within this bound.
+    const qint64 limit = std::min<qint64>(qint64(number) + m_taken.size() + 100, INT_MAX);
+    for (; number < limit; ++number) {
+        const QString candidate = number == 1 ? name : withSuffix(name, number);
+        const QString lower = candidate.toLower();
+        if (m_taken.contains(lower))
+            continue;
+        const QString path = m_path + u'/' + candidate;
+        if (publish(temp, path)) {
+            m_taken.insert(lower);
+            m_nextNumber.insert(key, number + 1);
+            return path;
+        }
+        if (!QFileInfo::exists(path))
+            return {};
+        m_taken.insert(lower); // appeared meanwhile: still never replaced
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString candidate = withTag(name, QString::number(QRandomGenerator::global()->generate64(), 36));
+        const QString path = m_path + u'/' + candidate;
+        if (!m_taken.contains(candidate.toLower()) && publish(temp, path)) {
+            m_taken.insert(candidate.toLower());
+            return path;
+        }
+    }
+    return {};
+}
+
+common::Status Folder::sync()
+{
+    QStringList files;
+    files.swap(m_unsynced);
+    return syncFiles(files);
+}
+
+void deferSync(Folder& folder)
+{
+    const QMutexLocker lock(&unsyncedLock);
+    unsynced.append(folder.m_unsynced);
+    folder.m_unsynced.clear();
 }
 
 } // namespace corvidan::transport::attachment

@@ -3,7 +3,10 @@
 #include "common/Status.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
 /// Writing received attachments into the attachment folder. A name comes from
 /// the sender, so it is made harmless before it touches the file system.
@@ -33,6 +36,38 @@ QString folderPath(const QString& folder);
 /// written, or empty when no file could be created or written completely. The
 /// file is not flushed to disk yet: see syncWritten.
 QString writeNew(const QString& folder, const QString& name, const QByteArray& data);
+
+/// The attachment folder of one receive run. It is listed once; every name is
+/// then chosen against that listing plus the names this object wrote, so a
+/// thousand attachments cost one listing. Never replaces an existing file, and
+/// never runs out of names: "name (N).ext" counts on, and a unique suffix is
+/// the last resort.
+class Folder {
+public:
+    explicit Folder(QString path);
+    /// Writes `data` under the sender's name made harmless (an attached message
+    /// gets ".eml"). The path written, or empty with error() set when the file
+    /// could not be created or written whole.
+    QString write(const QString& senderName, const QByteArray& type, const QByteArray& data);
+    /// Flushes every file written since the last call, and the folder, to disk.
+    common::Status sync();
+    QString error() const { return m_error; }
+
+private:
+    friend void deferSync(Folder& folder);
+    void list();
+    QString publishFree(const QString& temp, const QString& name);
+
+    QString m_path;
+    bool m_listed = false;
+    QSet<QString> m_taken;           // lower-case names present or written
+    QHash<QString, int> m_nextNumber; // lower-case name → first suffix number worth trying
+    QStringList m_unsynced;
+    QString m_error;
+};
+
+/// Hands the files `folder` wrote and has not flushed to syncWritten.
+void deferSync(Folder& folder);
 
 /// Flushes every file writeNew wrote since the last call, and their folders, to
 /// disk; one pass for many attachments costs far less than a flush for each.

@@ -156,7 +156,7 @@ QString decode(QByteArrayView bytes, QByteArrayView label)
     if (name == "euc-jp")
         return decodeEucJp(bytes);
     if (name == "us-ascii" || name.isEmpty() || name == "unknown-8bit" || name == "x-unknown")
-        return isAscii(bytes) ? QString::fromLatin1(bytes) : decodeGuessed(bytes);
+        return decodeGuessed(bytes); // unlabelled ISO-2022-JP is 7-bit too
     if (name == "utf-8")
         return isValidUtf8(bytes) ? QString::fromUtf8(bytes) : decodeGuessed(bytes);
     if (name == "iso-8859-1" || name == "latin1")
@@ -190,6 +190,15 @@ QString decodeGuessed(QByteArrayView bytes)
     if (name == "utf-8")
         return QString::fromUtf8(bytes);
     return decode(bytes, name);
+}
+
+QString decodeFileName(QByteArrayView bytes)
+{
+    if (isValidUtf8(bytes))
+        return QString::fromUtf8(bytes);
+    if (isSjisValid(bytes))
+        return common::cp932::decode(bytes);
+    return QString::fromLatin1(bytes);
 }
 
 QString decodeIso2022Jp(QByteArrayView b)

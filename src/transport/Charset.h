@@ -26,6 +26,10 @@ QByteArray guess(QByteArrayView bytes);
 /// `decode(bytes, guess(bytes))`.
 QString decodeGuessed(QByteArrayView bytes);
 
+/// A file name given as bare bytes (a uuencode "begin" line): UTF-8 when
+/// valid, else code page 932 when valid, else Latin-1, so no byte is lost.
+QString decodeFileName(QByteArrayView bytes);
+
 QString decodeIso2022Jp(QByteArrayView bytes);
 QString decodeEucJp(QByteArrayView bytes);
 

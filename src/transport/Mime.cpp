@@ -8,8 +8,10 @@
 #include "transport/HeaderDecoder.h"
 
 #include <QHash>
+#include <QMap>
 #include <QRegularExpression>
 #include <mutex>
+#include <vector>
 
 namespace corvidan::transport::mime {
 
@@ -66,15 +68,46 @@ QString fileNameOf(GMimeObject* object)
     return name;
 }
 
+/// The part's content with its transfer encoding undone, decoded straight into
+/// the result: no intermediate buffer of the whole content.
 QByteArray decodedContent(GMimePart* part)
 {
     GMimeDataWrapper* content = g_mime_part_get_content(part);
-    if (!content)
+    GMimeStream* stream = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (!stream)
         return {};
-    GRef<GMimeStream> out(g_mime_stream_mem_new());
-    g_mime_data_wrapper_write_to_stream(content, out.get());
-    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
-    return QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<qsizetype>(bytes->len));
+    g_mime_stream_reset(stream);
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+    const bool transformed = encoding == GMIME_CONTENT_ENCODING_BASE64
+                             || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE
+                             || encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+    GMimeEncoding state;
+    if (transformed)
+        g_mime_encoding_init_decode(&state, encoding);
+    constexpr size_t Chunk = 64 * 1024;
+    QByteArray out;
+    // The stream is part of the message itself, so its length is a real size, not a claim.
+    if (const gint64 length = g_mime_stream_length(stream); length > 0)
+        out.reserve(static_cast<qsizetype>(length) + static_cast<qsizetype>(length / Chunk + 2) * 8);
+    std::vector<char> in(Chunk);
+    for (;;) {
+        const ssize_t n = g_mime_stream_read(stream, in.data(), Chunk);
+        if (n <= 0)
+            break;
+        if (!transformed) {
+            out.append(in.data(), n);
+            continue;
+        }
+        const qsizetype at = out.size();
+        out.resize(at + static_cast<qsizetype>(g_mime_encoding_outlen(&state, static_cast<size_t>(n))));
+        out.resize(at + static_cast<qsizetype>(g_mime_encoding_step(&state, in.data(), static_cast<size_t>(n), out.data() + at)));
+    }
+    if (transformed) {
+        const qsizetype at = out.size();
+        out.resize(at + static_cast<qsizetype>(g_mime_encoding_outlen(&state, 0)) + 8);
+        out.resize(at + static_cast<qsizetype>(g_mime_encoding_flush(&state, nullptr, 0, out.data() + at)));
+    }
+    return out;
 }
 
 QByteArray serialized(GMimeObject* object)
@@ -83,6 +116,15 @@ QByteArray serialized(GMimeObject* object)
     g_mime_object_write_to_stream(object, nullptr, out.get());
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
     return QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<qsizetype>(bytes->len));
+}
+
+/// Where `object`'s own header starts in the parsed bytes, or -1.
+qint64 headerStart(GMimeObject* object)
+{
+    GMimeHeaderList* headers = g_mime_object_get_header_list(object);
+    if (!headers || g_mime_header_list_get_count(headers) < 1)
+        return -1;
+    return g_mime_header_get_offset(g_mime_header_list_get_header_at(headers, 0));
 }
 
 QByteArray htmlCharset(const QByteArray& html)
@@ -94,31 +136,35 @@ QByteArray htmlCharset(const QByteArray& html)
 }
 
 /// Walks the MIME tree once, collecting the reader's text and the attachments.
+/// The walk keeps its own stack: a hostile message may nest parts thousands deep.
 class Walker {
 public:
-    explicit Walker(const QString& folder) : m_folder(folder) {}
+    explicit Walker(QByteArrayView source, Parsed& out) : m_source(source), m_out(out) {}
 
-    void walk(GMimeObject* object)
+    void walk(GMimeObject* root)
     {
-        if (GMIME_IS_MULTIPART(object)) {
-            GMimeMultipart* multipart = GMIME_MULTIPART(object);
-            for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
-                walk(g_mime_multipart_get_part(multipart, i));
-        } else if (GMIME_IS_MESSAGE_PART(object)) {
-            saveMessagePart(object);
-        } else if (GMIME_IS_PART(object)) {
-            leaf(GMIME_PART(object));
+        std::vector<std::pair<GMimeObject*, const char*>> pending{{root, nullptr}};
+        while (!pending.empty()) {
+            auto [object, boundary] = pending.back();
+            pending.pop_back();
+            if (GMIME_IS_MULTIPART(object)) {
+                GMimeMultipart* multipart = GMIME_MULTIPART(object);
+                const char* own = g_mime_multipart_get_boundary(multipart);
+                for (int i = g_mime_multipart_get_count(multipart) - 1; i >= 0; --i)
+                    pending.emplace_back(g_mime_multipart_get_part(multipart, i), own);
+            } else if (GMIME_IS_MESSAGE_PART(object)) {
+                saveMessagePart(object, boundary);
+            } else if (GMIME_IS_PART(object)) {
+                leaf(GMIME_PART(object));
+            }
         }
     }
 
-    Extraction finish()
+    void finish()
     {
         if (!m_plainFound && m_htmlFound)
             m_out.body = charset::toCrLf(htmlToText(m_html));
-        return std::move(m_out);
     }
-
-    Extraction& out() { return m_out; }
 
 private:
     void leaf(GMimePart* part)
@@ -129,7 +175,7 @@ private:
         const bool text = type.startsWith("text/");
         const bool attachment = isAttachmentDisposition(object) || !name.isEmpty() || !text;
         if (attachment) {
-            save(name, type, decodedContent(part));
+            m_out.attachments.append(Attachment{name, type, decodedContent(part)});
             return;
         }
         const QByteArray label = header::parameter(rawHeader(object, "Content-Type"), "charset").toLatin1();
@@ -137,8 +183,8 @@ private:
             m_plainFound = true;
             QList<UuFile> files;
             const QByteArray bytes = takeUuencoded(decodedContent(part), files);
-            for (const UuFile& file : files)
-                save(file.name, "application/octet-stream", file.data);
+            for (UuFile& file : files)
+                m_out.attachments.append(Attachment{file.name, "application/octet-stream", std::move(file.data)});
             m_out.body = charset::toCrLf(charset::decode(bytes, label));
         } else if (type == "text/html" && !m_htmlFound) {
             m_htmlFound = true;
@@ -147,7 +193,7 @@ private:
         }
     }
 
-    void saveMessagePart(GMimeObject* object)
+    void saveMessagePart(GMimeObject* object, const char* boundary)
     {
         GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
         if (!inner)
@@ -155,35 +201,51 @@ private:
         QString name = fileNameOf(object);
         if (name.isEmpty())
             name = header::decodeText(rawHeader(GMIME_OBJECT(inner), "Subject"));
-        if (name.isEmpty())
-            name = QStringLiteral("message");
-        if (!name.endsWith(QStringLiteral(".eml"), Qt::CaseInsensitive))
-            name += QStringLiteral(".eml");
-        save(name, "message/rfc822", serialized(GMIME_OBJECT(inner)));
+        m_out.attachments.append(Attachment{name, "message/rfc822", originalBytes(object, inner, boundary)});
     }
 
-    void save(const QString& name, const QByteArray& type, const QByteArray& data)
+    /// The attached message as it came: from its first header to the delimiter
+    /// that ends its part. Re-serialising would change its bytes.
+    QByteArray originalBytes(GMimeObject* part, GMimeMessage* inner, const char* boundary) const
     {
-        const QString clean = attachment::sanitizeFileName(name, attachment::extensionForType(type));
-        const QString path = attachment::writeNew(m_folder, clean, data);
-        if (path.isEmpty()) {
-            m_out.result = FileNotCreated;
-            m_out.error = QStringLiteral("添付ファイルを作成できません: ") + m_folder + u'/' + clean;
-        } else {
-            m_out.written << path;
+        const QByteArray encoding = rawHeader(part, "Content-Transfer-Encoding").trimmed().toLower();
+        const qint64 start = headerStart(GMIME_OBJECT(inner));
+        if (start < 0 || start >= m_source.size() || encoding == "base64" || encoding == "quoted-printable")
+            return serialized(GMIME_OBJECT(inner));
+        qsizetype end = m_source.size();
+        if (boundary) {
+            const QByteArray delimiter = "\n--" + QByteArray(boundary);
+            const qsizetype at = m_source.indexOf(delimiter, start);
+            if (at >= 0)
+                end = at > start && m_source[at - 1] == '\r' ? at - 1 : at;
         }
+        return m_source.sliced(start, end - start).toByteArray();
     }
 
-    QString m_folder;
-    Extraction m_out;
+    QByteArrayView m_source;
+    Parsed& m_out;
     bool m_plainFound = false;
     bool m_htmlFound = false;
     QString m_html;
 };
 
-GMimeMessage* parseMessage(const QByteArray& bytes)
+/// A GMime stream over a copy of `bytes` with the NULs of the top header
+/// replaced by blanks, so a stray NUL neither ends a field nor hides the MIME
+/// structure. Offsets into the copy are offsets into `bytes`.
+GMimeStream* streamWithoutHeaderNuls(QByteArrayView bytes)
 {
-    GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size())));
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size()));
+    GByteArray* copy = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+    const qsizetype headerEnd = std::min<qsizetype>(header::bodyOffset(bytes), static_cast<qsizetype>(copy->len));
+    for (qsizetype i = 0; i < headerEnd; ++i)
+        if (copy->data[i] == 0)
+            copy->data[i] = ' ';
+    return stream;
+}
+
+GMimeMessage* parseMessage(QByteArrayView bytes)
+{
+    GRef<GMimeStream> stream(streamWithoutHeaderNuls(bytes));
     GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     GMimeParserOptions* options = g_mime_parser_options_new();
     g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
@@ -194,6 +256,103 @@ GMimeMessage* parseMessage(const QByteArray& bytes)
     GMimeMessage* message = g_mime_parser_construct_message(parser.get(), options);
     g_mime_parser_options_free(options);
     return message;
+}
+
+QString withoutNuls(QString text)
+{
+    text.remove(QChar(u'\0'));
+    return text;
+}
+
+void fillFields(QByteArrayView message, Parsed& out)
+{
+    const QByteArrayView block = header::headerBlock(message);
+    QByteArray subject, date, from;
+    for (const header::Field& field : header::parseFields(block)) {
+        const auto take = [&](const char* name, QByteArray& into) {
+            if (into.isNull() && field.name.compare(name, Qt::CaseInsensitive) == 0)
+                into = field.rawValue.isNull() ? QByteArray("") : field.rawValue;
+        };
+        take("Subject", subject);
+        take("Date", date);
+        take("From", from);
+    }
+    out.subject = withoutNuls(header::decodeText(subject));
+    out.date = withoutNuls(header::plainText(date));
+    out.from = withoutNuls(header::decodeAddress(from));
+    // Ends with the line end of its last field, so header + CR LF + body is the message again.
+    out.header = withoutNuls(charset::toCrLf(charset::decode(block, {})) + QStringLiteral("\r\n"));
+}
+
+QString fragmentNotice(const Fragment& fragment)
+{
+    const QString which = fragment.total > 0
+                              ? QString::number(fragment.number) + u'/' + QString::number(fragment.total)
+                              : QString::number(fragment.number);
+    return QStringLiteral("（分割されたメールの ") + which +
+           QStringLiteral(" 番目の部分です。残りの部分が揃っていないため、本文を表示できません。）");
+}
+
+/// Header fields a split message takes from the message inside its first piece.
+bool isEnclosedField(QByteArrayView name)
+{
+    const QByteArray lower = name.toByteArray().toLower();
+    return lower.startsWith("content-") || lower == "subject" || lower == "message-id" || lower == "encrypted"
+           || lower == "mime-version";
+}
+
+void appendFields(QByteArray& out, QByteArrayView block, bool enclosed, QByteArrayView eol)
+{
+    for (const header::Field& field : header::parseFields(block)) {
+        if (isEnclosedField(field.name) != enclosed)
+            continue;
+        QByteArray value = field.rawValue;
+        if (eol != "\r\n")
+            value.replace("\r\n", eol.toByteArray());
+        out += field.name + ": " + value;
+        out += eol;
+    }
+}
+
+Parsed parseAt(QByteArrayView message, int depth);
+
+/// A split message's piece: the notice, or the whole message when it is the only piece.
+void takeFragment(QByteArrayView message, GMimeMessagePartial* partial, int depth, Parsed& out)
+{
+    Fragment fragment{QByteArray(g_mime_message_partial_get_id(partial)), g_mime_message_partial_get_number(partial),
+                      g_mime_message_partial_get_total(partial)};
+    if (fragment.number == 1 && fragment.total == 1 && depth == 0) {
+        if (const std::optional<QByteArray> whole = joinFragments({message.toByteArray()})) {
+            Parsed inner = parseAt(*whole, depth + 1);
+            out.body = std::move(inner.body);
+            out.attachments = std::move(inner.attachments);
+            return;
+        }
+    }
+    out.body = fragmentNotice(fragment);
+    out.fragment = std::move(fragment);
+}
+
+Parsed parseAt(QByteArrayView message, int depth)
+{
+    initializeOnce();
+    Parsed out;
+    fillFields(message, out);
+    GRef<GMimeMessage> parsed(parseMessage(message));
+    if (!parsed.get()) {
+        out.body = charset::toCrLf(charset::decodeGuessed(message.sliced(header::bodyOffset(message))));
+        return out;
+    }
+    GMimeObject* root = g_mime_message_get_mime_part(parsed.get());
+    if (root && GMIME_IS_MESSAGE_PARTIAL(root)) {
+        takeFragment(message, GMIME_MESSAGE_PARTIAL(root), depth, out);
+        return out;
+    }
+    Walker walker(message, out);
+    if (root)
+        walker.walk(root);
+    walker.finish();
+    return out;
 }
 
 QString resolveEntity(const QString& entity)
@@ -221,34 +380,74 @@ QString resolveEntity(const QString& entity)
 
 } // namespace
 
+Parsed parse(QByteArrayView message)
+{
+    return parseAt(message, 0);
+}
+
+std::optional<QByteArray> joinFragments(const QList<QByteArray>& fragments)
+{
+    QByteArray id;
+    int total = 0;
+    QMap<int, qsizetype> byNumber;
+    for (qsizetype i = 0; i < fragments.size(); ++i) {
+        const QByteArray type = header::rawValue(header::headerBlock(fragments[i]), "Content-Type");
+        if (!header::unfold(type).trimmed().toLower().startsWith("message/partial"))
+            return std::nullopt;
+        const QByteArray pieceId = header::parameter(type, "id").toUtf8();
+        const int number = header::parameter(type, "number").toInt();
+        const int pieceTotal = header::parameter(type, "total").toInt();
+        if (number < 1 || pieceTotal < 0 || (i > 0 && pieceId != id))
+            return std::nullopt;
+        id = pieceId;
+        if (pieceTotal > 0) {
+            if (total > 0 && total != pieceTotal)
+                return std::nullopt;
+            total = pieceTotal;
+        }
+        byNumber.insert(number, i);
+    }
+    // Every number 1..total present: with no number outside that range, the counts say so.
+    if (total < 1 || byNumber.size() != total || byNumber.firstKey() != 1 || byNumber.lastKey() != total)
+        return std::nullopt;
+    const QByteArrayView first = fragments[byNumber.value(1)];
+    const QByteArrayView enclosed = first.sliced(header::bodyOffset(first));
+    const QByteArrayView eol = header::headerBlock(first).contains("\r\n") || first.startsWith("\r\n")
+                                   ? QByteArrayView("\r\n") : QByteArrayView("\n");
+    QByteArray whole;
+    appendFields(whole, header::headerBlock(first), false, eol);
+    appendFields(whole, header::headerBlock(enclosed), true, eol);
+    whole += eol;
+    whole += enclosed.sliced(header::bodyOffset(enclosed));
+    for (int number = 2; number <= total; ++number) {
+        const QByteArrayView piece = fragments[byNumber.value(number)];
+        whole += piece.sliced(header::bodyOffset(piece));
+    }
+    return whole;
+}
+
 Extraction extract(const QByteArray& message, const QString& folder)
 {
-    initializeOnce();
-    GRef<GMimeMessage> parsed(parseMessage(message));
-    if (!parsed.get()) {
-        Extraction plain;
-        plain.body = charset::toCrLf(charset::decodeGuessed(message.mid(header::bodyOffset(message))));
-        return plain;
+    Parsed parsed = parse(message);
+    Extraction out;
+    out.body = std::move(parsed.body);
+    if (parsed.fragment) {
+        out.result = PartsMissing;
+        out.error = QStringLiteral("分割されたメールの一部しかありません");
+        return out;
     }
-    GMimeObject* root = g_mime_message_get_mime_part(parsed.get());
-    if (root && GMIME_IS_MESSAGE_PARTIAL(root)) {
-        GMimeMessagePartial* partial = GMIME_MESSAGE_PARTIAL(root);
-        GRef<GMimeMessage> whole(g_mime_message_partial_reconstruct_message(&partial, 1));
-        if (!whole.get()) {
-            Extraction missing;
-            missing.result = PartsMissing;
-            missing.error = QStringLiteral("分割されたメールの一部しかありません");
-            return missing;
+    attachment::Folder files(folder);
+    for (const Attachment& a : std::as_const(parsed.attachments)) {
+        const QString path = files.write(a.name, a.type, a.data);
+        if (path.isEmpty()) {
+            out.result = FileNotCreated;
+            out.error = files.error();
+        } else {
+            out.written << path;
         }
-        Walker walker(folder);
-        if (GMimeObject* part = g_mime_message_get_mime_part(whole.get()))
-            walker.walk(part);
-        return walker.finish();
     }
-    Walker walker(folder);
-    if (root)
-        walker.walk(root);
-    return walker.finish();
+    attachment::deferSync(files);
+    return out;
 }
 
 QString htmlToText(QStringView html)

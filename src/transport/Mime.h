@@ -5,10 +5,52 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 /// Taking a received message apart with GMime: the text a reader wants and the
 /// attachments as files. Charsets are converted by our own codec, not by
 /// GMime's iconv, which rejects the Windows characters Japanese mail uses.
 namespace corvidan::transport::mime {
+
+struct Attachment {
+    /// As the sender gave it, decoded but not made safe for the file system ("" when none).
+    QString name;
+    /// Lower-case MIME type.
+    QByteArray type;
+    /// Decoded content; an attached message keeps its original bytes.
+    QByteArray data;
+};
+
+/// Which piece of a split message (message/partial) this is; `total` is 0
+/// when this piece does not say.
+struct Fragment {
+    QByteArray id;
+    int number = 0;
+    int total = 0;
+};
+
+/// Everything the receive keeps of one message, from a single parse.
+struct Parsed {
+    /// Display texts: encoded words decoded, unlabelled 8-bit text by its
+    /// detected charset, NULs dropped.
+    QString subject, date, from;
+    /// The raw header block as text, ending in CR LF.
+    QString header;
+    /// The reader's text with CR LF line ends: the first text/plain part,
+    /// else an HTML part as text, else empty. For a lone fragment of a split
+    /// message, a line saying which part it is.
+    QString body;
+    QList<Attachment> attachments;
+    std::optional<Fragment> fragment;
+};
+
+/// Parses a whole message once. Never fails: what cannot be read as MIME is
+/// taken as plain text.
+Parsed parse(QByteArrayView message);
+
+/// The whole message rebuilt from the raw pieces of one split message, in any
+/// order; nullopt while any piece is missing or the pieces do not belong together.
+std::optional<QByteArray> joinFragments(const QList<QByteArray>& fragments);
 
 enum Result : int {
     Done = 1,

@@ -166,6 +166,116 @@ TEST_F(MimeExtract, UuencodedFilesAreExtracted)
     EXPECT_FALSE(uu.body.contains(QStringLiteral("begin 666")));
 }
 
+TEST(MimeParse, OnePassGivesFieldsBodyAndAttachmentsWithoutWriting)
+{
+    const mime::Parsed parsed = mime::parse(corpus("16_mail_japanese_attachment.eml"));
+    EXPECT_EQ(parsed.subject, QStringLiteral("testing"));
+    EXPECT_TRUE(parsed.from.contains(QStringLiteral("Mikel Lindsaar"))) << parsed.from.toStdString();
+    EXPECT_EQ(parsed.date, QStringLiteral("Fri, 16 Oct 2009 23:39:34 +1100"));
+    EXPECT_TRUE(parsed.header.startsWith(QStringLiteral("Delivered-To:")) || parsed.header.contains(QStringLiteral("Subject: testing\r\n")));
+    EXPECT_TRUE(parsed.header.endsWith(QStringLiteral("\r\n")));
+    EXPECT_TRUE(parsed.body.startsWith(QStringLiteral("testing\r\n")));
+    ASSERT_EQ(parsed.attachments.size(), 1);
+    EXPECT_EQ(parsed.attachments[0].name, QStringLiteral("てすと.txt"));
+    EXPECT_EQ(parsed.attachments[0].type, "text/plain");
+    EXPECT_EQ(parsed.attachments[0].data, QStringLiteral("this is a test\nこれわてすと").toUtf8());
+    EXPECT_FALSE(parsed.fragment.has_value());
+
+    // The name stays as the sender wrote it; making it safe is the folder's business.
+    const QByteArray hostile = "Subject: x\r\nMIME-Version: 1.0\r\nContent-Type: application/octet-stream; name=\"../../a.bin\"\r\n\r\nDATA";
+    const mime::Parsed raw = mime::parse(hostile);
+    ASSERT_EQ(raw.attachments.size(), 1);
+    EXPECT_EQ(raw.attachments[0].name, QStringLiteral("../../a.bin"));
+    EXPECT_EQ(raw.attachments[0].data, "DATA");
+}
+
+TEST(MimeParse, AttachedMessageKeepsItsOriginalBytes)
+{
+    // Folding, letter case and spacing that a re-serialisation would tidy up.
+    const QByteArray inner = "subject:   odd  spacing\r\n\tfolded on\r\nfrom: a@example.com\r\nX-Empty:\r\n\r\n"
+                             "Body line one\r\n\r\nline three, no final line end";
+    const QByteArray message = "Subject: outer\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+                               "--b1\r\nContent-Type: text/plain\r\n\r\nsee attached\r\n"
+                               "--b1\r\nContent-Type: message/rfc822\r\n\r\n" + inner + "\r\n--b1--\r\n";
+    const mime::Parsed parsed = mime::parse(message);
+    EXPECT_EQ(parsed.body, QStringLiteral("see attached"));
+    ASSERT_EQ(parsed.attachments.size(), 1);
+    EXPECT_EQ(parsed.attachments[0].type, "message/rfc822");
+    EXPECT_EQ(parsed.attachments[0].data, inner);
+    EXPECT_EQ(parsed.attachments[0].name, QStringLiteral("odd  spacing folded on"));
+
+    const QByteArray carried = corpus("06_jpmobile_pc-mail-multi.eml");
+    const mime::Parsed pc = mime::parse(carried);
+    ASSERT_EQ(pc.attachments.size(), 1);
+    EXPECT_TRUE(carried.contains(pc.attachments[0].data)) << "not the bytes as sent";
+    EXPECT_TRUE(pc.attachments[0].data.contains("Subject: =?ISO-2022-JP?B?"));
+}
+
+TEST(MimeParse, SplitMessageIsJoinedOrNamedAsAPiece)
+{
+    const QByteArray first = corpus("31_mimekit_message-partial.0.eml");
+    const QByteArray second = corpus("32_mimekit_message-partial.1.eml");
+    const QByteArray third = corpus("33_mimekit_message-partial.2.eml");
+    const mime::Parsed lone = mime::parse(second);
+    ASSERT_TRUE(lone.fragment.has_value());
+    EXPECT_EQ(lone.fragment->id, "6MCVORPHW0U4.BCPTXD0EM9BT3@mit.edu");
+    EXPECT_EQ(lone.fragment->number, 2);
+    EXPECT_EQ(lone.fragment->total, 3);
+    EXPECT_EQ(lone.body, QStringLiteral("（分割されたメールの 2/3 番目の部分です。残りの部分が揃っていないため、本文を表示できません。）"));
+    EXPECT_TRUE(lone.attachments.isEmpty());
+    EXPECT_EQ(lone.subject, QStringLiteral("Photo of a girl with feather earrings"));
+
+    EXPECT_FALSE(mime::joinFragments({first, third}).has_value());
+    EXPECT_FALSE(mime::joinFragments({first, second, second}).has_value()) << "a repeated piece is not the missing one";
+    EXPECT_FALSE(mime::joinFragments({first, second, corpus("16_mail_japanese_attachment.eml")}).has_value());
+    const std::optional<QByteArray> whole = mime::joinFragments({third, first, second});
+    ASSERT_TRUE(whole.has_value());
+    // The enclosing header of the first piece, then the enclosed message's own fields.
+    EXPECT_TRUE(whole->startsWith("From: anonymous@mit.edu")) << whole->left(200).toStdString();
+    EXPECT_LT(whole->indexOf("To: photo-discuss"), whole->indexOf("Subject: Photo"));
+    EXPECT_TRUE(whole->contains("Message-Id: <6MCVORPHW0U4.BCPTXD0EM9BT3@mit.edu>"));
+    EXPECT_FALSE(whole->contains("message/partial"));
+    const mime::Parsed joined = mime::parse(*whole);
+    EXPECT_FALSE(joined.fragment.has_value());
+    EXPECT_TRUE(joined.body.contains(QStringLiteral("earrings were really cool looking"))) << joined.body.toStdString();
+    ASSERT_EQ(joined.attachments.size(), 1);
+    EXPECT_EQ(joined.attachments[0].name, QStringLiteral("earrings.jpg"));
+    EXPECT_TRUE(joined.attachments[0].data.startsWith("\xFF\xD8\xFF"));
+    EXPECT_TRUE(joined.attachments[0].data.endsWith("\xFF\xD9"));
+}
+
+TEST(AttachmentFolder, ListsOnceAndNeverRunsOutOfNames)
+{
+    QTemporaryDir dir;
+    for (int n = 1; n <= 300; ++n) {
+        QFile taken(dir.filePath(n == 1 ? QStringLiteral("image.jpg") : QStringLiteral("image (%1).jpg").arg(n)));
+        ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    }
+    attachment::Folder folder(dir.path() + u'\\');
+    const QString first = folder.write(QStringLiteral("image.jpg"), "image/jpeg", "one");
+    const QString second = folder.write(QStringLiteral("IMAGE.JPG"), "image/jpeg", "two");
+    EXPECT_EQ(first, dir.filePath(QStringLiteral("image (301).jpg")));
+    EXPECT_EQ(second, dir.filePath(QStringLiteral("IMAGE (302).JPG")));
+    EXPECT_EQ(readFile(first), "one");
+    EXPECT_EQ(readFile(second), "two");
+    // A file made behind the folder's back after the listing is still never replaced.
+    QFile sneaky(dir.filePath(QStringLiteral("new.txt")));
+    ASSERT_TRUE(sneaky.open(QIODevice::WriteOnly));
+    sneaky.write("theirs");
+    sneaky.close();
+    EXPECT_EQ(folder.write(QStringLiteral("new.txt"), "text/plain", "ours"), dir.filePath(QStringLiteral("new (2).txt")));
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("new.txt"))), "theirs");
+    EXPECT_EQ(QFileInfo(folder.write(QStringLiteral("../x.pdf"), "application/pdf", "x")).fileName(), QStringLiteral("x.pdf"));
+    EXPECT_EQ(QFileInfo(folder.write(QString(), "message/rfc822", "M")).fileName(), QStringLiteral("message.eml"));
+    EXPECT_EQ(QFileInfo(folder.write(QStringLiteral("会議"), "message/rfc822", "M")).fileName(), QStringLiteral("会議.eml"));
+    EXPECT_TRUE(folder.sync());
+    EXPECT_TRUE(folder.error().isEmpty());
+
+    attachment::Folder gone(dir.filePath(QStringLiteral("missing")));
+    EXPECT_TRUE(gone.write(QStringLiteral("a.txt"), "text/plain", "x").isEmpty());
+    EXPECT_FALSE(gone.error().isEmpty());
+}
+
 TEST_F(MimeExtract, TortureTestDoesNotBreakAnything)
 {
     const mime::Extraction torture = mime::extract(corpus("35_flanker_torture.eml"), dir.path());
