@@ -100,8 +100,47 @@ while [ $i -lt "$repeat" ]; do
     run_mpop >> "$work/theirs"
     i=$((i + 1))
 done
+# One 50 MB message (a base64 attachment): the receive's peak resident memory
+# against the message's size.
+big_message() {
+    python3 - "$1" <<'PY'
+import base64, os, sys
+data = base64.encodebytes(os.urandom(37 * 1024 * 1024)).replace(b"\n", b"\r\n")
+head = (b"From: sender@example.jp\r\nTo: taro@example.jp\r\nSubject: big\r\n"
+        b"Date: Tue, 08 Dec 2026 09:00:00 +0900\r\nMessage-ID: <big@example.jp>\r\nMIME-Version: 1.0\r\n"
+        b'Content-Type: multipart/mixed; boundary="b"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nbig\r\n'
+        b'--b\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename="big.bin"\r\n'
+        b"Content-Transfer-Encoding: base64\r\n\r\n")
+with open(sys.argv[1], "wb") as f:
+    f.write(head + data + b"--b--\r\n")
+PY
+}
+peak_rss_kib() {
+    python3 - "$@" <<'PY'
+import resource, subprocess, sys
+done = subprocess.run(sys.argv[1:], stdout=subprocess.PIPE)
+if done.returncode != 0:
+    sys.exit("corvidan-receive failed on the big message")
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+PY
+}
+rm -rf "$work/messages"
+mkdir -p "$work/messages"
+big_message "$work/messages/big.eml"
+big_size=$(stat -c %s "$work/messages/big.eml")
+app="$work/app"
+rm -rf "$app"
+mkdir -p "$app/★MAilData" "$app/添付フォルダ" "$app/新着画像"
+printf 'SMTP=\r\nPOP3=%s:%s\r\nMAIL=\r\nAPOP=0\r\n' "$HOST" "$POP3_PORT" > "$app/zorbet.ini"
+printf '[EXEINI]\r\nNAME=%s\r\nNAME2=%s\r\n' "$POP3_USER" "$POP3_PASSWORD" > "$app/★MAilData/iniIdPass.ini"
+reset_mailbox
+peak_kib=$(peak_rss_kib "$build/app/corvidan-receive" --ca-file "$CA_FILE" "$app")
+
 ours=$(median < "$work/ours")
 theirs=$(median < "$work/theirs")
 echo "receive_1000_s $(printf '%.3f' "$ours") s"
 echo "receive_mpop_s $(printf '%.3f' "$theirs") s"
 echo "receive_vs_mpop $(echo "scale=3; $ours / $theirs" | bc) x"
+echo "receive_big_message_mb $(echo "scale=1; $big_size / 1048576" | bc) MB"
+echo "receive_big_peak_rss_mb $(echo "scale=1; $peak_kib / 1024" | bc) MB"
+echo "receive_big_peak_rss_ratio $(echo "scale=2; $peak_kib * 1024 / $big_size" | bc) x"

@@ -29,8 +29,23 @@ ErrorCode codeForErrno(int err)
     return (err == ENOSPC || err == EDQUOT) ? ErrorCode::DiskFull : ErrorCode::Io;
 }
 
+namespace {
+SyncProbe& syncProbe()
+{
+    static SyncProbe probe;
+    return probe;
+}
+} // namespace
+
+void setSyncProbe(SyncProbe probe)
+{
+    syncProbe() = std::move(probe);
+}
+
 Status syncDescriptor(int fd, const QString& pathForErrors)
 {
+    if (const SyncProbe& probe = syncProbe(); probe && !probe(pathForErrors))
+        return errnoStatus(pathForErrors, EIO);
     if (::fsync(fd) != 0)
         return errnoStatus(pathForErrors, errno);
     return Status::ok();

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 namespace corvidan::common::durable {
 
@@ -20,6 +21,12 @@ Status syncParentFolder(const QString& path);
 
 /// Renames `from` over `to` and flushes the folder.
 Status renameOver(const QString& from, const QString& to);
+
+/// Sees every flush before it is made; a false answer makes it fail as an I/O
+/// error would. Tests use it to check that nothing relies on data before its
+/// flush, and what happens when a flush fails: a kill test cannot see a missing flush.
+using SyncProbe = std::function<bool(const QString& path)>;
+void setSyncProbe(SyncProbe probe);
 
 /// Maps errno of a failed write to an error code (a full disk is told apart).
 ErrorCode codeForErrno(int err);

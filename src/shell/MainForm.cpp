@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTimer>
 #include <QUrl>
 
@@ -160,6 +161,13 @@ void MainForm::createStatusControls()
     QFont resultFont(QStringLiteral("ＭＳ Ｐゴシック"), 11);
     resultFont.setBold(true);
     m_resultLine = addLabel(QStringLiteral("Label12"), QString(), {4800, 3840, 2775, 375});
+    // Over the result line, which has nothing to say until the receive ends.
+    m_receiveCancel = new QPushButton(QStringLiteral("中止"), this);
+    m_receiveCancel->setObjectName(QStringLiteral("ReceiveCancel"));
+    m_receiveCancel->setToolTip(QStringLiteral("受信を中止します（Esc）。受信中のメールは保存してから、または"
+                                               "サーバーに残して止めます。"));
+    placeTw(m_receiveCancel, 6240, 3840, 1335, 375);
+    m_receiveCancel->hide();
     m_resultLine->setFont(resultFont);
     paintText(m_resultLine, ResultColour);
     setHover(m_resultLine, QStringLiteral("流星を見る・・・"));
@@ -294,7 +302,17 @@ void MainForm::loadPicture(QStringView windowsRelative)
 
 void MainForm::ReceiveMail()
 {
-    runReceive(m_app, *this);
+    const ReceiveRun run = runReceive(m_app, *this);
+    // Closing the launcher during a receive stopped it; now the close goes ahead.
+    if (run.closeRequested)
+        close();
+}
+
+void MainForm::setReceiving(bool receiving)
+{
+    m_receiveCancel->setVisible(receiving);
+    if (receiving)
+        m_receiveCancel->raise();
 }
 
 void MainForm::setStatusLine(const QString& text)

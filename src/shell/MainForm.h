@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 class QLineEdit;
 class QTimer;
 
@@ -35,6 +36,9 @@ public:
     QString resultLine() const;
     /// Replaces the central picture by the new-mail picture.
     void showNewMailPicture();
+    /// The 中止 control, shown only while a receive runs.
+    QPushButton* receiveCancelButton() const { return m_receiveCancel; }
+    void setReceiving(bool receiving);
     /// The clock box's text, the date a sent message records.
     QString clockBoxText() const;
 
@@ -69,6 +73,7 @@ private:
     QLabel* m_statusLine = nullptr;
     QLabel* m_resultLine = nullptr;
     QLineEdit* m_clockBox = nullptr;
+    QPushButton* m_receiveCancel = nullptr;
     QTimer* m_timer2 = nullptr;
     QHash<QObject*, QString> m_hoverTexts;
     QHash<QObject*, Handler> m_clickHandlers;

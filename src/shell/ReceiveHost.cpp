@@ -7,9 +7,63 @@
 #include "shell/MainForm.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 
 namespace corvidan::shell {
+
+ReceiveHost::ReceiveHost(Application& app, MainForm& launcher) : m_app(app), m_launcher(launcher)
+{
+    qApp->installEventFilter(this);
+    m_launcher.setReceiving(true);
+}
+
+ReceiveHost::~ReceiveHost()
+{
+    qApp->removeEventFilter(this);
+    m_launcher.setReceiving(false);
+}
+
+bool ReceiveHost::cancelRequested()
+{
+    // Input waits in the queue while the server is awaited; only here does it get through.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return m_cancelRequested;
+}
+
+bool ReceiveHost::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+            m_cancelRequested = true;
+        return true;
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+        // A click elsewhere could start a second receive or change what is being stored.
+        return watched != m_launcher.receiveCancelButton();
+    case QEvent::Close:
+        if (watched == &m_launcher) {
+            m_cancelRequested = true;
+            m_closeRequested = true;
+        }
+        event->ignore();
+        return watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow();
+    default:
+        return false;
+    }
+}
 
 void ReceiveHost::setStatusLine(const QString& text)
 {
@@ -69,17 +123,26 @@ void ReceiveHost::setReceivedRecord(const storage::MailRecord& record)
 
 void ReceiveHost::progress(int, int)
 {
-    // Paint the new status text; clicks wait until the receive is over.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Paint the new status text; input other than a cancel is held back by the filter.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-transport::ReceiveOutcome runReceive(Application& app, MainForm& launcher)
+ReceiveRun runReceive(Application& app, MainForm& launcher)
 {
     const AppState& state = app.state();
-    transport::NMailClient client(app.mail());
+    transport::NMailMailbox client(app.mail());
     ReceiveHost host(app, launcher);
-    return transport::ReceiveMail(app.appDir(), {state.server.Pop3Server, state.server.ApopFlag}, client,
-                                  host);
+    QObject::connect(launcher.receiveCancelButton(), &QPushButton::clicked, &host,
+                     [&host] { host.requestCancel(); });
+    transport::NMailOptions& options = app.mail().options();
+    const std::function<bool()> previous = options.cancelled;
+    options.cancelled = [&host] { return host.cancelRequested(); };
+    options.maxMessageBytes = transport::ReadMaxMessageBytes(app.appDir(), transport::NMailOptions{}.maxMessageBytes);
+    ReceiveRun run;
+    run.outcome = transport::ReceiveMail(app.appDir(), {state.server.Pop3Server, state.server.ApopFlag}, client, host);
+    options.cancelled = previous;
+    run.closeRequested = host.closeRequested();
+    return run;
 }
 
 } // namespace corvidan::shell

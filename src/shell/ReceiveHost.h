@@ -2,6 +2,8 @@
 
 #include "transport/ReceiveMail.h"
 
+#include <QObject>
+
 namespace corvidan::shell {
 
 class Application;
@@ -10,9 +12,10 @@ class MainForm;
 /// The receive on the desktop: status and result lines and the picture of the
 /// launcher, the viewer's boxes as the holder of each message, the account
 /// dialog, message boxes through the seam. Windows stay painted between messages.
-class ReceiveHost final : public transport::ReceiveHost {
+class ReceiveHost final : public QObject, public transport::ReceiveHost {
 public:
-    ReceiveHost(Application& app, MainForm& launcher) : m_app(app), m_launcher(launcher) {}
+    ReceiveHost(Application& app, MainForm& launcher);
+    ~ReceiveHost() override;
 
     void setStatusLine(const QString& text) override;
     void setResultLine(const QString& text) override;
@@ -24,14 +27,30 @@ public:
     void setCurrentRecordNo(std::int16_t recordNo) override;
     void setReceivedRecord(const storage::MailRecord& record) override;
     void progress(int index, int count) override;
-    bool cancelRequested() override { return false; }
+    /// Esc, the launcher's 中止 or closing the launcher; asked between messages
+    /// and while the server is awaited, which is when they are noticed.
+    bool cancelRequested() override;
+    bool closeRequested() const { return m_closeRequested; }
+    void requestCancel() { m_cancelRequested = true; }
+
+protected:
+    /// While the receive runs, user input is held back except what stops it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     Application& m_app;
     MainForm& m_launcher;
+    bool m_cancelRequested = false;
+    bool m_closeRequested = false;
+};
+
+struct ReceiveRun {
+    transport::ReceiveOutcome outcome;
+    /// The launcher was closed during the receive; the caller closes it now.
+    bool closeRequested = false;
 };
 
 /// The launcher's receive: runs the procedure to its end with this host.
-transport::ReceiveOutcome runReceive(Application& app, MainForm& launcher);
+ReceiveRun runReceive(Application& app, MainForm& launcher);
 
 } // namespace corvidan::shell

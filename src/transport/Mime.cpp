@@ -78,9 +78,15 @@ QByteArray decodedContent(GMimePart* part)
         return {};
     g_mime_stream_reset(stream);
     const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+    if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
+        // The decoder starts after the "begin" line, which GMime's own filter finds.
+        GRef<GMimeStream> decoded(g_mime_stream_mem_new());
+        g_mime_data_wrapper_write_to_stream(content, decoded.get());
+        GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
+        return QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<qsizetype>(bytes->len));
+    }
     const bool transformed = encoding == GMIME_CONTENT_ENCODING_BASE64
-                             || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE
-                             || encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+                             || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
     GMimeEncoding state;
     if (transformed)
         g_mime_encoding_init_decode(&state, encoding);

@@ -335,6 +335,41 @@ int NMail::NMailGetMessage(int flag, QString& buffer, int& size)
     return static_cast<int>(buffer.size());
 }
 
+MailboxFetch NMail::Pop3Fetch(int handle, int n)
+{
+    MailboxFetch out;
+    Pop3Session* pop = session(handle);
+    if (!pop) {
+        out.error = m_lastError;
+        return out;
+    }
+    m_fetched.reset();
+    FetchResult fetched = pop->fetch(n);
+    switch (fetched.status) {
+    case FetchStatus::Ok:
+        out.status = MailboxFetch::Status::Ok;
+        break;
+    case FetchStatus::TooBig:
+        out.status = MailboxFetch::Status::TooBig;
+        break;
+    case FetchStatus::Refused:
+        out.status = MailboxFetch::Status::Refused;
+        break;
+    case FetchStatus::Failed:
+        out.status = MailboxFetch::Status::Failed;
+        break;
+    case FetchStatus::Cancelled:
+        out.status = MailboxFetch::Status::Cancelled;
+        break;
+    }
+    out.bytes = std::move(fetched.bytes);
+    out.listedSize = fetched.size;
+    out.error = std::move(fetched.error);
+    if (out.status != MailboxFetch::Status::Ok)
+        setLastError(out.error);
+    return out;
+}
+
 QString NMail::Pop3UniqueId(int handle, int n)
 {
     Pop3Session* pop = session(handle);

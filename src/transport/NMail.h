@@ -37,6 +37,27 @@ struct NMailOptions {
     std::function<bool()> cancelled;
 };
 
+/// One message as the mailbox handed it over.
+struct MailboxFetch {
+    enum class Status {
+        Ok,
+        /// Over the size bound: left on the server, the session goes on.
+        TooBig,
+        /// The server refused this message: left there, the session goes on.
+        Refused,
+        /// The connection is gone (lost, a protocol error, a deadline).
+        Failed,
+        /// The user or a signal asked to stop while it arrived.
+        Cancelled,
+    };
+    Status status = Status::Failed;
+    /// The message's bytes exactly as the server sent them (dot-unstuffed).
+    QByteArray bytes;
+    /// Size as the server listed it, -1 when unknown.
+    qint64 listedSize = -1;
+    QString error;
+};
+
 /// The mail library the program is written against: POP3, SMTP and MIME behind
 /// a fixed set of synchronous calls that return numbers, with buffers passed by
 /// reference. Texts are Unicode here; the observable limits of the original
@@ -108,6 +129,9 @@ public:
     /// Beyond the classic calls: the server's unique id of message n (UIDL), empty
     /// when the server has none. The receive uses it to never store a message twice.
     QString Pop3UniqueId(int handle, int n);
+    /// Beyond the classic calls: message n's bytes as the server sent them, moved
+    /// out of the session. The receive parses them once; nothing is kept here.
+    MailboxFetch Pop3Fetch(int handle, int n);
     /// True once the server confirmed QUIT, i.e. applied the deletions.
     bool Pop3LastCloseConfirmed() const { return m_lastCloseConfirmed; }
     /// How often the library was initialised and released; the program does

@@ -5,6 +5,8 @@
 #include "storage/HistoryFile.h"
 #include "storage/ProfileFile.h"
 #include "transport/Attachment.h"
+#include "transport/HeaderDecoder.h"
+#include "transport/Mime.h"
 #include "transport/NMail.h"
 #include "transport/SeenUids.h"
 
@@ -13,7 +15,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
+#include <map>
 
 namespace corvidan::transport {
 
@@ -38,12 +42,42 @@ QString trimBlanks(const QString& text)
     return text.mid(begin, end - begin);
 }
 
+/// A control character in an id would break the remembered-ids file's lines.
+bool usableUid(const QString& uid)
+{
+    if (uid.isEmpty())
+        return false;
+    for (QChar c : uid)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return false;
+    return true;
+}
+
+/// A stored record's messages on the server, deleted once the record is on disk.
+struct OnServer {
+    int n = 0;
+    QString uid; // empty when the id is not trusted
+    QByteArray contentDigest;
+};
+
+/// The parts of one split message seen so far in this run, by part number.
+struct FragmentGroup {
+    int total = 0;
+    qint64 bytes = 0;
+    std::map<int, std::pair<OnServer, QByteArray>> parts;
+};
+
+/// A split message is held in memory until its last part arrives; beyond these
+/// its parts are stored one by one, as when a part is missing.
+constexpr int MaxFragments = 1000;
+constexpr qint64 MaxFragmentBytes = qint64(256) << 20;
+
 /// One run of the receive; each step of the procedure is one member function.
 class Receiver {
 public:
-    Receiver(const common::AppDir& appDir, const ReceiveSettings& settings, MailClient& mail,
+    Receiver(const common::AppDir& appDir, const ReceiveSettings& settings, Mailbox& mailbox,
              ReceiveHost& host)
-        : m_appDir(appDir), m_settings(settings), m_mail(mail), m_host(host)
+        : m_appDir(appDir), m_settings(settings), m_mailbox(mailbox), m_host(host)
     {
     }
 
@@ -53,35 +87,41 @@ private:
     bool dataFolderPresent();
     bool connectAndLogin();
     void receiveAll();
-    bool receiveOne(int n, const QString& uid);
-    bool fetch(int n, QString& body);
-    void extractAttachments(const QString& messageText, QString& body);
-    bool store(const ReceivedMessage& message, const QString& uid);
+    void readListing();
+    bool receiveOne(int n);
+    bool holdFragment(const mime::Fragment& fragment, OnServer where, QByteArray bytes);
+    void keepAlone(OnServer where, QByteArray bytes);
+    bool storeWholeMessage(FragmentGroup group);
+    bool storeLoneFragments();
+    bool storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where,
+                     const QString& extraLine = {});
+    bool writeAttachments(const mime::Parsed& parsed, QStringList& written);
+    bool appendRecord(const ReceivedMessage& message, const QList<OnServer>& where);
     bool flushStored();
     bool isStored(int recordNo, const QByteArray& digest) const;
+    void reportLeftOnServer();
     void closeSession();
     void report();
     void stop(ReceiveEnd end, const QString& text, const QString& title);
 
     const common::AppDir& m_appDir;
     const ReceiveSettings& m_settings;
-    MailClient& m_mail;
+    Mailbox& m_mailbox;
     ReceiveHost& m_host;
 
-    int m_session = -1;
+    bool m_connected = false;
     QString m_user;
-    QString m_subject, m_date, m_from, m_header; // kept from one message to the next
     std::optional<SeenUids> m_seen;
-    // Resolved once per run: each resolution lists folders to match letter case.
-    QString m_folder, m_scratch;
+    QStringList m_uids;        // by message number - 1
+    QSet<QString> m_repeated;  // ids the listing gives more than once: trusted for nothing
+    std::optional<attachment::Folder> m_folder;
     std::optional<storage::HistoryFile> m_history;
     QSet<QString> m_deletedUids;
+    QHash<QByteArray, FragmentGroup> m_fragments;
+    int m_aloneCount = 0;
+    QStringList m_leftOnServer;
     // Stored but not yet flushed to disk, so not yet remembered nor deleted.
-    struct Unflushed {
-        int n;
-        QString uid;
-    };
-    QList<Unflushed> m_unflushed;
+    QList<OnServer> m_unflushed;
     QElapsedTimer m_sinceFlush;
     bool m_flushFailed = false;
     ReceiveOutcome m_out;
@@ -97,7 +137,7 @@ ReceiveOutcome Receiver::run()
         if (m_out.waiting > 0)
             receiveAll();
     }
-    if (m_session != -1)
+    if (m_connected)
         closeSession();
     report();
     return m_out;
@@ -116,12 +156,16 @@ bool Receiver::dataFolderPresent()
 
 bool Receiver::connectAndLogin()
 {
-    m_session = m_mail.connect(m_settings.pop3Server);
+    m_connected = m_mailbox.connect(m_settings.pop3Server);
     m_host.setStatusLine(QString::fromUtf16(texts::Checking));
-    if (m_session == -1) {
+    if (!m_connected && m_host.cancelRequested()) {
+        m_out.end = ReceiveEnd::Cancelled; // the user's own stop is no error
+        return false;
+    }
+    if (!m_connected) {
         // "新着メール無し。" alone would pass a server that was never reached
         // (wrong name, no network, an untrusted certificate) off as an empty mailbox.
-        QString why = CutAtNul(m_mail.lastErrorText());
+        QString why = CutAtNul(m_mailbox.error());
         if (why.isEmpty())
             why = QString::fromUtf16(texts::ConnectFailed) + m_settings.pop3Server;
         stop(ReceiveEnd::NoConnection, why, QString::fromUtf16(texts::ErrorTitle));
@@ -136,21 +180,38 @@ bool Receiver::connectAndLogin()
         m_host.requestAccount();
         return false;
     }
-    m_out.waiting = m_mail.authenticate(m_session, m_user, password, m_settings.apopFlag != 0 ? -1 : 0);
+    m_out.waiting = m_mailbox.login(m_user, password, m_settings.apopFlag != 0);
+    if (m_out.waiting < 0 && m_host.cancelRequested()) {
+        m_out.end = ReceiveEnd::Cancelled;
+        return false;
+    }
     if (m_out.waiting < 0) {
-        stop(ReceiveEnd::AuthFailed, CutAtNul(m_mail.lastErrorText()), QString::fromUtf16(texts::ErrorTitle));
+        stop(ReceiveEnd::AuthFailed, CutAtNul(m_mailbox.error()), QString::fromUtf16(texts::ErrorTitle));
         return false;
     }
     m_out.end = ReceiveEnd::Completed;
     return true;
 }
 
+void Receiver::readListing()
+{
+    QHash<QString, int> seenCount;
+    m_uids.reserve(m_out.waiting);
+    for (int n = 1; n <= m_out.waiting; ++n) {
+        QString uid = m_mailbox.uniqueId(n);
+        if (!usableUid(uid))
+            uid.clear();
+        if (!uid.isEmpty() && ++seenCount[uid] == 2)
+            m_repeated.insert(uid);
+        m_uids.append(uid);
+    }
+}
+
 void Receiver::receiveAll()
 {
-    m_folder = m_appDir.path(common::paths::AttachmentFolder);
-    m_scratch = m_appDir.path(common::paths::ScratchMessage);
     // The folder is delivered with the program; recreate it rather than lose attachments.
-    QDir().mkpath(m_folder);
+    QDir().mkpath(m_appDir.path(common::paths::AttachmentFolder));
+    m_folder.emplace(m_appDir.path(common::paths::AttachmentFolder));
     m_history.emplace(m_appDir, storage::HistoryKind::Received);
     m_history->deferFlushes();
     m_sinceFlush.start();
@@ -161,47 +222,189 @@ void Receiver::receiveAll()
         (void)m_seen->resolveIntents([this](int recordNo, const QByteArray& digest) {
             return isStored(recordNo, digest);
         });
-    for (int n = 1; n <= m_out.waiting; ++n) {
+    readListing();
+    bool going = true;
+    for (int n = 1; going && n <= m_out.waiting; ++n) {
         m_host.setStatusLine(QString::fromUtf16(texts::Checking) +
                              QStringLiteral("（%1 / %2）").arg(n).arg(m_out.waiting));
         m_host.progress(n, m_out.waiting);
-        const QString uid = m_mail.uniqueId(m_session, n);
-        if (!uid.isEmpty() && m_seen && m_seen->contains(uid)) {
-            // Stored by a run whose deletions the server never applied.
-            m_mail.deleteMail(m_session, n);
-            m_deletedUids.insert(uid);
-            ++m_out.duplicates;
-            continue;
-        }
-        if (!receiveOne(n, uid))
-            break;
-        if (n < m_out.waiting && m_host.cancelRequested()) {
+        going = receiveOne(n);
+        if (going && n < m_out.waiting && m_host.cancelRequested()) {
             m_out.end = ReceiveEnd::Cancelled;
-            break;
+            going = false;
         }
     }
+    // Parts of a split message whose siblings never came are kept one by one;
+    // a run that stopped early leaves them on the server for the next one.
+    if (going && !m_fragments.isEmpty())
+        storeLoneFragments();
     // However the loop ended, what was stored is made safe and deleted.
     flushStored();
+    reportLeftOnServer();
     m_host.setStatusLine(QString::fromUtf16(texts::Checking));
 }
 
-bool Receiver::receiveOne(int n, const QString& uid)
+bool Receiver::receiveOne(int n)
 {
-    QString body;
-    if (!fetch(n, body))
+    MailboxFetch fetched = m_mailbox.fetch(n);
+    switch (fetched.status) {
+    case MailboxFetch::Status::Ok:
+        break;
+    case MailboxFetch::Status::TooBig:
+        m_leftOnServer << QString::fromUtf16(texts::TooBig).arg(n).arg(fetched.listedSize);
+        ++m_out.leftOnServer;
+        return true;
+    case MailboxFetch::Status::Refused:
+        m_leftOnServer << QString::fromUtf16(texts::Refused).arg(n).arg(CutAtNul(fetched.error));
+        ++m_out.leftOnServer;
+        return true;
+    case MailboxFetch::Status::Cancelled:
+        m_out.end = ReceiveEnd::Cancelled;
         return false;
-    const bool marked = CutAtNul(body).contains(QStringLiteral("attachment"), Qt::CaseSensitive);
-    // Built from the fetched text rather than read back from the code page 932
-    // scratch file, so 8-bit parts outside that code page reach MIME decoding intact.
-    extractAttachments(BuildMessageText(m_header, body), body);
+    case MailboxFetch::Status::Failed:
+        // Storing a half-fetched message would put a broken record in the history.
+        stop(ReceiveEnd::FetchFailed, CutAtNul(fetched.error.isEmpty() ? m_mailbox.error() : fetched.error),
+             QString::fromUtf16(texts::ErrorTitle));
+        return false;
+    }
+    const QString& uid = m_uids.value(n - 1);
+    OnServer where{n, m_repeated.contains(uid) ? QString() : uid, SeenUids::digestOf(fetched.bytes)};
+    if (!where.uid.isEmpty() && m_seen && m_seen->contains(where.uid, where.contentDigest)) {
+        // Stored by a run whose deletions the server never applied: same id, same bytes.
+        m_mailbox.remove(n);
+        m_deletedUids.insert(where.uid);
+        ++m_out.duplicates;
+        return true;
+    }
+    const mime::Parsed parsed = mime::parse(fetched.bytes);
+    if (parsed.fragment)
+        return holdFragment(*parsed.fragment, std::move(where), std::move(fetched.bytes));
+    const bool marked =
+        QByteArrayView(fetched.bytes).sliced(header::bodyOffset(fetched.bytes)).contains("attachment");
+    fetched.bytes = QByteArray(); // parsed: the bytes are done with
+    return storeParsed(parsed, marked, {where});
+}
 
-    ReceivedMessage message{CutAtNul(m_subject), CutAtNul(m_from), CutAtNul(m_date), CutAtNul(body)};
-    if (marked)
+bool Receiver::holdFragment(const mime::Fragment& fragment, OnServer where, QByteArray bytes)
+{
+    // Only the last piece need say how many there are (total 0 in the others).
+    const auto known = m_fragments.constFind(fragment.id);
+    const int total = known == m_fragments.cend() || fragment.total > 0 ? fragment.total : known->total;
+    const bool fits = fragment.number >= 1 && fragment.number <= MaxFragments && total >= 0 && total <= MaxFragments &&
+                      (total == 0 || fragment.number <= total) &&
+                      (known == m_fragments.cend() ||
+                       ((known->total == 0 || fragment.total == 0 || known->total == fragment.total) &&
+                        !known->parts.count(fragment.number) && known->bytes + bytes.size() <= MaxFragmentBytes));
+    if (!fits) {
+        // Kept on its own rather than joined with parts it does not match.
+        keepAlone(std::move(where), std::move(bytes));
+        return true;
+    }
+    FragmentGroup& group = m_fragments[fragment.id];
+    group.total = total;
+    group.bytes += bytes.size();
+    group.parts.emplace(fragment.number, std::make_pair(std::move(where), std::move(bytes)));
+    if (group.total == 0 || int(group.parts.size()) < group.total)
+        return true;
+    return storeWholeMessage(m_fragments.take(fragment.id));
+}
+
+void Receiver::keepAlone(OnServer where, QByteArray bytes)
+{
+    FragmentGroup& alone = m_fragments[QByteArray("\0alone ", 7) + QByteArray::number(++m_aloneCount)];
+    alone.total = 1;
+    alone.parts.emplace(1, std::make_pair(std::move(where), std::move(bytes)));
+}
+
+bool Receiver::storeWholeMessage(FragmentGroup group)
+{
+    QList<QByteArray> pieces;
+    QList<OnServer> where;
+    for (const auto& [number, part] : group.parts) {
+        pieces << part.second;
+        where << part.first;
+    }
+    const std::optional<QByteArray> joined = mime::joinFragments(pieces);
+    if (!joined) {
+        for (auto& [number, part] : group.parts)
+            keepAlone(std::move(part.first), std::move(part.second));
+        return true;
+    }
+    group.parts.clear();
+    pieces.clear();
+    const mime::Parsed parsed = mime::parse(*joined);
+    const bool marked = QByteArrayView(*joined).sliced(header::bodyOffset(*joined)).contains("attachment");
+    return storeParsed(parsed, marked, where);
+}
+
+bool Receiver::storeLoneFragments()
+{
+    m_host.messageBox(QString::fromUtf16(texts::PartsMissing), QString());
+    const QList<QByteArray> ids = m_fragments.keys();
+    for (const QByteArray& id : ids) {
+        const FragmentGroup group = m_fragments.take(id);
+        for (const auto& [number, part] : group.parts) {
+            const mime::Parsed parsed = mime::parse(part.second);
+            // The part's own bytes go to the attachment folder, so deleting it on the
+            // server loses nothing of a message that may yet be completed by hand.
+            const QString name = (parsed.subject.isEmpty() ? QStringLiteral("message") : parsed.subject) +
+                                 QStringLiteral(" (%1-%2).eml").arg(parsed.fragment ? parsed.fragment->number : number)
+                                     .arg(parsed.fragment ? parsed.fragment->total : 1);
+            const QString path = m_folder->write(name, "message/partial", part.second);
+            if (path.isEmpty()) {
+                stop(ReceiveEnd::StoreFailed,
+                     QString::fromUtf16(texts::AttachmentOpenFailed) + CrLf + m_folder->error() + CrLf +
+                         QString::fromUtf16(texts::AttachmentWriteStopped),
+                     QString());
+                return false;
+            }
+            const QString line = QString::fromUtf16(texts::FragmentSaved).arg(QFileInfo(path).fileName());
+            if (!storeParsed(parsed, false, {part.first}, line))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool Receiver::writeAttachments(const mime::Parsed& parsed, QStringList& written)
+{
+    for (const mime::Attachment& file : parsed.attachments) {
+        const QString path = m_folder->write(file.name, file.type, file.data);
+        if (path.isEmpty()) {
+            // The message stays on the server; what it already wrote would come again.
+            for (const QString& done : std::as_const(written))
+                QFile::remove(done);
+            written.clear();
+            stop(ReceiveEnd::StoreFailed,
+                 QString::fromUtf16(texts::AttachmentOpenFailed) + CrLf + m_folder->error() + CrLf +
+                     QString::fromUtf16(texts::AttachmentWriteStopped),
+                 QString());
+            return false;
+        }
+        written << path;
+    }
+    return true;
+}
+
+bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, const QString& extraLine)
+{
+    QStringList written;
+    if (!writeAttachments(parsed, written))
+        return false;
+    ReceivedMessage message{CutAtNul(parsed.subject), CutAtNul(parsed.from), CutAtNul(parsed.date),
+                            CutAtNul(parsed.body)};
+    if (!extraLine.isEmpty())
+        message.body += CrLf + extraLine;
+    // The notice promises files in the folder: only when one was written.
+    if (marked && !written.isEmpty())
         message.body += CrLf + QString::fromUtf16(texts::AttachmentNotice);
     m_host.showMessage(message);
-    if (!store(message, uid))
+    if (!appendRecord(message, where)) {
+        for (const QString& done : std::as_const(written))
+            QFile::remove(done);
         return false;
-    m_unflushed.append({n, uid});
+    }
+    m_unflushed << where;
     ++m_out.stored;
     return m_sinceFlush.elapsed() < FlushIntervalMs || flushStored();
 }
@@ -214,7 +417,7 @@ bool Receiver::flushStored()
     if (m_unflushed.isEmpty())
         return true;
     Status st = m_history->Flush();
-    if (const Status attachments = attachment::syncWritten(); st && !attachments)
+    if (const Status attachments = m_folder->sync(); st && !attachments)
         st = attachments;
     if (!st) {
         // The messages stay on the server; their announced records (kept at the
@@ -225,49 +428,19 @@ bool Receiver::flushStored()
             stop(ReceiveEnd::StoreFailed, StoreFailureText(st), QString());
         return false;
     }
-    for (const Unflushed& one : std::as_const(m_unflushed)) {
+    for (const OnServer& one : std::as_const(m_unflushed)) {
         if (m_seen && !one.uid.isEmpty())
-            (void)m_seen->remember(one.uid); // a failure only risks a duplicate, never a loss
-        m_mail.deleteMail(m_session, one.n);
-        m_deletedUids.insert(one.uid);
+            (void)m_seen->remember(one.uid, one.contentDigest); // a failure only risks a duplicate
+        m_mailbox.remove(one.n);
+        if (!one.uid.isEmpty())
+            m_deletedUids.insert(one.uid);
     }
     m_unflushed.clear();
     m_sinceFlush.restart();
     return true;
 }
 
-bool Receiver::fetch(int n, QString& body)
-{
-    m_mail.getMailStatus(m_session, n, m_subject, m_date, m_from, m_header);
-    const int size = m_mail.getMailSize(m_session, n);
-    body = QString(qMax(size, 0) + 1, u' ');
-    const int result = m_mail.getMail(m_session, n, m_subject, m_date, m_from, m_header, body);
-    if (size < 0 || result < 0) {
-        // Storing a half-fetched message would put a broken record in the history.
-        stop(ReceiveEnd::FetchFailed, CutAtNul(m_mail.lastErrorText()), QString::fromUtf16(texts::ErrorTitle));
-        return false;
-    }
-    return true;
-}
-
-void Receiver::extractAttachments(const QString& messageText, QString& body)
-{
-    {
-        QFile file(m_scratch);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(common::cp932::encode(CutAtNul(m_header) + CrLf + CutAtNul(body) + CrLf));
-    }
-    const auto result = static_cast<std::int16_t>(m_mail.attachmentFileFirst(
-        m_subject, m_date, m_from, m_header, body, m_folder, m_scratch, messageText));
-    m_mail.attachmentFileClose();
-    if (result == -5)
-        m_host.messageBox(QString::fromUtf16(texts::AttachmentOpenFailed), QString());
-    else if (result == -6)
-        m_host.messageBox(QString::fromUtf16(texts::PartsMissing), QString());
-    QFile::remove(m_scratch);
-}
-
-bool Receiver::store(const ReceivedMessage& message, const QString& uid)
+bool Receiver::appendRecord(const ReceivedMessage& message, const QList<OnServer>& where)
 {
     storage::MailRecord record;
     record.Subject = trimBlanks(message.subject);
@@ -276,8 +449,12 @@ bool Receiver::store(const ReceivedMessage& message, const QString& uid)
     record.Body = trimBlanks(message.body);
     // The record is in the file the moment it is written, before remember() can
     // run: announce it, so a run killed in between is not stored twice.
-    if (const std::optional<std::int16_t> next = m_history->NextRecordNo(); next && m_seen && !uid.isEmpty())
-        (void)m_seen->intend(uid, *next, QCryptographicHash::hash(record.toBytes(), QCryptographicHash::Sha1));
+    if (const std::optional<std::int16_t> next = m_history->NextRecordNo(); next && m_seen) {
+        const QByteArray digest = QCryptographicHash::hash(record.toBytes(), QCryptographicHash::Sha1);
+        for (const OnServer& one : where)
+            if (!one.uid.isEmpty())
+                (void)m_seen->intend(one.uid, *next, digest, one.contentDigest);
+    }
     std::int16_t recordNo = 0;
     const Status st = m_history->AppendRecord(record, &recordNo);
     if (!st) {
@@ -300,25 +477,30 @@ bool Receiver::isStored(int recordNo, const QByteArray& digest) const
            QCryptographicHash::hash(bytes, QCryptographicHash::Sha1) == digest;
 }
 
+void Receiver::reportLeftOnServer()
+{
+    if (m_leftOnServer.isEmpty())
+        return;
+    m_host.messageBox(QString::fromUtf16(texts::LeftOnServer) + CrLf + m_leftOnServer.join(CrLf),
+                      QString::fromUtf16(texts::ErrorTitle));
+}
+
 void Receiver::closeSession()
 {
     QSet<QString> pending;
     if (m_seen) {
         // Ids still on the server and not deleted now stay remembered.
-        for (int n = 1; n <= m_out.waiting; ++n) {
-            const QString uid = m_mail.uniqueId(m_session, n);
-            if (m_seen->contains(uid) && !m_deletedUids.contains(uid))
+        for (const QString& uid : std::as_const(m_uids))
+            if (m_seen->knows(uid) && !m_deletedUids.contains(uid))
                 pending.insert(uid);
-        }
         (void)m_seen->sync(); // the ids must be on disk before the server applies deletions
     }
-    const int closed = m_mail.close(m_session);
-    m_session = -1;
     // A refused DELE or a QUIT never answered: some stored messages are still on
     // the server, and only their remembered ids keep the next run from storing them again.
-    const bool allDeleted = closed >= 0 && m_mail.closeConfirmed();
+    const bool allDeleted = m_mailbox.close();
+    m_connected = false;
     if (!allDeleted && m_out.completed() && m_out.stored + m_out.duplicates > 0)
-        m_host.messageBox(CutAtNul(m_mail.lastErrorText()) + CrLf + QString::fromUtf16(texts::DeletionUnconfirmed),
+        m_host.messageBox(CutAtNul(m_mailbox.error()) + CrLf + QString::fromUtf16(texts::DeletionUnconfirmed),
                           QString::fromUtf16(texts::ErrorTitle));
     if (m_seen && allDeleted && !m_flushFailed)
         (void)m_seen->keepOnly(pending);
@@ -358,29 +540,19 @@ void Receiver::stop(ReceiveEnd end, const QString& text, const QString& title)
 } // namespace
 
 ReceiveOutcome ReceiveMail(const common::AppDir& appDir, const ReceiveSettings& settings,
-                           MailClient& mail, ReceiveHost& host)
+                           Mailbox& mailbox, ReceiveHost& host)
 {
-    return Receiver(appDir, settings, mail, host).run();
+    return Receiver(appDir, settings, mailbox, host).run();
 }
 
-QString BuildMessageText(const QString& header, const QString& body)
+qint64 ReadMaxMessageBytes(const common::AppDir& appDir, qint64 fallback)
 {
-    const QString raw = CutAtNul(header) + CrLf + CutAtNul(body) + CrLf;
-    QString text;
-    text.reserve(raw.size() + raw.size() / 32 + 2);
-    qsizetype start = 0;
-    while (start < raw.size()) {
-        qsizetype end = raw.indexOf(u'\r', start);
-        if (end < 0)
-            end = raw.size();
-        text += QStringView(raw).mid(start, end - start);
-        text += CrLf;
-        start = end + 1;
-        if (start < raw.size() && raw[start] == u'\n')
-            ++start;
-    }
-    text += QChar(u'\0');
-    return text;
+    const QString value = storage::ReadProfileString(appDir.path(u"\\★MAilData\\receive.ini"),
+                                                     QStringLiteral("RECEIVE"), QStringLiteral("MaxMessageMB"));
+    bool ok = false;
+    const qint64 megabytes = value.trimmed().toLongLong(&ok);
+    // Up to 4 GiB: a bound is still a bound.
+    return ok && megabytes > 0 && megabytes <= 4096 ? megabytes << 20 : fallback;
 }
 
 QString StoreFailureText(const Status& status)
@@ -407,53 +579,32 @@ QString StoreFailureText(const Status& status)
     return text;
 }
 
-// NMailClient: each call is the library's own, with the fixed flags of the receive.
+// NMailMailbox: the library's session behind the receive's own calls.
 
-int NMailClient::connect(const QString& server) { return m_mail.NMailPop3Connect(server); }
-
-int NMailClient::authenticate(int session, const QString& id, const QString& password, int apop)
+bool NMailMailbox::connect(const QString& server)
 {
-    return m_mail.NMailPop3Authenticate(session, id, password, apop);
+    m_session = m_mail.NMailPop3Connect(server);
+    return m_session != -1;
 }
 
-int NMailClient::getMailStatus(int session, int n, QString& subject, QString& date, QString& from,
-                               QString& header)
+int NMailMailbox::login(const QString& id, const QString& password, bool apop)
 {
-    return m_mail.NMailPop3GetMailStatus(session, n, subject, date, from, header, 0);
+    return m_mail.NMailPop3Authenticate(m_session, id, password, apop ? -1 : 0);
 }
 
-int NMailClient::getMailSize(int session, int n) { return m_mail.NMailPop3GetMailSize(session, n); }
+QString NMailMailbox::uniqueId(int n) { return m_mail.Pop3UniqueId(m_session, n); }
 
-int NMailClient::getMail(int session, int n, QString& subject, QString& date, QString& from,
-                         QString& header, QString& body)
+MailboxFetch NMailMailbox::fetch(int n) { return m_mail.Pop3Fetch(m_session, n); }
+
+bool NMailMailbox::remove(int n) { return m_mail.NMailPop3DeleteMail(m_session, n) >= 0; }
+
+bool NMailMailbox::close()
 {
-    return m_mail.NMailPop3GetMail(session, n, subject, date, from, header, body, 0, 0);
+    const int closed = m_mail.NMailPop3Close(m_session);
+    m_session = -1;
+    return closed >= 0 && m_mail.Pop3LastCloseConfirmed();
 }
 
-int NMailClient::attachmentFileFirst(QString& subject, QString& date, QString& from, QString& header,
-                                     QString& body, const QString& folder, const QString& scratchPath,
-                                     const QString& messageText)
-{
-    return m_mail.NMailAttachmentFileFirst(0, subject, date, from, header, body, folder, scratchPath,
-                                           messageText, 0);
-}
-
-int NMailClient::attachmentFileClose() { return m_mail.NMailAttachmentFileClose(0); }
-
-int NMailClient::deleteMail(int session, int n) { return m_mail.NMailPop3DeleteMail(session, n); }
-
-int NMailClient::close(int session) { return m_mail.NMailPop3Close(session); }
-
-QString NMailClient::lastErrorText()
-{
-    QString text;
-    int size = NMail::BufferSize;
-    m_mail.NMailGetMessage(0, text, size);
-    return CutAtNul(text);
-}
-
-QString NMailClient::uniqueId(int session, int n) { return m_mail.Pop3UniqueId(session, n); }
-
-bool NMailClient::closeConfirmed() const { return m_mail.Pop3LastCloseConfirmed(); }
+QString NMailMailbox::error() const { return m_mail.lastError(); }
 
 } // namespace corvidan::transport

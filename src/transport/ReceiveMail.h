@@ -3,6 +3,7 @@
 #include "common/AppDir.h"
 #include "common/Status.h"
 #include "storage/MailRecord.h"
+#include "transport/NMail.h"
 
 #include <QString>
 #include <cstdint>
@@ -11,55 +12,40 @@ namespace corvidan::transport {
 
 class NMail;
 
-/// The mail library calls the receive makes, in the library's own terms. NMail
-/// in production; tests put a scripted library behind it for faults a real
-/// server will not produce.
-class MailClient {
+/// The POP3 mailbox as the receive uses it: one typed call per protocol step.
+/// NMailMailbox in production; tests script one.
+class Mailbox {
 public:
-    virtual ~MailClient() = default;
-    virtual int connect(const QString& server) = 0;
-    virtual int authenticate(int session, const QString& id, const QString& password, int apop) = 0;
-    virtual int getMailStatus(int session, int n, QString& subject, QString& date, QString& from,
-                              QString& header) = 0;
-    virtual int getMailSize(int session, int n) = 0;
-    virtual int getMail(int session, int n, QString& subject, QString& date, QString& from,
-                        QString& header, QString& body) = 0;
-    virtual int attachmentFileFirst(QString& subject, QString& date, QString& from, QString& header,
-                                    QString& body, const QString& folder, const QString& scratchPath,
-                                    const QString& messageText) = 0;
-    virtual int attachmentFileClose() = 0;
-    virtual int deleteMail(int session, int n) = 0;
-    virtual int close(int session) = 0;
-    virtual QString lastErrorText() = 0;
+    virtual ~Mailbox() = default;
+    /// False when no connection could be made (error() says why).
+    virtual bool connect(const QString& server) = 0;
+    /// The number of waiting messages, below 0 on failure.
+    virtual int login(const QString& id, const QString& password, bool apop) = 0;
     /// UIDL of message n, empty when the server gives none.
-    virtual QString uniqueId(int session, int n) = 0;
-    /// True when the last close was acknowledged, i.e. the deletions were applied.
-    virtual bool closeConfirmed() const = 0;
+    virtual QString uniqueId(int n) = 0;
+    virtual MailboxFetch fetch(int n) = 0;
+    /// Marks n for deletion; the server applies it at close().
+    virtual bool remove(int n) = 0;
+    /// QUIT; true once the server confirmed it and refused no deletion.
+    virtual bool close() = 0;
+    virtual QString error() const = 0;
 };
 
-/// MailClient over the real library.
-class NMailClient : public MailClient {
+/// Mailbox over the mail library's POP3 session.
+class NMailMailbox : public Mailbox {
 public:
-    explicit NMailClient(NMail& mail) : m_mail(mail) {}
-    int connect(const QString& server) override;
-    int authenticate(int session, const QString& id, const QString& password, int apop) override;
-    int getMailStatus(int session, int n, QString& subject, QString& date, QString& from,
-                      QString& header) override;
-    int getMailSize(int session, int n) override;
-    int getMail(int session, int n, QString& subject, QString& date, QString& from, QString& header,
-                QString& body) override;
-    int attachmentFileFirst(QString& subject, QString& date, QString& from, QString& header,
-                            QString& body, const QString& folder, const QString& scratchPath,
-                            const QString& messageText) override;
-    int attachmentFileClose() override;
-    int deleteMail(int session, int n) override;
-    int close(int session) override;
-    QString lastErrorText() override;
-    QString uniqueId(int session, int n) override;
-    bool closeConfirmed() const override;
+    explicit NMailMailbox(NMail& mail) : m_mail(mail) {}
+    bool connect(const QString& server) override;
+    int login(const QString& id, const QString& password, bool apop) override;
+    QString uniqueId(int n) override;
+    MailboxFetch fetch(int n) override;
+    bool remove(int n) override;
+    bool close() override;
+    QString error() const override;
 
 private:
     NMail& m_mail;
+    int m_session = -1;
 };
 
 /// The message just downloaded, as the history viewer shows it.
@@ -120,6 +106,8 @@ struct ReceiveOutcome {
     int stored = 0;
     /// Messages already in the history from an interrupted run, deleted without storing.
     int duplicates = 0;
+    /// Messages left on the server because they were over the size bound or refused.
+    int leftOnServer = 0;
     QString resultLine;
     /// Why the run did not complete, for callers without windows.
     QString errorText;
@@ -131,11 +119,12 @@ struct ReceiveOutcome {
 /// Fetches every waiting message, extracts attachments, stores each message in the
 /// received history and deletes it on the server only once its record is on disk.
 ReceiveOutcome ReceiveMail(const common::AppDir& appDir, const ReceiveSettings& settings,
-                           MailClient& mail, ReceiveHost& host);
+                           Mailbox& mailbox, ReceiveHost& host);
 
-/// "header CR LF body CR LF" split into lines at CR LF or a lone CR, each line
-/// ended by CR LF, the whole ended by one NUL.
-QString BuildMessageText(const QString& header, const QString& body);
+/// The largest message a receive fetches: "MaxMessageMB" of section [RECEIVE] in
+/// "★MAilData\receive.ini" (a file the user writes to raise the bound), else
+/// the library's default. Bigger messages stay on the server with a message.
+qint64 ReadMaxMessageBytes(const common::AppDir& appDir, qint64 fallback);
 
 /// The user's text for a record that could not be written.
 QString StoreFailureText(const common::Status& status);
@@ -153,6 +142,13 @@ inline constexpr char16_t AttachmentOpenFailed[] = u"添付ファイルをオー
 inline constexpr char16_t PartsMissing[] = u"分割されたメールが全て揃っていません";
 inline constexpr char16_t DeletionUnconfirmed[] =
     u"受信したメールは着信履歴に保存しました。サーバーから削除できなかったメールは、次回の受信で二重に保存せずに削除します。";
+inline constexpr char16_t AttachmentWriteStopped[] =
+    u"このメールと以降のメールはサーバーに残してあります。";
+inline constexpr char16_t LeftOnServer[] = u"次のメールは受信せず、サーバーに残しました。";
+inline constexpr char16_t TooBig[] = u"%1 件目（%2 バイト）: 大きすぎます。";
+inline constexpr char16_t Refused[] = u"%1 件目: サーバーが送信を拒否しました（%2）。";
+inline constexpr char16_t FragmentSaved[] =
+    u"この部分の原文は添付フォルダの「%1」に保存しました。";
 inline constexpr char16_t AttachmentNotice[] =
     u"♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪";
 } // namespace receive_texts

@@ -2,6 +2,7 @@
 
 #include "common/Durable.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -16,6 +17,13 @@ using common::Status;
 
 namespace {
 constexpr char Separator = '\t';
+const QByteArray ContentTag = QByteArrayLiteral("sha1:");
+
+QByteArray contentDigestIn(QByteArrayView field)
+{
+    return field.startsWith(ContentTag) ? QByteArray::fromHex(field.sliced(ContentTag.size()).toByteArray())
+                                        : QByteArray();
+}
 
 Status fileError(const QFile& file)
 {
@@ -35,9 +43,25 @@ QString SeenUids::pathIn(const common::AppDir& appDir)
     return appDir.path(u"\\★MAilData\\received-uids.txt");
 }
 
-QByteArray SeenUids::lineFor(const QString& uid) const
+QByteArray SeenUids::prefixFor(const QString& uid) const
 {
-    return m_server.toUtf8() + Separator + m_user.toUtf8() + Separator + uid.toUtf8() + '\n';
+    return m_server.toUtf8() + Separator + m_user.toUtf8() + Separator + uid.toUtf8() + Separator;
+}
+
+QByteArray SeenUids::lineFor(const QString& uid, const QByteArray& contentDigest) const
+{
+    return prefixFor(uid) + ContentTag + contentDigest.toHex() + '\n';
+}
+
+QByteArray SeenUids::digestOf(QByteArrayView message)
+{
+    return QCryptographicHash::hash(message, QCryptographicHash::Sha1);
+}
+
+bool SeenUids::contains(const QString& uid, const QByteArray& contentDigest) const
+{
+    const auto it = m_uids.constFind(uid);
+    return it != m_uids.cend() && !it->isEmpty() && *it == contentDigest;
 }
 
 Status SeenUids::load()
@@ -64,11 +88,14 @@ Status SeenUids::load()
         }
         const QByteArrayList rest = line.mid(prefix.size()).split(Separator);
         if (rest.size() == 1) {
-            m_uids.insert(QString::fromUtf8(rest[0]));
-        } else if (rest.size() == 2) {
+            m_uids.insert(QString::fromUtf8(rest[0]), QByteArray());
+        } else if (rest.size() == 2 && rest[1].startsWith(ContentTag)) {
+            m_uids.insert(QString::fromUtf8(rest[0]), contentDigestIn(rest[1]));
+        } else if (rest.size() >= 2) {
             const qsizetype colon = rest[1].indexOf(':');
             m_intents.append(Intent{QString::fromUtf8(rest[0]), rest[1].left(colon).toInt(),
-                                    QByteArray::fromHex(rest[1].mid(colon + 1))});
+                                    QByteArray::fromHex(rest[1].mid(colon + 1)),
+                                    contentDigestIn(rest.value(2))});
         }
     }
     if (start < data.size()) // drop the torn line before anything is appended to it
@@ -76,31 +103,31 @@ Status SeenUids::load()
     return Status::ok();
 }
 
-Status SeenUids::remember(const QString& uid)
+Status SeenUids::remember(const QString& uid, const QByteArray& contentDigest)
 {
-    if (uid.isEmpty() || m_uids.contains(uid))
+    if (uid.isEmpty() || contains(uid, contentDigest))
         return Status::ok();
     QFile file(m_path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return fileError(file);
-    const QByteArray line = lineFor(uid);
+    const QByteArray line = lineFor(uid, contentDigest);
     if (file.write(line) != line.size() || !file.flush())
         return fileError(file);
-    m_uids.insert(uid);
+    m_uids.insert(uid, contentDigest);
     m_dirty = true;
     return Status::ok();
 }
 
-Status SeenUids::intend(const QString& uid, int recordNo, const QByteArray& digest)
+Status SeenUids::intend(const QString& uid, int recordNo, const QByteArray& digest,
+                        const QByteArray& contentDigest)
 {
-    if (uid.isEmpty() || m_uids.contains(uid))
+    if (uid.isEmpty() || contains(uid, contentDigest))
         return Status::ok();
     QFile file(m_path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return fileError(file);
-    QByteArray line = lineFor(uid);
-    line.chop(1);
-    line += Separator + QByteArray::number(recordNo) + ':' + digest.toHex() + '\n';
+    const QByteArray line = prefixFor(uid) + QByteArray::number(recordNo) + ':' + digest.toHex() + Separator +
+                            ContentTag + contentDigest.toHex() + '\n';
     if (file.write(line) != line.size() || !file.flush())
         return fileError(file);
     m_dirty = true;
@@ -113,9 +140,9 @@ Status SeenUids::resolveIntents(const std::function<bool(int, const QByteArray&)
     if (!m_intents.isEmpty())
         m_dirty = true; // their lines go at the next keepOnly
     for (const Intent& intent : std::as_const(m_intents)) {
-        if (m_uids.contains(intent.uid) || !isStored(intent.recordNo, intent.digest))
+        if (contains(intent.uid, intent.contentDigest) || !isStored(intent.recordNo, intent.digest))
             continue;
-        if (Status remembered = remember(intent.uid); !remembered)
+        if (Status remembered = remember(intent.uid, intent.contentDigest); !remembered)
             st = remembered;
     }
     m_intents.clear();
@@ -140,12 +167,12 @@ Status SeenUids::sync()
 
 Status SeenUids::keepOnly(const QSet<QString>& pending)
 {
-    QSet<QString> kept;
+    QHash<QString, QByteArray> kept;
     QByteArray data = m_otherAccounts.join();
-    for (const QString& uid : std::as_const(m_uids)) {
-        if (pending.contains(uid)) {
-            kept.insert(uid);
-            data += lineFor(uid);
+    for (auto it = m_uids.cbegin(); it != m_uids.cend(); ++it) {
+        if (pending.contains(it.key())) {
+            kept.insert(it.key(), it.value());
+            data += it->isEmpty() ? prefixFor(it.key()).chopped(1) + '\n' : lineFor(it.key(), it.value());
         }
     }
     if (kept == m_uids && !m_dirty)

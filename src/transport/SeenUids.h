@@ -4,6 +4,7 @@
 #include "common/Status.h"
 
 #include <QByteArrayList>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -11,12 +12,15 @@
 
 namespace corvidan::transport {
 
-/// The unique ids (UIDL) of messages already stored in the received history whose
-/// deletion the server has not confirmed yet. A receive that lost its connection
-/// after storing leaves those messages on the server; this file keeps the next
-/// receive from storing them a second time. Entries are per account (server and
-/// user), one line each: server TAB user TAB uid, UTF-8. A line with a fourth
-/// field "recordNo:digest" announces a record about to be written.
+/// The messages already stored in the received history whose deletion the server
+/// has not confirmed yet, by unique id (UIDL) and a digest of their bytes. A
+/// receive that lost its connection after storing leaves those messages on the
+/// server; this file keeps the next receive from storing them a second time. An
+/// id alone is not trusted: servers reuse ids, so only the same id with the same
+/// content counts as stored. Entries are per account (server and user), one line
+/// each, UTF-8: server TAB user TAB uid TAB "sha1:" content digest. A line with
+/// "recordNo:digest" TAB content digest announces a record about to be written.
+/// Lines of earlier versions (no digest) still read, and match nothing.
 class SeenUids {
 public:
     SeenUids(QString path, QString server, QString user);
@@ -27,17 +31,23 @@ public:
     /// while appending) is dropped from the file: forgetting an id risks a
     /// duplicate, while a cut id could match another message and lose it.
     common::Status load();
-    bool contains(const QString& uid) const { return m_uids.contains(uid); }
+    /// True when this id was stored with exactly this content.
+    bool contains(const QString& uid, const QByteArray& contentDigest) const;
+    /// True when the id is remembered at all (whatever its content).
+    bool knows(const QString& uid) const { return m_uids.contains(uid); }
+    /// The digest the receive compares: SHA-1 of the message as fetched.
+    static QByteArray digestOf(QByteArrayView message);
     qsizetype size() const { return m_uids.size(); }
 
     /// Appends one id and hands it to the system at once, so it survives a crash
     /// of the process; sync() makes the appended ids survive a power loss.
-    common::Status remember(const QString& uid);
+    common::Status remember(const QString& uid, const QByteArray& contentDigest);
     common::Status sync();
 
     /// Written just before the message's record: a process killed after the
     /// record reached the file but before remember() leaves only this line.
-    common::Status intend(const QString& uid, int recordNo, const QByteArray& digest);
+    common::Status intend(const QString& uid, int recordNo, const QByteArray& digest,
+                          const QByteArray& contentDigest);
     /// Remembers each announced id whose record `isStored` (its record number and
     /// digest match what the history holds); forgets the others.
     common::Status resolveIntents(const std::function<bool(int recordNo, const QByteArray& digest)>& isStored);
@@ -47,16 +57,19 @@ public:
     common::Status keepOnly(const QSet<QString>& pending);
 
 private:
-    QByteArray lineFor(const QString& uid) const;
+    QByteArray prefixFor(const QString& uid) const;
+    QByteArray lineFor(const QString& uid, const QByteArray& contentDigest) const;
 
     QString m_path;
     QString m_server;
     QString m_user;
-    QSet<QString> m_uids;
+    /// uid -> content digest (empty for a line of an earlier version).
+    QHash<QString, QByteArray> m_uids;
     struct Intent {
         QString uid;
         int recordNo = 0;
         QByteArray digest;
+        QByteArray contentDigest;
     };
     QList<Intent> m_intents;
     QByteArrayList m_otherAccounts;

@@ -93,7 +93,7 @@ int main(int argc, char** argv)
     mail.NMailInitializeWinSock();
     mail.NMailSetOption(1, 8192);
     mail.options().caFile = caFile;
-    transport::NMailClient client(mail);
+    transport::NMailMailbox client(mail);
     ConsoleHost host;
     const transport::ReceiveOutcome outcome =
         transport::ReceiveMail(appDir, {server.Pop3Server, server.ApopFlag}, client, host);

@@ -120,9 +120,9 @@ const std::vector<Expectation>& corpus()
          {u"Text part"}, true, {{u"管理.doc", 7}}},
         {"30", u"Here is your dingus fish", {u"Barry", u"barry@digicool.com"}, u"Fri, 20 Apr 2001 19:35:02 -0400",
          {u"A text/plain part"}, true, {{u"dingusfish.gif", 3512}}},
-        {"31", u"Photo of a girl with feather earrings", {u"anonymous@mit.edu"}, u"Tue, 28 Mar 2017 18:40:37 -0400", {}, true, {}, Partial},
-        {"32", u"Photo of a girl with feather earrings", {u"anonymous@mit.edu"}, u"Tue, 28 Mar 2017 18:40:37 -0400", {}, false, {}, Partial},
-        {"33", u"Photo of a girl with feather earrings", {u"anonymous@mit.edu"}, u"Tue, 28 Mar 2017 18:40:37 -0400", {}, false, {}},
+        // The three pieces of one split message, all in the mailbox: joined, stored once.
+        {"31+32+33", u"Photo of a girl with feather earrings", {u"anonymous@mit.edu"}, u"Tue, 28 Mar 2017 18:40:37 -0400",
+         {u"Took the attached photo of a girl on the subway."}, true, {{u"earrings.jpg", -1}}},
         {"34", u"Die hei〓e Zypernsonne qu〓lte Max und Victoria ja b〓se auf dem Weg bis zur K〓steDie hei〓e Zypernsonne qu〓lte",
          {u"bob@example.com"}, u"Tue, 07 May 2013 23:11:57 +0000", {u"test"}, false, {}},
         {"35", u"Multi-media mail demonstration", {u"Mark Crispin", u"mrc@CAC.Washington.EDU"}, u"Mon, 6 Feb 1993 02:53:47 -0800 (PST)",
@@ -209,7 +209,7 @@ protected:
         NMail mail;
         mail.NMailInitializeWinSock();
         mail.options().caFile = box.value(QStringLiteral("CA_FILE"));
-        NMailClient client(mail);
+        NMailMailbox client(mail);
         return ReceiveMail(dir.appDir(), {box.serverName(), 0}, client, host);
     }
 
@@ -223,9 +223,11 @@ protected:
 TEST_F(ReceiveCorpus, StoresEveryRealWorldMessageAsACorrectClientShowsIt)
 {
     for (const Expectation& e : corpus()) {
-        const QByteArray raw = test::corpusMessage(QString::fromLatin1(e.source));
-        ASSERT_FALSE(raw.isEmpty()) << "corpus message " << e.source << " not found in " << test::mailCorpusDir().toStdString();
-        box.deliver(raw);
+        for (const QString& source : QString::fromLatin1(e.source).split(u'+')) {
+            const QByteArray raw = test::corpusMessage(source);
+            ASSERT_FALSE(raw.isEmpty()) << "corpus message " << e.source << " not found in " << test::mailCorpusDir().toStdString();
+            box.deliver(raw);
+        }
     }
     const ReceiveOutcome out = receive();
     ASSERT_EQ(out.end, ReceiveEnd::Completed) << out.errorText.toStdString();
@@ -334,4 +336,23 @@ TEST_F(ReceiveCorpus, JoinsWordsSplitInsideACharacterAndCutsTheSubjectToItsField
     EXPECT_EQ(r.Subject, full.left(50));
     EXPECT_TRUE(r.Address.contains(QStringLiteral("次郎")));
     EXPECT_TRUE(r.Body.contains(QStringLiteral("件名が長いメールです。")));
+}
+
+TEST_F(ReceiveCorpus, KeepsAPieceOfASplitMessageWhoseSiblingsAreMissing)
+{
+    box.deliver(test::corpusMessage(QStringLiteral("32")));
+    const ReceiveOutcome out = receive();
+    ASSERT_EQ(out.stored, 1) << out.errorText.toStdString();
+    const storage::MailRecord r = *storage::HistoryFile(dir.appDir(), storage::HistoryKind::Received).ReadRecord(1);
+    EXPECT_TRUE(r.Body.contains(QStringLiteral("2/3"))) << r.Body.left(200).toStdString();
+    EXPECT_FALSE(r.Body.contains(QStringLiteral("nlzNO8mVGVkbzXm8W55Zaellt0KqRv0ysF6H9")));
+    ASSERT_EQ(host.boxesOf.size(), 1u);
+    EXPECT_EQ(host.boxesOf[0], QStringList{QString::fromUtf16(Partial)});
+    // Its bytes wait in the folder for the other pieces.
+    const QStringList kept = QDir(dir.path(u"\\添付フォルダ")).entryList({QStringLiteral("*.eml")}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1);
+    // As the server sent it: with CR LF line ends.
+    const QByteArray sent = test::corpusMessage(QStringLiteral("32")).replace("\r\n", "\n").replace("\n", "\r\n");
+    EXPECT_EQ(QFileInfo(dir.path(u"\\添付フォルダ") + u'/' + kept[0]).size(), sent.size());
+    EXPECT_TRUE(box.messages().isEmpty());
 }

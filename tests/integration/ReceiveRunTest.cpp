@@ -55,15 +55,14 @@ public:
 
 /// The library with a connection that breaks instead of closing: no QUIT reaches
 /// the server, so it applies none of the deletions.
-class LosingClient final : public NMailClient {
+class LosingClient final : public NMailMailbox {
 public:
-    explicit LosingClient(NMail& mail) : NMailClient(mail), m_mail(mail) {}
-    int close(int) override
+    explicit LosingClient(NMail& mail) : NMailMailbox(mail), m_mail(mail) {}
+    bool close() override
     {
         m_mail.NMailEndWinSock();
-        return -1;
+        return false;
     }
-    bool closeConfirmed() const override { return false; }
 
 private:
     NMail& m_mail;
@@ -115,9 +114,9 @@ protected:
         NMail mail;
         mail.NMailInitializeWinSock();
         mail.options().caFile = box.value(QStringLiteral("CA_FILE"));
-        NMailClient real(mail);
+        NMailMailbox real(mail);
         LosingClient losing(mail);
-        MailClient& client = loseConnection ? static_cast<MailClient&>(losing) : real;
+        Mailbox& client = loseConnection ? static_cast<Mailbox&>(losing) : real;
         return ReceiveMail(dir.appDir(), {box.serverName(), 0}, client, host);
     }
 

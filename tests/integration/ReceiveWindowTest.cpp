@@ -11,6 +11,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
 
 using namespace corvidan;
 using corvidan::test::control;
@@ -102,4 +105,52 @@ TEST_F(ReceiveWindow, AsksForTheAccountOrShowsTheServersRefusal)
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("エラー"));
     EXPECT_EQ(label("Label12")->text(), QStringLiteral("新着メール無し。"));
     EXPECT_EQ(box.messages().size(), 1);
+}
+
+TEST_F(ReceiveWindow, StopsOnItsCancelControlEscOrClosingTheLauncherNeverHalfWay)
+{
+    struct Case {
+        const char* name;
+        std::function<void(shell::MainForm*)> stop;
+        bool closes;
+    };
+    const std::vector<Case> cases = {
+        {"中止", [](shell::MainForm* l) { QTest::mouseClick(control<QPushButton>(l, QStringLiteral("ReceiveCancel")), Qt::LeftButton); },
+         false},
+        {"Esc", [](shell::MainForm* l) { QTest::keyClick(l, Qt::Key_Escape); }, false},
+        {"closing the launcher", [](shell::MainForm* l) { l->close(); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        box.clear();
+        dir.write(u"\\★MAilData\\zrbdata2.data", QByteArray());
+        for (int i = 0; i < 3; ++i)
+            box.deliver(test::fixtureMessage(QStringLiteral("long-subject.eml")));
+        startWithAccount(box.password());
+        EXPECT_FALSE(control<QPushButton>(launcher, QStringLiteral("ReceiveCancel"))->isVisible());
+        // The stop comes while the first message is under way, as a user's would.
+        bool stopped = false;
+        bool cancelShown = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (stopped || !label("Label2")->text().contains(QStringLiteral("（1 / 3）")))
+                return;
+            stopped = true;
+            cancelShown = control<QPushButton>(launcher, QStringLiteral("ReceiveCancel"))->isVisible();
+            c.stop(launcher);
+        });
+        watch.start(1);
+        receive();
+        watch.stop();
+        ASSERT_TRUE(stopped);
+        EXPECT_TRUE(cancelShown);
+        const int stored = storage::HistoryFile(dir.appDir(), storage::HistoryKind::Received).RecordCount();
+        EXPECT_LT(stored, 3);
+        EXPECT_EQ(stored + box.messages().size(), 3) << "a message lost or stored twice";
+        EXPECT_TRUE(ui.shown().empty()) << "a stop is no error";
+        EXPECT_EQ(launcher->isVisible(), !c.closes);
+        if (!c.closes) {
+            EXPECT_FALSE(control<QPushButton>(launcher, QStringLiteral("ReceiveCancel"))->isVisible());
+        }
+    }
 }

@@ -1,5 +1,7 @@
 #include "BadFiles.h"
 
+#include "support/ScriptedMailbox.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -72,13 +74,13 @@ std::vector<Message> mailbox(const QString& tag, int count)
     return box;
 }
 
-int ScriptedMailbox::connect(const QString&)
+bool ScriptedMailbox::connect(const QString&)
 {
     ++connects;
-    return 7;
+    return true;
 }
 
-int ScriptedMailbox::authenticate(int, const QString& id, const QString& password, int)
+int ScriptedMailbox::login(const QString& id, const QString& password, bool)
 {
     lastId = id;
     lastPassword = password;
@@ -86,36 +88,22 @@ int ScriptedMailbox::authenticate(int, const QString& id, const QString& passwor
     return static_cast<int>(m_box.size());
 }
 
-int ScriptedMailbox::getMailStatus(int, int n, QString& subject, QString& date, QString& from,
-                                   QString& header)
+transport::MailboxFetch ScriptedMailbox::fetch(int n)
 {
-    subject = m_box.at(n - 1).subject;
-    date = QStringLiteral("Tue, 08 Dec 2026 09:00:00 +0900");
-    from = QStringLiteral("山田 花子 <hanako@example.co.jp>");
-    header = QStringLiteral("Subject: x\r\n");
-    return 1;
+    transport::MailboxFetch out;
+    out.status = transport::MailboxFetch::Status::Ok;
+    out.bytes = test::ScriptedMailbox::text(m_box.at(n - 1).subject, m_box.at(n - 1).body, QStringLiteral("山田 花子 <hanako@example.co.jp>"));
+    out.listedSize = out.bytes.size();
+    return out;
 }
 
-int ScriptedMailbox::getMailSize(int, int n)
-{
-    return static_cast<int>(m_box.at(n - 1).body.size());
-}
-
-int ScriptedMailbox::getMail(int session, int n, QString& subject, QString& date, QString& from,
-                             QString& header, QString& body)
-{
-    getMailStatus(session, n, subject, date, from, header);
-    body = m_box.at(n - 1).body;
-    return 1;
-}
-
-int ScriptedMailbox::deleteMail(int, int n)
+bool ScriptedMailbox::remove(int n)
 {
     m_marked.at(n - 1) = true;
-    return 1;
+    return true;
 }
 
-int ScriptedMailbox::close(int)
+bool ScriptedMailbox::close()
 {
     std::vector<Message> kept;
     for (size_t i = 0; i < m_box.size(); ++i) {
@@ -124,10 +112,10 @@ int ScriptedMailbox::close(int)
     }
     m_box = kept;
     m_marked.clear();
-    return 0;
+    return true;
 }
 
-QString ScriptedMailbox::uniqueId(int, int n)
+QString ScriptedMailbox::uniqueId(int n)
 {
     return m_box.at(n - 1).uid;
 }

@@ -31,31 +31,20 @@ std::vector<Message> mailbox(const QString& tag, int count);
 
 /// The receive's library calls over a mailbox that applies deletions only on a
 /// confirmed close, as a POP3 server does.
-class ScriptedMailbox final : public transport::MailClient {
+class ScriptedMailbox final : public transport::Mailbox {
 public:
     explicit ScriptedMailbox(std::vector<Message>& box) : m_box(box) {}
 
     int connects = 0;
     QString lastId, lastPassword;
 
-    int connect(const QString& server) override;
-    int authenticate(int session, const QString& id, const QString& password, int apop) override;
-    int getMailStatus(int session, int n, QString& subject, QString& date, QString& from,
-                      QString& header) override;
-    int getMailSize(int session, int n) override;
-    int getMail(int session, int n, QString& subject, QString& date, QString& from, QString& header,
-                QString& body) override;
-    int attachmentFileFirst(QString&, QString&, QString&, QString&, QString&, const QString&,
-                            const QString&, const QString&) override
-    {
-        return 0;
-    }
-    int attachmentFileClose() override { return 0; }
-    int deleteMail(int session, int n) override;
-    int close(int session) override;
-    QString lastErrorText() override { return {}; }
-    QString uniqueId(int session, int n) override;
-    bool closeConfirmed() const override { return true; }
+    bool connect(const QString& server) override;
+    int login(const QString& id, const QString& password, bool apop) override;
+    QString uniqueId(int n) override;
+    transport::MailboxFetch fetch(int n) override;
+    bool remove(int n) override;
+    bool close() override;
+    QString error() const override { return {}; }
 
 private:
     std::vector<Message>& m_box;

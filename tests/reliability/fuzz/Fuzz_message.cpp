@@ -23,54 +23,34 @@ namespace {
 const QString kAttachments = QStringLiteral("app/添付フォルダ/");
 const QString kData = QStringLiteral("app/★MAilData/");
 
-/// A server holding one message. Header and body are handed out as Latin-1
-/// text, so the library's extraction parses the very bytes that came in, as
-/// it does with the message it fetched itself.
-class OneMessageServer : public transport::MailClient {
+/// A server holding one message, handed over byte for byte.
+class OneMessageServer : public transport::Mailbox {
 public:
-    OneMessageServer(const QByteArray& message, transport::NMail& mail) : m_message(message), m_mail(mail) {}
+    explicit OneMessageServer(const QByteArray& message) : m_message(message) {}
 
-    int connect(const QString&) override { return 1; }
-    int authenticate(int, const QString&, const QString&, int) override { return 1; }
-    int getMailStatus(int, int, QString& subject, QString& date, QString& from, QString& header) override
+    bool connect(const QString&) override { return true; }
+    int login(const QString&, const QString&, bool) override { return 1; }
+    QString uniqueId(int) override { return QStringLiteral("fuzz-uid-1"); }
+    transport::MailboxFetch fetch(int) override
     {
-        const QByteArrayView block = transport::header::headerBlock(m_message);
-        subject = transport::header::decodeText(transport::header::rawValue(block, "Subject"));
-        date = transport::header::plainText(transport::header::rawValue(block, "Date"));
-        from = transport::header::decodeAddress(transport::header::rawValue(block, "From"));
-        header = QString::fromLatin1(block) + QStringLiteral("\r\n");
-        return 1;
+        transport::MailboxFetch out;
+        out.status = transport::MailboxFetch::Status::Ok;
+        out.bytes = m_message;
+        out.listedSize = m_message.size();
+        return out;
     }
-    int getMailSize(int, int) override { return static_cast<int>(m_message.size()); }
-    int getMail(int session, int n, QString& subject, QString& date, QString& from, QString& header,
-                QString& body) override
-    {
-        getMailStatus(session, n, subject, date, from, header);
-        body = QString::fromLatin1(QByteArrayView(m_message).sliced(transport::header::bodyOffset(m_message)));
-        return 1;
-    }
-    int attachmentFileFirst(QString& subject, QString& date, QString& from, QString& header, QString& body,
-                            const QString& folder, const QString& scratchPath, const QString& messageText) override
-    {
-        return m_mail.NMailAttachmentFileFirst(0, subject, date, from, header, body, folder, scratchPath,
-                                               messageText, 0);
-    }
-    int attachmentFileClose() override { return m_mail.NMailAttachmentFileClose(0); }
-    int deleteMail(int, int n) override
+    bool remove(int n) override
     {
         deleted << n;
-        return 1;
+        return true;
     }
-    int close(int) override { return 0; }
-    QString lastErrorText() override { return m_mail.lastError(); }
-    QString uniqueId(int, int) override { return QStringLiteral("fuzz-uid-1"); }
-    bool closeConfirmed() const override { return true; }
+    bool close() override { return true; }
+    QString error() const override { return {}; }
 
     QList<int> deleted;
 
 private:
     QByteArray m_message;
-    transport::NMail& m_mail;
 };
 
 class RecordingHost : public transport::ReceiveHost {
@@ -203,8 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     prepareAppDir(root);
     const QStringList before = fuzz::treeBelow(sandbox.path());
 
-    transport::NMail mail;
-    OneMessageServer server(message, mail);
+    OneMessageServer server(message);
     RecordingHost host;
     const common::AppDir appDir(root);
     const transport::ReceiveOutcome outcome =

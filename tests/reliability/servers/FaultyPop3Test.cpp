@@ -69,7 +69,7 @@ protected:
         mail.options().connectTimeoutMs = readTimeoutMs;
         mail.options().readTimeoutMs = readTimeoutMs;
         mail.options().serveEventsWhileWaiting = GetParam();
-        NMailClient client(mail);
+        NMailMailbox client(mail);
         host = RecordingHost();
         return ReceiveMail(dir.appDir(), {server.server(), 0}, client, host);
     }

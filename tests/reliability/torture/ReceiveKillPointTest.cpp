@@ -4,6 +4,7 @@
 #include "Torture.h"
 
 #include "storage/HistoryFile.h"
+#include "support/ScriptedMailbox.h"
 #include "support/TempAppDir.h"
 #include "transport/ReceiveMail.h"
 #include "transport/SeenUids.h"
@@ -22,11 +23,7 @@ namespace {
 
 const QString kServer = QStringLiteral("pop.example.jp");
 
-struct Message {
-    QString uid;
-    QString subject;
-    QString body;
-};
+using Message = test::ScriptedMailbox::Message;
 
 /// Every call of the receive (library or host) passes `step`, where a test can end the process.
 struct Steps {
@@ -38,71 +35,6 @@ struct Steps {
         if (onStep)
             onStep();
     }
-};
-
-/// A mailbox that applies deletions only on a confirmed close, like a POP3 server.
-class ScriptedMailbox final : public MailClient {
-public:
-    ScriptedMailbox(std::vector<Message>& box, Steps& steps) : m_box(box), m_steps(steps) {}
-
-    int connect(const QString&) override { return m_steps.step(), 3; }
-    int authenticate(int, const QString&, const QString&, int) override
-    {
-        m_steps.step();
-        m_marked.assign(m_box.size(), false);
-        return int(m_box.size());
-    }
-    int getMailStatus(int, int n, QString& s, QString& d, QString& f, QString& h) override
-    {
-        m_steps.step();
-        s = m_box.at(n - 1).subject;
-        d = QStringLiteral("Tue, 08 Dec 2026 09:00:00 +0900");
-        f = QStringLiteral("山田 花子 <hanako@example.co.jp>");
-        h = QStringLiteral("Subject: x\r\n");
-        return 1;
-    }
-    int getMailSize(int, int n) override { return m_steps.step(), int(m_box.at(n - 1).body.size()); }
-    int getMail(int session, int n, QString& s, QString& d, QString& f, QString& h, QString& b) override
-    {
-        getMailStatus(session, n, s, d, f, h);
-        b = m_box.at(n - 1).body;
-        return 1;
-    }
-    int attachmentFileFirst(QString&, QString&, QString&, QString&, QString&, const QString&, const QString&,
-                            const QString&) override
-    {
-        return m_steps.step(), 1;
-    }
-    int attachmentFileClose() override { return m_steps.step(), 0; }
-    int deleteMail(int, int n) override
-    {
-        m_steps.step();
-        m_marked.at(n - 1) = true;
-        return 1;
-    }
-    int close(int) override
-    {
-        m_steps.step();
-        std::vector<Message> kept;
-        for (size_t i = 0; i < m_box.size(); ++i)
-            if (!m_marked.at(i))
-                kept.push_back(m_box[i]);
-        m_box = kept;
-        if (onApplied)
-            onApplied(m_box);
-        m_steps.step(); // deletions applied, the client not yet told
-        return 0;
-    }
-    QString lastErrorText() override { return {}; }
-    QString uniqueId(int, int n) override { return m_box.at(n - 1).uid; }
-    bool closeConfirmed() const override { return true; }
-
-    std::function<void(const std::vector<Message>&)> onApplied;
-
-private:
-    std::vector<Message>& m_box;
-    Steps& m_steps;
-    std::vector<bool> m_marked;
 };
 
 class SteppingHost final : public ReceiveHost {
@@ -129,8 +61,10 @@ std::vector<Message> mailbox(int count)
 {
     std::vector<Message> box;
     for (int i = 1; i <= count; ++i)
-        box.push_back({QStringLiteral("UID%1").arg(i), QStringLiteral("お知らせ [KP-%1]").arg(i),
-                       QStringLiteral("本文です。\r\n受付番号 [KP-%1]\r\n").arg(i)});
+        box.push_back({QStringLiteral("UID%1").arg(i),
+                       test::ScriptedMailbox::text(QStringLiteral("お知らせ [KP-%1]").arg(i),
+                                                   QStringLiteral("本文です。\r\n受付番号 [KP-%1]\r\n").arg(i),
+                                                   QStringLiteral("山田 花子 <hanako@example.co.jp>"))});
     return box;
 }
 
@@ -145,7 +79,9 @@ struct ReceiveRun {
 
     ReceiveOutcome receive(std::vector<Message>& box, Steps& steps, bool recordServerState = false)
     {
-        ScriptedMailbox mail(box, steps);
+        test::ScriptedMailbox mail;
+        mail.box = box;
+        mail.onStep = [&] { steps.step(); };
         if (recordServerState)
             mail.onApplied = [this](const std::vector<Message>& kept) {
                 QStringList uids;
@@ -154,7 +90,9 @@ struct ReceiveRun {
                 dir.write(u"\\server-kept.txt", uids.join(u'\n').toUtf8() + '\n');
             };
         SteppingHost host(steps);
-        return ReceiveMail(dir.appDir(), {kServer, 0}, mail, host);
+        const ReceiveOutcome out = ReceiveMail(dir.appDir(), {kServer, 0}, mail, host);
+        box = mail.box;
+        return out;
     }
     test::torture::HistoryScan history() const
     {
@@ -223,7 +161,7 @@ TEST(ReceiveKilledAtEveryCall, AnAnnouncedRecordThatNeverReachedTheFileIsStoredN
     SeenUids ahead(SeenUids::pathIn(run.dir.appDir()), kServer, QStringLiteral("taro"));
     ASSERT_TRUE(ahead.load());
     // Killed between the announcement and the write: record 1 does not exist.
-    ASSERT_TRUE(ahead.intend(QStringLiteral("UID1"), 1, QByteArray(20, 'x')));
+    ASSERT_TRUE(ahead.intend(QStringLiteral("UID1"), 1, QByteArray(20, 'x'), QByteArray(20, 'y')));
     std::vector<Message> box = mailbox(2);
     Steps s;
     const ReceiveOutcome out = run.receive(box, s);
