@@ -93,6 +93,7 @@ int main(int argc, char** argv)
     mail.NMailInitializeWinSock();
     mail.NMailSetOption(1, 8192);
     mail.options().caFile = caFile;
+    mail.options().maxMessageBytes = transport::ReadMaxMessageBytes(appDir, mail.options().maxMessageBytes);
     transport::NMailMailbox client(mail);
     ConsoleHost host;
     const transport::ReceiveOutcome outcome =
