@@ -619,3 +619,23 @@ TEST(ReceiveMail, JoinsASplitMessageWhoseFragmentsAllArriveAndKeepsALoneFragment
     EXPECT_EQ(f.host.boxes[0], std::make_pair(QStringLiteral("分割されたメールが全て揃っていません"), QString()));
     EXPECT_TRUE(f.mail.box.empty());
 }
+
+TEST(ReceiveMail, ReadsTheSizeBoundTheUserWroteAndIgnoresNonsense)
+{
+    TempAppDir dir;
+    const qint64 fallback = 128ll << 20;
+    EXPECT_EQ(ReadMaxMessageBytes(dir.appDir(), fallback), fallback);
+    const std::vector<std::pair<QByteArray, qint64>> cases = {
+        {"[RECEIVE]\r\nMaxMessageMB=512\r\n", 512ll << 20},
+        {"[RECEIVE]\r\nMaxMessageMB= 300 \r\n", 300ll << 20},
+        {"[RECEIVE]\r\nMaxMessageMB=0\r\n", fallback},
+        {"[RECEIVE]\r\nMaxMessageMB=-5\r\n", fallback},
+        {"[RECEIVE]\r\nMaxMessageMB=99999999999\r\n", fallback},
+        {"[RECEIVE]\r\nMaxMessageMB=lots\r\n", fallback},
+        {"[OTHER]\r\nMaxMessageMB=512\r\n", fallback},
+    };
+    for (const auto& [file, expected] : cases) {
+        dir.write(u"\\★MAilData\\receive.ini", file);
+        EXPECT_EQ(ReadMaxMessageBytes(dir.appDir(), fallback), expected) << file.constData();
+    }
+}
