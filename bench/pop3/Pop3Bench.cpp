@@ -9,6 +9,7 @@
 #include "transport/Pop3Session.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -52,6 +53,8 @@ int classicCalls(const QStringList& args, NMail& mail)
 
 int typedLayer(const QStringList& args, const NMailOptions& options, bool keep)
 {
+    QElapsedTimer clock;
+    clock.start();
     Pop3Session session(options);
     const auto failed = [&](const char* step, const QString& why) {
         std::fprintf(stderr, "pop3-bench: %s failed: %s\n", step, qPrintable(why));
@@ -59,9 +62,11 @@ int typedLayer(const QStringList& args, const NMailOptions& options, bool keep)
     };
     if (!session.open(args[0]))
         return failed("open", session.error());
+    const qint64 opened = clock.elapsed();
     const int count = session.authenticate(args[1], args[2], false);
     if (count != args[4].toInt())
         return failed("authenticate", session.error());
+    const qint64 authenticated = clock.elapsed();
     qint64 octets = 0;
     qint64 largest = 0;
     for (int n = 1; n <= count; ++n) {
@@ -74,9 +79,12 @@ int typedLayer(const QStringList& args, const NMailOptions& options, bool keep)
         if (!keep)
             session.remove(n);
     }
+    const qint64 fetched = clock.elapsed();
     if (!session.quit())
         return failed("quit", session.error());
-    std::fprintf(stderr, "pop3-bench: %d messages, %lld octets\n", count, static_cast<long long>(octets));
+    std::fprintf(stderr, "pop3-bench: %d messages, %lld octets; ms to open %lld, login and list %lld, fetch %lld, quit %lld\n",
+                 count, static_cast<long long>(octets), opened, authenticated - opened, fetched - authenticated,
+                 clock.elapsed() - fetched);
     if (keep) {
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
