@@ -1,6 +1,7 @@
 #include "transport/Pop3Session.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QRegularExpression>
@@ -9,16 +10,45 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
+#include <cstring>
+
 namespace corvidan::transport {
 
 namespace {
 
 constexpr quint16 kPop3Port = 110;
 constexpr quint16 kPop3sPort = 995;
-constexpr qsizetype kMaxStatusLine = 64 * 1024;
+constexpr qsizetype kMaxStatusLine = 8 * 1024;
+constexpr qint64 kMaxCapabilities = 64 * 1024;
+/// A LIST or UIDL line: a number, a size or an id of at most 70 characters.
+constexpr qsizetype kListLineCap = 128;
+constexpr qint64 kMaxMessages = 1000000;
+constexpr qint64 kListedSlack = 1 << 20;
 constexpr qsizetype kCompactAfter = 1 << 20;
+constexpr int kWaitSliceMs = 100;
+constexpr int kDrainAfterCancelMs = 3000;
 
 QString latin(QByteArrayView bytes) { return QString::fromLatin1(bytes).trimmed(); }
+
+QByteArrayView head(QByteArrayView text, qsizetype n) { return text.first(std::min(n, text.size())); }
+
+/// Decimal digits at `i` (advanced past them); nothing when there are none or
+/// they would not fit 18 digits.
+std::optional<qint64> parseNumber(QByteArrayView text, qsizetype& i)
+{
+    const qsizetype start = i;
+    qint64 value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        if (i - start >= 18)
+            return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+        ++i;
+    }
+    if (i == start)
+        return std::nullopt;
+    return value;
+}
 
 QString sslErrorText(const QList<QSslError>& errors)
 {
@@ -175,6 +205,7 @@ bool Pop3Session::startTls(const QString& host)
 
 bool Pop3Session::readGreeting()
 {
+    startReplyClock();
     QByteArray line;
     if (!readStatusLine(line))
         return false;
@@ -264,22 +295,82 @@ QByteArray Pop3Session::apopCommand(const QString& user, const QString& password
 
 bool Pop3Session::sendListing()
 {
-    return send("STAT\r\n", Kind::Simple) && send("LIST\r\n", Kind::List) && send("UIDL\r\n", Kind::Uidl);
+    return send("STAT\r\n", Kind::Stat) && send("LIST\r\n", Kind::List) && send("UIDL\r\n", Kind::Uidl);
 }
 
 bool Pop3Session::readListing(const Reply& stat)
 {
+    // A listing that broke the rules has already said why and hung up.
+    if (m_broken)
+        return false;
     if (!stat.ok)
         return fail(QStringLiteral("メールボックスを確認できません: ") + latin(stat.line));
-    const QList<QByteArray> words = stat.line.split(' ');
-    bool ok = false;
-    const int statCount = words.value(1).toInt(&ok);
-    if (!ok || statCount < 0)
-        return fail(QStringLiteral("STATの応答が正しくありません: ") + latin(stat.line));
-    m_count = statCount;
-    m_sizes.resize(m_count, -1);
-    m_uids.resize(m_count);
     return true;
+}
+
+bool Pop3Session::protocolError(const QString& text)
+{
+    dropConnection();
+    return fail(QStringLiteral("POP3サーバーの応答が正しくありません (") + m_host + QStringLiteral("): ") + text);
+}
+
+void Pop3Session::takeStat(const Reply& stat)
+{
+    if (!stat.ok)
+        return;
+    // "+OK count octets": the count sizes the tables below, so it is checked first.
+    const QByteArrayView line(stat.line);
+    qsizetype i = 3;
+    while (i < line.size() && line[i] == ' ')
+        ++i;
+    const std::optional<qint64> count = parseNumber(line, i);
+    if (!count || *count > kMaxMessages) {
+        protocolError(QStringLiteral("STATのメッセージ数が正しくないか多すぎます (上限 ") + QString::number(kMaxMessages)
+                      + QStringLiteral("): ") + latin(head(line, 200)));
+        return;
+    }
+    m_count = static_cast<int>(*count);
+    m_sizes.fill(-1, m_count);
+    m_uids.fill(QByteArray(), m_count);
+}
+
+void Pop3Session::takeListing(Kind kind, const QByteArray& data)
+{
+    const char* p = data.constData();
+    const char* const end = p + data.size();
+    while (p < end && !m_broken) {
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        const char* lineEnd = nl ? nl : end;
+        const QByteArrayView line(p, lineEnd - p);
+        p = lineEnd + 1;
+        if (line.size() > kListLineCap) {
+            protocolError(QStringLiteral("一覧の行が長すぎます: ") + latin(head(line, 80)));
+            return;
+        }
+        qsizetype i = 0;
+        while (i < line.size() && line[i] == ' ')
+            ++i;
+        const std::optional<qint64> n = parseNumber(line, i);
+        while (i < line.size() && line[i] == ' ')
+            ++i;
+        qsizetype tokenEnd = i;
+        while (tokenEnd < line.size() && line[tokenEnd] != ' ' && line[tokenEnd] != '\r')
+            ++tokenEnd;
+        if (!n || tokenEnd == i)
+            continue; // nothing usable, as before: an unknown size or id
+        if (*n < 1 || *n > m_count) {
+            protocolError(QStringLiteral("一覧のメッセージ番号 ") + QString::number(*n)
+                          + QStringLiteral(" はメッセージ数 ") + QString::number(m_count) + QStringLiteral(" を超えています"));
+            return;
+        }
+        const QByteArrayView token = line.sliced(i, tokenEnd - i);
+        if (kind == Kind::List) {
+            qsizetype at = 0;
+            m_sizes[*n - 1] = parseNumber(token, at).value_or(-1);
+        } else {
+            m_uids[*n - 1] = token.toByteArray();
+        }
+    }
 }
 
 qint64 Pop3Session::listedSize(int n) const
@@ -292,11 +383,33 @@ QString Pop3Session::uniqueId(int n) const
     return n >= 1 && n <= m_uids.size() ? QString::fromLatin1(m_uids[n - 1]) : QString();
 }
 
+qint64 Pop3Session::retrLimit(int n) const
+{
+    qint64 limit = std::max<qint64>(m_options.maxMessageBytes, 0);
+    // The listed size counts octets as stored; line ends may grow on the way.
+    if (const qint64 listed = listedSize(n); listed >= 0)
+        limit = std::min(limit, listed + std::max(listed / 2, kListedSlack));
+    return limit;
+}
+
+bool Pop3Session::overMaximum(int n) const
+{
+    return listedSize(n) > m_options.maxMessageBytes;
+}
+
+QString Pop3Session::tooBigText(int n, qint64 size) const
+{
+    const auto mib = [](qint64 bytes) { return QString::number((bytes + (1 << 20) - 1) >> 20); };
+    return QStringLiteral("メッセージ ") + QString::number(n) + QStringLiteral(" は大きすぎるため受信しません (")
+           + mib(size) + QStringLiteral(" MB, 上限 ") + mib(m_options.maxMessageBytes)
+           + QStringLiteral(" MB)。サーバーに残してあります。");
+}
+
 const QByteArray* Pop3Session::message(int n)
 {
+    m_current.clear();
     FetchResult result = fetch(n);
     if (result.status != FetchStatus::Ok) {
-        m_current.clear();
         m_error = result.error;
         return nullptr;
     }
@@ -307,49 +420,65 @@ const QByteArray* Pop3Session::message(int n)
 FetchResult Pop3Session::fetch(int n)
 {
     FetchResult result;
-    const auto failed = [&](FetchStatus status) {
+    const auto ended = [&](FetchStatus status, qint64 size = -1) {
         result.status = status;
         result.error = m_error;
+        result.size = size;
         return result;
     };
     if (n < 1 || n > m_count) {
         fail(QStringLiteral("メッセージ番号が範囲外です: ") + QString::number(n));
-        return failed(FetchStatus::Failed);
+        return ended(FetchStatus::Failed);
+    }
+    if (!m_quitting && cancelAsked()) {
+        // Between messages: nothing is lost, QUIT can still be sent.
+        fail(QStringLiteral("受信を中止しました"));
+        return ended(FetchStatus::Cancelled);
     }
     // Earlier messages are done with; drop them so memory stays bounded.
-    m_messages.erase(m_messages.begin(), m_messages.lower_bound(n));
-    while (!m_messages.count(n)) {
-        if (const auto refused = m_failedRetr.find(n); refused != m_failedRetr.end()) {
-            fail(QStringLiteral("メッセージ ") + QString::number(n) + QStringLiteral(" を取得できません: ")
-                 + latin(refused->second));
-            m_failedRetr.erase(refused);
-            return failed(FetchStatus::Refused);
-        }
+    m_ready.erase(m_ready.begin(), m_ready.lower_bound(n));
+    if (overMaximum(n) && !m_ready.count(n) && !inFlight(n)) {
+        topUp(n);
+        fail(tooBigText(n, listedSize(n)));
+        return ended(FetchStatus::TooBig, listedSize(n));
+    }
+    while (!m_ready.count(n)) {
         // Replies already received are served even when the server has hung up since.
         if (!inFlight(n)) {
             requestAhead(n);
             if (!inFlight(n)) {
-                if (m_error.isEmpty())
+                if (m_error.isEmpty() || isOpen())
                     fail(QStringLiteral("POP3サーバーに接続されていません"));
-                return failed(FetchStatus::Failed);
+                return ended(FetchStatus::Failed);
             }
         }
         if (!readNextReply())
-            return failed(FetchStatus::Failed);
+            return ended(m_cancelled ? FetchStatus::Cancelled : FetchStatus::Failed);
     }
-    requestAhead(n);
-    const auto node = m_messages.extract(n);
-    result.status = FetchStatus::Ok;
-    result.bytes = std::move(node.mapped());
-    result.size = result.bytes.size();
-    return result;
+    auto node = m_ready.extract(n);
+    topUp(n);
+    Ready& ready = node.mapped();
+    switch (ready.status) {
+    case FetchStatus::Ok:
+        result.status = FetchStatus::Ok;
+        result.bytes = std::move(ready.bytes);
+        result.size = ready.size;
+        return result;
+    case FetchStatus::Refused:
+        fail(QStringLiteral("メッセージ ") + QString::number(n) + QStringLiteral(" を取得できません: ") + latin(ready.line));
+        return ended(FetchStatus::Refused);
+    default:
+        fail(tooBigText(n, ready.size));
+        return ended(FetchStatus::TooBig, ready.size);
+    }
 }
 
 bool Pop3Session::remove(int n)
 {
     if (n < 1 || n > m_count)
         return fail(QStringLiteral("メッセージ番号が範囲外です: ") + QString::number(n));
-    m_messages.erase(n);
+    m_ready.erase(n);
+    m_current.clear();
     if (!send("DELE " + QByteArray::number(n) + "\r\n", Kind::Dele, n))
         return false;
     return m_pipelining || drain();
@@ -359,7 +488,14 @@ bool Pop3Session::quit()
 {
     if (!isOpen())
         return false;
-    if (!send("QUIT\r\n", Kind::Quit) || !drain())
+    // After a cancel the replies still owed (pipelined RETRs) are read for a
+    // short while only; past that the connection goes without QUIT.
+    m_quitting = cancelAsked();
+    if (m_quitting)
+        m_drainDeadline = QDeadlineTimer(std::min(m_options.readTimeoutMs, kDrainAfterCancelMs));
+    const bool sent = send("QUIT\r\n", Kind::Quit) && drain();
+    m_quitting = false;
+    if (!sent)
         return false;
     const bool confirmed = !m_simpleReplies.empty() && m_simpleReplies.back().ok;
     if (!confirmed)
@@ -383,22 +519,27 @@ bool Pop3Session::inFlight(int n) const
 qint64 Pop3Session::bytesAhead(int n) const
 {
     qint64 total = 0;
-    for (auto it = m_messages.upper_bound(n); it != m_messages.end(); ++it)
-        total += it->second.size();
+    for (auto it = m_ready.upper_bound(n); it != m_ready.end(); ++it)
+        total += it->second.bytes.size();
     for (const Pending& p : m_pending)
         if (p.kind == Kind::Retr && p.n > n)
-            total += std::max<qint64>(listedSize(p.n), 0);
+            total += std::clamp<qint64>(listedSize(p.n), 0, retrLimit(p.n));
     return total;
 }
 
 void Pop3Session::requestAhead(int n)
 {
-    if (!m_messages.count(n) && !m_failedRetr.count(n) && !inFlight(n)) {
+    if (!overMaximum(n) && !m_ready.count(n) && !inFlight(n)) {
         if (!send("RETR " + QByteArray::number(n) + "\r\n", Kind::Retr, n))
             return;
     }
+    topUp(n);
+}
+
+void Pop3Session::topUp(int n)
+{
     m_nextRetr = std::max(m_nextRetr, n + 1);
-    if (!m_pipelining)
+    if (!m_pipelining || !isOpen())
         return;
     qint64 ahead = bytesAhead(n);
     // Refill in batches once half the window is free: fewer, larger writes.
@@ -406,7 +547,11 @@ void Pop3Session::requestAhead(int n)
         return;
     QByteArray batch;
     while (m_nextRetr <= m_count) {
-        const qint64 size = std::max<qint64>(listedSize(m_nextRetr), 0);
+        if (overMaximum(m_nextRetr)) { // never asked for; fetch() says TooBig
+            ++m_nextRetr;
+            continue;
+        }
+        const qint64 size = std::clamp<qint64>(listedSize(m_nextRetr), 0, retrLimit(m_nextRetr));
         if (ahead > 0 && ahead + size > m_options.pipelineWindowBytes)
             break;
         batch += "RETR " + QByteArray::number(m_nextRetr) + "\r\n";
@@ -460,6 +605,8 @@ bool Pop3Session::command(const QByteArray& line, Reply& reply, bool multiline)
 {
     if (!send(line + "\r\n", Kind::Simple, 0, multiline) || !drain())
         return false;
+    if (m_simpleReplies.empty())
+        return fail(QStringLiteral("POP3サーバーに接続されていません"));
     reply = m_simpleReplies.back();
     return true;
 }
@@ -477,18 +624,35 @@ bool Pop3Session::readNextReply()
     if (m_pending.empty())
         return true;
     const Pending pending = m_pending.front();
+    startReplyClock();
     Reply reply;
     if (!readStatusLine(reply.line))
         return false;
     reply.ok = reply.line.startsWith("+OK");
-    if (!reply.ok && !reply.line.startsWith("-ERR")) {
-        dropConnection();
-        return fail(QStringLiteral("POP3サーバーの応答が正しくありません: ") + latin(reply.line.left(200)));
-    }
+    if (!reply.ok && !reply.line.startsWith("-ERR"))
+        return protocolError(latin(reply.line.left(200)));
     const bool multiline = pending.multiline || pending.kind == Kind::List || pending.kind == Kind::Uidl
                            || pending.kind == Kind::Retr;
-    if (reply.ok && multiline && !readMultiline(reply.data))
-        return false;
+    if (reply.ok && multiline) {
+        qint64 limit = kMaxCapabilities;
+        if (pending.kind == Kind::Retr)
+            limit = retrLimit(pending.n);
+        else if (pending.kind == Kind::List || pending.kind == Kind::Uidl)
+            limit = (qint64(m_count) + 1) * kListLineCap;
+        const Block block = readBlock(reply.data, limit, pending.kind == Kind::Retr, reply.size);
+        if (block == Block::Broken)
+            return false;
+        if (block == Block::Overlong) {
+            if (pending.kind != Kind::Retr)
+                return protocolError(QStringLiteral("応答が長すぎます (") + QString::number(limit)
+                                     + QStringLiteral(" バイト超)"));
+            // Too much even to skip: this message is TooBig, the session ends.
+            m_ready[pending.n] = Ready{FetchStatus::TooBig, {}, {}, reply.size};
+            dropConnection();
+            fail(tooBigText(pending.n, reply.size));
+            return true;
+        }
+    }
     m_pending.pop_front();
     handleReply(pending, reply);
     return true;
@@ -497,35 +661,26 @@ bool Pop3Session::readNextReply()
 void Pop3Session::handleReply(const Pending& pending, Reply& reply)
 {
     switch (pending.kind) {
+    case Kind::Stat:
+        takeStat(reply);
+        m_simpleReplies.push_back(std::move(reply));
+        break;
     case Kind::Simple:
     case Kind::Quit:
         m_simpleReplies.push_back(std::move(reply));
         break;
     case Kind::List:
     case Kind::Uidl:
-        if (!reply.ok)
-            break;
-        for (const QByteArray& line : reply.data.split('\n')) {
-            const QList<QByteArray> words = line.trimmed().split(' ');
-            bool ok = false;
-            const int n = words.value(0).toInt(&ok);
-            if (!ok || n < 1 || words.size() < 2)
-                continue;
-            if (n > m_sizes.size()) {
-                m_sizes.resize(n, -1);
-                m_uids.resize(n);
-            }
-            if (pending.kind == Kind::List)
-                m_sizes[n - 1] = words[1].toLongLong();
-            else
-                m_uids[n - 1] = words[1];
-        }
+        if (reply.ok)
+            takeListing(pending.kind, reply.data);
         break;
     case Kind::Retr:
-        if (reply.ok)
-            m_messages[pending.n] = std::move(reply.data);
+        if (!reply.ok)
+            m_ready[pending.n] = Ready{FetchStatus::Refused, {}, std::move(reply.line), -1};
+        else if (reply.size > retrLimit(pending.n))
+            m_ready[pending.n] = Ready{FetchStatus::TooBig, {}, {}, reply.size};
         else
-            m_failedRetr[pending.n] = reply.line;
+            m_ready[pending.n] = Ready{FetchStatus::Ok, std::move(reply.data), {}, reply.size};
         break;
     case Kind::Dele:
         if (!reply.ok) {
@@ -535,6 +690,13 @@ void Pop3Session::handleReply(const Pending& pending, Reply& reply)
         }
         break;
     }
+}
+
+bool Pop3Session::cancelAsked() const
+{
+    if (m_quitting)
+        return m_drainDeadline.hasExpired();
+    return m_options.cancelled && m_options.cancelled();
 }
 
 bool Pop3Session::eventCame(Event event) const
@@ -553,7 +715,11 @@ bool Pop3Session::eventCame(Event event) const
 bool Pop3Session::waitFor(Event event, int timeoutMs)
 {
     m_waitTimedOut = false;
-    if (!m_options.serveEventsWhileWaiting || !QCoreApplication::instance()) {
+    // Reads are sliced by the caller; a connect or a handshake is sliced here
+    // when someone may cancel it, which takes the event loop (the socket's own
+    // wait for a connection gives up the attempt when it times out).
+    const bool sliced = event != Event::ReadyRead && m_options.cancelled && QCoreApplication::instance();
+    if ((!m_options.serveEventsWhileWaiting && !sliced) || !QCoreApplication::instance()) {
         switch (event) {
         case Event::Connected:
             return m_socket->waitForConnected(timeoutMs);
@@ -576,95 +742,227 @@ bool Pop3Session::waitFor(Event event, int timeoutMs)
     QObject::connect(socket, &QIODevice::readyRead, &loop, check);
     QObject::connect(socket, &QAbstractSocket::disconnected, &loop, &QEventLoop::quit);
     QObject::connect(socket, &QAbstractSocket::errorOccurred, &loop, &QEventLoop::quit);
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        m_waitTimedOut = true;
-        loop.quit();
+    QDeadlineTimer deadline(timeoutMs);
+    QTimer slice;
+    QObject::connect(&slice, &QTimer::timeout, &loop, [&] {
+        if (deadline.hasExpired() || cancelAsked()) {
+            m_waitTimedOut = deadline.hasExpired();
+            loop.quit();
+        }
     });
-    timer.start(timeoutMs);
+    slice.start(std::min(timeoutMs, kWaitSliceMs));
     // Painting and timers only: a click now could start a second receive.
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (eventCame(event))
         return true;
-    if (m_waitTimedOut && event == Event::Connected)
+    if (event == Event::Connected && socket->state() != QAbstractSocket::UnconnectedState)
         socket->abort(); // as the blocking wait does: no connection left half made
     return false;
 }
 
-bool Pop3Session::fill()
+void Pop3Session::startReplyClock()
 {
-    if (!m_socket || m_broken || !flushOutgoing())
-        return false;
-    if (m_socket->bytesAvailable() == 0 && !waitFor(Event::ReadyRead, m_options.readTimeoutMs)
-        && m_socket->bytesAvailable() == 0) {
-        const bool timedOut = m_socket->state() == QAbstractSocket::ConnectedState;
-        dropConnection();
-        return fail(timedOut ? QStringLiteral("POP3サーバーから応答がありません (タイムアウト, ") + m_host + u')'
-                             : QStringLiteral("POP3サーバーとの接続が切れました (") + m_host + u')');
+    m_replyClock.start();
+    m_replyBytes = 0;
+}
+
+bool Pop3Session::keepsPace()
+{
+    const qint64 window = std::max(m_options.readTimeoutMs, 1);
+    if (m_replyClock.elapsed() < window)
+        return true;
+    // Judged per window, not per byte: a byte now and then proves nothing.
+    const qint64 needed = std::max<qint64>(m_options.minBytesPerSecond * window / 1000, 1);
+    if (m_replyBytes >= needed) {
+        m_replyClock.start();
+        m_replyBytes = 0;
+        return true;
     }
-    m_in += m_socket->readAll();
+    const qint64 got = m_replyBytes;
+    dropConnection();
+    if (got == 0)
+        return fail(QStringLiteral("POP3サーバーから応答がありません (タイムアウト, ") + m_host + u')');
+    return fail(QStringLiteral("POP3サーバーからの受信が遅すぎます (タイムアウト: ") + QString::number(window / 1000.0)
+                + QStringLiteral(" 秒で ") + QString::number(got) + QStringLiteral(" バイト, ") + m_host + u')');
+}
+
+bool Pop3Session::waitReadable()
+{
+    if (!m_socket || m_broken) {
+        if (m_error.isEmpty())
+            fail(QStringLiteral("POP3サーバーに接続されていません"));
+        return false;
+    }
+    if (!flushOutgoing())
+        return false;
+    while (m_socket->bytesAvailable() == 0) {
+        if (cancelAsked()) {
+            const bool quitting = m_quitting;
+            m_cancelled = !quitting;
+            dropConnection();
+            return fail(quitting ? QStringLiteral("POP3サーバーの応答が遅いため、QUITを送らずに切断しました (") + m_host + u')'
+                                 : QStringLiteral("受信を中止しました"));
+        }
+        if (!keepsPace())
+            return false;
+        const qint64 left = std::max<qint64>(m_options.readTimeoutMs, 1) - m_replyClock.elapsed();
+        const int slice = static_cast<int>(std::clamp<qint64>(left, 1, kWaitSliceMs));
+        if (!waitFor(Event::ReadyRead, slice) && m_socket->bytesAvailable() == 0
+            && m_socket->state() != QAbstractSocket::ConnectedState) {
+            dropConnection();
+            return fail(QStringLiteral("POP3サーバーとの接続が切れました (") + m_host + u')');
+        }
+    }
     return true;
+}
+
+bool Pop3Session::readInto(QByteArray& buffer)
+{
+    const qint64 available = m_socket->bytesAvailable();
+    const qsizetype old = buffer.size();
+    buffer.resize(old + available);
+    const qint64 got = m_socket->read(buffer.data() + old, available);
+    buffer.resize(old + std::max<qint64>(got, 0));
+    if (got <= 0) {
+        const QString why = m_socket->errorString();
+        dropConnection();
+        return fail(QStringLiteral("POP3サーバーから読めません (") + m_host + QStringLiteral("): ") + why);
+    }
+    m_replyBytes += got;
+    return keepsPace();
 }
 
 bool Pop3Session::readStatusLine(QByteArray& line)
 {
-    if (m_pos > kCompactAfter || (m_pos > 0 && m_pos == m_in.size())) {
+    if (m_pos > 0 && (m_pos > kCompactAfter || m_pos == m_in.size())) {
         m_in.remove(0, m_pos);
         m_pos = 0;
     }
-    qsizetype lf;
-    while ((lf = m_in.indexOf('\n', m_pos)) < 0) {
-        if (m_in.size() - m_pos > kMaxStatusLine) {
-            dropConnection();
-            return fail(QStringLiteral("POP3サーバーの応答が長すぎます (") + m_host + u')');
+    qsizetype scanned = m_pos;
+    const char* lf = nullptr;
+    while (!(lf = static_cast<const char*>(std::memchr(m_in.constData() + scanned, '\n', m_in.size() - scanned)))) {
+        scanned = m_in.size();
+        if (m_in.size() - m_pos > kMaxStatusLine)
+            return protocolError(QStringLiteral("応答行が長すぎます"));
+        if (m_pos > 0) {
+            m_in.remove(0, m_pos);
+            scanned -= m_pos;
+            m_pos = 0;
         }
-        if (!fill())
+        if (!waitReadable() || !readInto(m_in))
             return false;
     }
-    line = m_in.mid(m_pos, lf - m_pos);
+    const qsizetype at = lf - m_in.constData();
+    if (at - m_pos > kMaxStatusLine)
+        return protocolError(QStringLiteral("応答行が長すぎます"));
+    line = m_in.mid(m_pos, at - m_pos);
     if (line.endsWith('\r'))
         line.chop(1);
-    m_pos = lf + 1;
+    m_pos = at + 1;
     return true;
 }
 
-bool Pop3Session::readMultiline(QByteArray& data)
+qsizetype Pop3Session::unstuff(char* p, qsizetype size, Unstuffer& u)
 {
-    // The block starts right after the status line's LF, so every line start,
-    // the first included, is found as "\n." from there.
-    const qsizetype start = m_pos;
-    QList<qsizetype> stuffed;
-    qsizetype scan = start - 1;
+    // Moves the clean bytes of [u.r, to) down to u.w; nothing moves until the
+    // first stuffed dot.
+    const auto keep = [&](qsizetype to) {
+        if (u.w != u.r && to > u.r)
+            std::memmove(p + u.w, p + u.r, to - u.r);
+        u.w += to - u.r;
+        u.r = to;
+    };
     while (true) {
-        const qsizetype idx = m_in.indexOf("\n.", scan);
-        if (idx < 0 || idx + 2 >= m_in.size() || (m_in[idx + 2] == '\r' && idx + 3 >= m_in.size())) {
-            scan = idx < 0 ? std::max(start - 1, m_in.size() - 1) : idx;
-            if (!fill())
-                return false;
+        if (!u.lineStart) {
+            const void* hit = u.r < size ? ::memmem(p + u.r, size - u.r, "\n.", 2) : nullptr;
+            if (!hit) {
+                keep(size);
+                // A last LF may be followed by a dot in the next read.
+                u.lineStart = size > 0 && p[size - 1] == '\n';
+                return -1;
+            }
+            keep(static_cast<const char*>(hit) - p + 1);
+            u.lineStart = true;
+        }
+        if (u.r >= size)
+            return -1;
+        if (p[u.r] != '.') {
+            u.lineStart = false;
             continue;
         }
-        const char after = m_in[idx + 2];
-        qsizetype end = -1;
-        if (after == '\n')
-            end = idx + 3;
-        else if (after == '\r' && m_in[idx + 3] == '\n')
-            end = idx + 4;
-        if (end < 0) {
-            stuffed.append(idx + 1);
-            scan = idx + 2;
-            continue;
+        // A dot at a line start: the terminator ".CRLF" (or ".LF"), or stuffing.
+        if (u.r + 1 >= size)
+            return -1;
+        if (p[u.r + 1] == '\n')
+            return u.r + 2;
+        if (p[u.r + 1] == '\r') {
+            if (u.r + 2 >= size)
+                return -1;
+            if (p[u.r + 2] == '\n')
+                return u.r + 3;
         }
-        data.clear();
-        data.reserve(idx + 1 - start);
-        qsizetype from = start;
-        for (qsizetype dot : stuffed) {
-            data.append(m_in.constData() + from, dot - from);
-            from = dot + 1;
-        }
-        data.append(m_in.constData() + from, idx + 1 - from);
+        ++u.r;
+        u.lineStart = false;
+    }
+}
+
+Pop3Session::Block Pop3Session::readBlock(QByteArray& data, qint64 limit, bool skipOverlong, qint64& octets)
+{
+    data.clear();
+    octets = 0;
+    // First within what is buffered: most replies of a pipelined batch are there whole.
+    Unstuffer u{m_pos, m_pos, true};
+    qsizetype end = unstuff(m_in.data(), m_in.size(), u);
+    if (end >= 0) {
+        octets = u.w - m_pos;
+        if (octets <= limit)
+            data = QByteArray(m_in.constData() + m_pos, octets);
+        else if (!skipOverlong)
+            return Block::Overlong;
         m_pos = end;
-        return true;
+        return Block::Complete;
+    }
+    // The rest of the buffer belongs to this block: it becomes the block's own
+    // buffer, fed straight from the socket and unstuffed in place, so the
+    // message is held once.
+    data = std::move(m_in);
+    m_in = QByteArray();
+    if (m_pos > 0) {
+        data.remove(0, m_pos);
+        u.w -= m_pos;
+        u.r -= m_pos;
+        m_pos = 0;
+    }
+    qint64 skipped = 0;
+    while (true) {
+        if (skipped + u.w > limit) {
+            // Skipped to its end so the session stays usable, but only so far.
+            if (!skipOverlong || skipped + u.w > limit + std::max(limit, kListedSlack)) {
+                octets = skipped + u.w;
+                data = QByteArray();
+                return Block::Overlong;
+            }
+            skipped += u.w;
+            data = QByteArray(data.constData() + u.r, data.size() - u.r);
+            u.w = u.r = 0;
+        }
+        if (!waitReadable() || !readInto(data))
+            return Block::Broken;
+        end = unstuff(data.data(), data.size(), u);
+        if (end < 0)
+            continue;
+        m_in = QByteArray(data.constData() + end, data.size() - end);
+        octets = skipped + u.w;
+        if (octets > limit) {
+            data = QByteArray();
+            if (!skipOverlong)
+                return Block::Overlong;
+            return Block::Complete;
+        }
+        data.truncate(u.w);
+        if (data.capacity() - data.size() > kCompactAfter)
+            data.squeeze();
+        return Block::Complete;
     }
 }
 

@@ -3,6 +3,8 @@
 #include "transport/NMail.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -77,7 +79,7 @@ public:
     const QString& error() const { return m_error; }
 
 private:
-    enum class Kind { Simple, List, Uidl, Retr, Dele, Quit };
+    enum class Kind { Simple, Stat, List, Uidl, Retr, Dele, Quit };
     struct Pending {
         Kind kind;
         int n = 0;
@@ -87,7 +89,23 @@ private:
         bool ok = false;
         QByteArray line;
         QByteArray data;
+        /// Octets of the multi-line block, counted even where it was not kept.
+        qint64 size = -1;
     };
+    /// A RETR reply waiting for fetch().
+    struct Ready {
+        FetchStatus status = FetchStatus::Failed;
+        QByteArray bytes;
+        QByteArray line;
+        qint64 size = -1;
+    };
+    /// Dot-unstuffing in place: clean bytes end at w, bytes from r are unread.
+    struct Unstuffer {
+        qsizetype w = 0;
+        qsizetype r = 0;
+        bool lineStart = true;
+    };
+    enum class Block { Complete, Overlong, Broken };
 
     bool connectSocket(const Pop3Endpoint& endpoint);
     bool startTls(const QString& host);
@@ -96,6 +114,13 @@ private:
     QByteArray apopCommand(const QString& user, const QString& password);
     bool sendListing();
     bool readListing(const Reply& stat);
+    void takeStat(const Reply& stat);
+    void takeListing(Kind kind, const QByteArray& data);
+    bool protocolError(const QString& text);
+    /// Most octets RETR n may bring before the message counts as TooBig.
+    qint64 retrLimit(int n) const;
+    bool overMaximum(int n) const;
+    QString tooBigText(int n, qint64 size) const;
 
     bool send(const QByteArray& command, Kind kind, int n = 0, bool multiline = false);
     bool write(const QByteArray& bytes, bool now);
@@ -104,11 +129,20 @@ private:
     bool readNextReply();
     void handleReply(const Pending& pending, Reply& reply);
     bool readStatusLine(QByteArray& line);
-    bool readMultiline(QByteArray& data);
-    bool fill();
+    /// The block after a +OK line, up to its terminator, unstuffed; over `limit`
+    /// it is skipped (when skipOverlong, to a point) or refused.
+    Block readBlock(QByteArray& data, qint64 limit, bool skipOverlong, qint64& octets);
+    static qsizetype unstuff(char* p, qsizetype size, Unstuffer& u);
+    bool waitReadable();
+    bool readInto(QByteArray& buffer);
+    void startReplyClock();
+    bool keepsPace();
+    bool cancelAsked() const;
     bool drain();
     bool command(const QByteArray& command, Reply& reply, bool multiline = false);
     void requestAhead(int n);
+    /// Keeps RETRs for messages after n in flight, within the pipeline window.
+    void topUp(int n);
     qint64 bytesAhead(int n) const;
     bool fail(const QString& text);
     void dropConnection();
@@ -139,12 +173,17 @@ private:
     int m_count = 0;
     QList<qint64> m_sizes;
     QList<QByteArray> m_uids;
-    std::map<int, QByteArray> m_messages;
+    std::map<int, Ready> m_ready;
+    /// What message() handed out last.
     QByteArray m_current;
-    std::map<int, QByteArray> m_failedRetr;
     int m_nextRetr = 1;
     int m_refusedDeletions = 0;
     QString m_error;
+    QElapsedTimer m_replyClock;
+    qint64 m_replyBytes = 0;
+    bool m_cancelled = false;
+    bool m_quitting = false;
+    QDeadlineTimer m_drainDeadline;
 };
 
 } // namespace corvidan::transport

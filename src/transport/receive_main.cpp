@@ -2,7 +2,8 @@
 // without any window, for scripts and benchmarks. Prints the result line; exit
 // status 0 when the run completed (whatever the number of messages), 1 when it
 // stopped on an error, 2 on wrong usage. --ca-file trusts one more certificate
-// authority (a private server's own).
+// authority (a private server's own). SIGTERM or SIGINT ends it within a few
+// seconds, deleting nothing it has not stored; a second one ends it at once.
 
 #include "common/AppDir.h"
 #include "storage/ServerSettings.h"
@@ -22,8 +23,13 @@ namespace {
 
 volatile std::sig_atomic_t g_stopAsked = 0;
 
-void askToStop(int)
+void askToStop(int signal)
 {
+    // A second signal means now.
+    if (g_stopAsked) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
     g_stopAsked = 1;
 }
 
@@ -94,6 +100,9 @@ int main(int argc, char** argv)
     mail.NMailSetOption(1, 8192);
     mail.options().caFile = caFile;
     mail.options().maxMessageBytes = transport::ReadMaxMessageBytes(appDir, mail.options().maxMessageBytes);
+    // Waits on the server end within a slice of a second of a signal; a message
+    // arriving then stays on the server, with no QUIT to apply any deletion.
+    mail.options().cancelled = [] { return g_stopAsked != 0; };
     transport::NMailMailbox client(mail);
     ConsoleHost host;
     const transport::ReceiveOutcome outcome =

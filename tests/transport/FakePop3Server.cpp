@@ -7,6 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
 namespace corvidan::test {
 
 namespace {
@@ -78,6 +82,28 @@ QList<int> FakePop3Server::applied() const
     return m_applied;
 }
 
+QList<int> FakePop3Server::marked() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_marked;
+}
+
+bool FakePop3Server::stream(int fd)
+{
+    const QByteArray endless = std::exchange(m_endless, {});
+    const QByteArray drip = std::exchange(m_drip, {});
+    while (!endless.isEmpty() && !m_stop)
+        if (!sendAll(fd, endless))
+            return false;
+    const qsizetype piece = std::max(m_config.dripBytes, 1);
+    for (qsizetype at = 0; at < drip.size() && !m_stop; at += piece) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_config.dripMs));
+        if (!sendAll(fd, drip.mid(at, piece)))
+            return false;
+    }
+    return true;
+}
+
 void FakePop3Server::run()
 {
     pollfd listening{m_listenFd, POLLIN, 0};
@@ -118,7 +144,7 @@ void FakePop3Server::serve(int fd)
             }
             bool close = false;
             const QByteArray out = reply(line, close, hang);
-            if (!sendAll(fd, out) || close)
+            if (!sendAll(fd, out) || !stream(fd) || close)
                 return;
         }
         if (::poll(&readable, 1, 50) <= 0)
@@ -144,10 +170,18 @@ QByteArray FakePop3Server::reply(const QByteArray& line, bool& close, bool& hang
     }
     if (!m_config.garbageAfter.isEmpty() && verb == m_config.garbageAfter)
         return "HTTP/1.1 400 Bad Request\r\n";
+    if (verb == "CAPA" && m_config.endlessCapa) {
+        m_endless = QByteArray("X-PADDING-CAPABILITY\r\n").repeated(100);
+        return "+OK\r\n";
+    }
     if (verb == "CAPA")
         return QByteArray("+OK\r\nUSER\r\nUIDL\r\n") + (m_config.pipelining ? "PIPELINING\r\n" : "") + ".\r\n";
     if (verb == "USER" || verb == "PASS" || verb == "APOP" || verb == "NOOP")
         return "+OK\r\n";
+    if (verb == "STAT" && !m_config.statLine.isEmpty())
+        return m_config.statLine + "\r\n";
+    if ((verb == "LIST" && !m_config.listLines.isEmpty()) || (verb == "UIDL" && !m_config.uidlLines.isEmpty()))
+        return "+OK\r\n" + (verb == "LIST" ? m_config.listLines : m_config.uidlLines) + ".\r\n";
     if (verb == "STAT") {
         qsizetype total = 0;
         for (const QByteArray& m : m_config.messages)
@@ -164,7 +198,17 @@ QByteArray FakePop3Server::reply(const QByteArray& line, bool& close, bool& hang
         return out + ".\r\n";
     }
     if (verb == "RETR" && n >= 1 && n <= count) {
+        if (n == m_config.refuseRetr)
+            return "-ERR message is unavailable\r\n";
+        if (n == m_config.endlessRetr) {
+            m_endless = QByteArray("endless line of text\r\n").repeated(1000);
+            return "+OK\r\nSubject: endless\r\n\r\n";
+        }
         const QByteArray body = stuffed(m_config.messages[n - 1]);
+        if (n == m_config.dripRetr) {
+            m_drip = body;
+            return "+OK\r\n";
+        }
         if (n == m_config.dropInRetr) {
             close = true;
             return "+OK\r\n" + body.left(body.size() / 2);

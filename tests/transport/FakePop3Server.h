@@ -26,6 +26,21 @@ public:
         QByteArray hangAfter;
         /// DELE of this message is refused.
         int refuseDele = 0;
+        /// RETR of this message is refused.
+        int refuseRetr = 0;
+        /// Replace STAT's reply line, or the lines of LIST or UIDL (between
+        /// "+OK" and the final dot), e.g. with absurd numbers.
+        QByteArray statLine;
+        QByteArray listLines;
+        QByteArray uidlLines;
+        /// The reply to CAPA, or to RETR of `endlessRetr`, never ends: lines
+        /// keep coming until the client goes away.
+        bool endlessCapa = false;
+        int endlessRetr = 0;
+        /// RETR of this message comes `dripBytes` at a time, `dripMs` apart.
+        int dripRetr = 0;
+        int dripMs = 0;
+        int dripBytes = 1;
     };
 
     explicit FakePop3Server(Config config);
@@ -40,11 +55,15 @@ public:
     bool sawUnexpectedPipelining() const { return m_unexpectedPipelining; }
     /// Messages the client deleted and the server applied (QUIT seen).
     QList<int> applied() const;
+    /// DELE commands accepted, applied or not.
+    QList<int> marked() const;
 
 private:
     void run();
     void serve(int fd);
     QByteArray reply(const QByteArray& line, bool& close, bool& hang);
+    /// Sends what reply() left to stream; false when the client went away.
+    bool stream(int fd);
 
     Config m_config;
     int m_listenFd = -1;
@@ -56,6 +75,9 @@ private:
     QList<int> m_marked;
     QList<int> m_applied;
     std::thread m_thread;
+    /// Set by reply(): the rest of the reply, sent endlessly or in drips.
+    QByteArray m_endless;
+    QByteArray m_drip;
 };
 
 } // namespace corvidan::test

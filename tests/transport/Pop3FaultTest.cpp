@@ -5,12 +5,17 @@
 #include "transport/Pop3Session.h"
 
 #include <QElapsedTimer>
+#include <atomic>
+#include <thread>
+#include <functional>
 #include <QThread>
 #include <QTemporaryDir>
 #include <QDir>
 #include <gtest/gtest.h>
 
 using corvidan::test::FakePop3Server;
+using corvidan::transport::FetchResult;
+using corvidan::transport::FetchStatus;
 using corvidan::transport::NMail;
 using corvidan::transport::Pop3Endpoint;
 using corvidan::transport::Pop3Session;
@@ -193,6 +198,190 @@ TEST_F(Pop3Fault, ReadAheadIsBoundedInBytes)
         ASSERT_NE(session.message(n), nullptr);
     EXPECT_TRUE(session.quit());
     EXPECT_EQ(retrSent(), 10) << "every message asked for once";
+}
+
+const char* statusName(FetchStatus status)
+{
+    switch (status) {
+    case FetchStatus::Ok: return "Ok";
+    case FetchStatus::TooBig: return "TooBig";
+    case FetchStatus::Refused: return "Refused";
+    case FetchStatus::Failed: return "Failed";
+    case FetchStatus::Cancelled: return "Cancelled";
+    }
+    return "?";
+}
+
+// What a hostile or broken server may send: no reply sizes a buffer, nothing
+// waits for ever, and a message over the bound does not end the run.
+TEST_F(Pop3Fault, ServerAbuse)
+{
+    constexpr int kOpenFails = -9;
+    const QByteArray big = message(1, QByteArray("a line of the big message\r\n").repeated(60000)); // 1.6 MB
+    const QByteArray listTwo = "2 " + QByteArray::number(message(2).size()) + "\r\n";
+    struct Abuse {
+        const char* name;
+        std::function<void(FakePop3Server::Config&)> serve;
+        int count; // authenticate(), below 0 refused, kOpenFails: open() fails
+        QList<FetchStatus> fetched;
+        QString error; // in the first error text
+        QByteArray neverSent;
+    };
+    const QList<Abuse> table = {
+        {"LIST size 2147483647",
+         [&](auto& c) { c.listLines = "1 2147483647\r\n" + listTwo; }, 2,
+         {FetchStatus::TooBig, FetchStatus::Ok}, QStringLiteral("大きすぎる"), "RETR 1"},
+        {"LIST number 2000000000", [](auto& c) { c.listLines = "1 10\r\n2000000000 10\r\n"; }, -1, {},
+         QStringLiteral("2000000000"), "RETR"},
+        {"UIDL number 2000000000", [](auto& c) { c.uidlLines = "2000000000 x\r\n"; }, -1, {},
+         QStringLiteral("2000000000"), "RETR"},
+        {"STAT count 2000000000", [](auto& c) { c.statLine = "+OK 2000000000 1"; }, -1, {},
+         QStringLiteral("STAT"), "RETR"},
+        {"LIST line without end", [](auto& c) { c.listLines = "1 " + QByteArray(1000, '7') + "\r\n"; }, -1, {},
+         QStringLiteral("長すぎます"), "RETR"},
+        {"never-ending CAPA", [](auto& c) { c.endlessCapa = true; }, kOpenFails, {}, QStringLiteral("長すぎます"),
+         "USER"},
+        {"never-ending RETR", [](auto& c) { c.endlessRetr = 1; }, 2, {FetchStatus::TooBig, FetchStatus::Failed},
+         QStringLiteral("大きすぎる"), {}},
+        {"dripping RETR",
+         [](auto& c) {
+             c.dripRetr = 1;
+             c.dripMs = 20;
+         },
+         2, {FetchStatus::Failed, FetchStatus::Failed}, QStringLiteral("遅すぎます (タイムアウト"), "DELE"},
+        {"RETR over the bound, then a normal one",
+         [&](auto& c) {
+             c.messages[0] = big;
+             c.listLines = "1 100\r\n" + listTwo;
+         },
+         2, {FetchStatus::TooBig, FetchStatus::Ok}, QStringLiteral("大きすぎる"), {}},
+        {"the same without pipelining",
+         [&](auto& c) {
+             c.pipelining = false;
+             c.messages[0] = big;
+             c.listLines = "1 100\r\n" + listTwo;
+         },
+         2, {FetchStatus::TooBig, FetchStatus::Ok}, QStringLiteral("大きすぎる"), {}},
+        {"RETR refused", [](auto& c) { c.refuseRetr = 1; }, 2, {FetchStatus::Refused, FetchStatus::Ok},
+         QStringLiteral("message is unavailable"), {}},
+    };
+    mail.options().maxMessageBytes = 1 << 20;
+    for (const Abuse& row : table) {
+        SCOPED_TRACE(row.name);
+        FakePop3Server::Config config = withMessages(2);
+        row.serve(config);
+        FakePop3Server server(config);
+        QElapsedTimer timer;
+        timer.start();
+        Pop3Session session(mail.options());
+        QString firstError;
+        const auto noteError = [&] {
+            if (firstError.isEmpty())
+                firstError = session.error();
+        };
+        const bool opened = session.open(server.server());
+        EXPECT_EQ(opened, row.count != kOpenFails);
+        int count = kOpenFails;
+        if (opened) {
+            count = session.authenticate(QStringLiteral("u"), QStringLiteral("p"), false);
+            EXPECT_EQ(count < 0 ? -1 : count, row.count);
+        }
+        noteError();
+        QList<FetchStatus> fetched;
+        for (int n = 1; n <= std::max(count, 0); ++n) {
+            FetchResult got = session.fetch(n);
+            fetched << got.status;
+            if (got.status == FetchStatus::Ok)
+                EXPECT_EQ(got.bytes, config.messages[n - 1]);
+            else if (firstError.isEmpty())
+                firstError = got.error;
+            if (got.status == FetchStatus::TooBig)
+                EXPECT_GT(got.size, mail.options().maxMessageBytes) << "TooBig names the size";
+            if (got.status == FetchStatus::Ok)
+                session.remove(n);
+        }
+        QStringList names;
+        for (FetchStatus status : fetched)
+            names << QString::fromLatin1(statusName(status));
+        QStringList expected;
+        for (FetchStatus status : row.fetched)
+            expected << QString::fromLatin1(statusName(status));
+        EXPECT_EQ(names, expected);
+        EXPECT_TRUE(firstError.contains(row.error)) << firstError.toStdString();
+        if (count >= 0 && !row.fetched.contains(FetchStatus::Failed))
+            EXPECT_TRUE(session.quit()) << session.error().toStdString();
+        EXPECT_LT(timer.elapsed(), 8000) << "a hostile server held the session";
+        if (!row.neverSent.isEmpty())
+            for (const QByteArray& command : server.commands())
+                EXPECT_FALSE(command.startsWith(row.neverSent)) << command.constData();
+    }
+}
+
+TEST_F(Pop3Fault, CancelBetweenMessagesStillQuitsButNotWhileARetrArrives)
+{
+    std::atomic<bool> stop{false};
+    mail.options().readTimeoutMs = 5000;
+    mail.options().cancelled = [&] { return stop.load(); };
+    {
+        FakePop3Server server(withMessages(3));
+        Pop3Session session(mail.options());
+        ASSERT_TRUE(session.open(server.server()));
+        ASSERT_EQ(session.authenticate(QStringLiteral("u"), QStringLiteral("p"), false), 3);
+        ASSERT_EQ(session.fetch(1).status, FetchStatus::Ok);
+        EXPECT_TRUE(session.remove(1));
+        stop = true;
+        EXPECT_EQ(session.fetch(2).status, FetchStatus::Cancelled);
+        EXPECT_TRUE(session.isOpen());
+        EXPECT_TRUE(session.quit()) << "the RETRs in flight are read, then QUIT";
+        EXPECT_EQ(server.applied(), QList<int>{1});
+    }
+    stop = false;
+    FakePop3Server::Config config = withMessages(3);
+    config.dripRetr = 2;
+    config.dripMs = 30;
+    FakePop3Server server(config);
+    Pop3Session session(mail.options());
+    ASSERT_TRUE(session.open(server.server()));
+    ASSERT_EQ(session.authenticate(QStringLiteral("u"), QStringLiteral("p"), false), 3);
+    ASSERT_EQ(session.fetch(1).status, FetchStatus::Ok);
+    EXPECT_TRUE(session.remove(1));
+    QElapsedTimer timer;
+    timer.start();
+    std::thread canceller([&] {
+        QThread::msleep(300);
+        stop = true;
+    });
+    const FetchResult got = session.fetch(2);
+    canceller.join();
+    EXPECT_EQ(got.status, FetchStatus::Cancelled) << got.error.toStdString();
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_FALSE(session.isOpen()) << "dropped mid-message";
+    EXPECT_FALSE(session.quit());
+    EXPECT_FALSE(server.commands().contains("QUIT"));
+    EXPECT_TRUE(server.applied().isEmpty());
+}
+
+TEST_F(Pop3Fault, DotUnstuffingHoldsAcrossReadBoundaries)
+{
+    // Lines of dots, lines that look like the end, CR and LF split over reads.
+    QByteArray body;
+    for (int i = 0; i < 20000; ++i)
+        body += i % 3 == 0 ? ".\r\n" : i % 3 == 1 ? "..x.\r\n" : ".\r.\r\n";
+    FakePop3Server::Config config;
+    config.messages << message(1, body) << message(2, ".\r\n") << message(3, body);
+    config.dripRetr = 1;
+    config.dripBytes = 997;
+    FakePop3Server server(config);
+    Pop3Session session(mail.options());
+    ASSERT_TRUE(session.open(server.server()));
+    ASSERT_EQ(session.authenticate(QStringLiteral("u"), QStringLiteral("p"), false), 3);
+    for (int n = 1; n <= 3; ++n) {
+        const FetchResult got = session.fetch(n);
+        ASSERT_EQ(got.status, FetchStatus::Ok) << got.error.toStdString();
+        EXPECT_EQ(got.bytes, config.messages[n - 1]) << n;
+        EXPECT_EQ(got.size, config.messages[n - 1].size());
+    }
+    EXPECT_TRUE(session.quit());
 }
 
 TEST_F(Pop3Fault, RefusedDeletionIsReportedAtClose)

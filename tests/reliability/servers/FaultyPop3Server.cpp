@@ -141,8 +141,15 @@ void FaultyPop3Server::serve(int fd, const Script& script)
             const QByteArray out = reply(line, script, close, silent);
             if (slow)
                 std::this_thread::sleep_for(std::chrono::milliseconds(script.delayMs));
-            if (!sendAll(fd, out))
+            if (script.fault == Fault::Drip && verb == "RETR" && line.split(' ').value(1).toInt() == script.message) {
+                for (qsizetype i = 0; i < out.size() && !m_stop; ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(script.delayMs));
+                    if (!sendAll(fd, out.mid(i, 1)))
+                        return;
+                }
+            } else if (!sendAll(fd, out)) {
                 return;
+            }
             if (close) {
                 hangUp(fd);
                 return;

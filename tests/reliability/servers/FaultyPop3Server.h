@@ -28,6 +28,7 @@ public:
         RefuseDele,     ///< DELE of `message` is answered -ERR
         CloseAfterRetr, ///< after answering RETR of `message` the server hangs up
         QuitUnanswered, ///< QUIT closes the connection without +OK (nothing deleted)
+        Drip,           ///< RETR of `message` comes one byte every `delayMs`
     };
     struct Script {
         Fault fault = Fault::None;

@@ -11,7 +11,11 @@
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
 
+#include <QElapsedTimer>
 #include <QMap>
+#include <QProcess>
+#include <QThread>
+#include <csignal>
 #include <iostream>
 #include <gtest/gtest.h>
 
@@ -204,6 +208,8 @@ TEST_P(FaultyPop3, TimeOutsFireAndAreReported)
         {{Fault::Slow, {}, 0, 1500}, ReceiveEnd::NoConnection, QStringLiteral("タイムアウト")}, // greeting
         {{Fault::Silent, "PASS", 0, 0}, ReceiveEnd::AuthFailed, QStringLiteral("応答がありません (タイムアウト")},
         {{Fault::Slow, "RETR", 0, 1500}, ReceiveEnd::FetchFailed, QStringLiteral("応答がありません (タイムアウト")},
+        // A byte now and then does not keep a reply alive.
+        {{Fault::Drip, {}, 1, 40}, ReceiveEnd::FetchFailed, QStringLiteral("遅すぎます (タイムアウト")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reason.toStdString() + " after " + c.script.verb.toStdString());
@@ -239,6 +245,31 @@ TEST_P(FaultyPop3, UnansweredQuitLeavesNoDoubleOnTheNextReceive)
 {
     server.nextSession({Fault::QuitUnanswered, {}, 0, 0});
     expectStoredButNotDeleted();
+}
+
+TEST_P(FaultyPop3, InterruptedHeadlessReceiveEndsQuicklyAndDeletesNothing)
+{
+    if (GetParam())
+        GTEST_SKIP() << "corvidan-receive has waits of its own";
+    server.nextSession({Fault::Drip, {}, 3, 200});
+    dir.write(u"\\zorbet.ini", "SMTP=\r\nPOP3=" + server.server().toLatin1() + "\r\nMAIL=\r\nAPOP=0\r\n");
+    QProcess receiver;
+    receiver.start(qEnvironmentVariable("CORVIDAN_APPDIR") + QStringLiteral("/corvidan-receive"), {dir.root()});
+    ASSERT_TRUE(receiver.waitForStarted());
+    // Messages 1 and 2 are stored meanwhile; 3 is dripping.
+    QThread::msleep(1500);
+    ASSERT_EQ(receiver.state(), QProcess::Running) << receiver.readAllStandardError().toStdString();
+    QElapsedTimer timer;
+    timer.start();
+    ::kill(static_cast<pid_t>(receiver.processId()), SIGTERM);
+    ASSERT_TRUE(receiver.waitForFinished(15000));
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_EQ(receiver.exitStatus(), QProcess::NormalExit) << "the signal was handled";
+    EXPECT_TRUE(QString::fromUtf8(receiver.readAllStandardError()).contains(QStringLiteral("中止")));
+    EXPECT_EQ(server.mailbox().size(), 5) << "no QUIT while a message was arriving";
+    EXPECT_FALSE(storedTags().contains(QStringLiteral("FS-03")));
+    expectNothingLost();
+    expectNextReceiveFinishes();
 }
 
 INSTANTIATE_TEST_SUITE_P(Waits, FaultyPop3, ::testing::Values(false, true),
