@@ -51,26 +51,55 @@ struct Piece {
     QByteArray bytes;
 };
 
+/// Finds `needle` at or after a position, remembering its last answer: the
+/// first occurrence at or after p is also the first at or after any later
+/// position up to it. A flood of "=?" openings without their "?=" then costs
+/// one search in all instead of one per opening.
+class NextOf {
+public:
+    NextOf(QByteArrayView text, QByteArrayView needle) : m_text(text), m_needle(needle) {}
+    qsizetype from(qsizetype pos)
+    {
+        if (m_found < pos || m_searchedFrom > pos) {
+            const qsizetype at = m_text.indexOf(m_needle, pos);
+            m_found = at < 0 ? m_text.size() : at;
+            m_searchedFrom = pos;
+        }
+        return m_found;
+    }
+
+private:
+    QByteArrayView m_text;
+    QByteArrayView m_needle;
+    qsizetype m_found = -1;
+    qsizetype m_searchedFrom = 0;
+};
+
+/// Longest charset label taken (with a language suffix); real ones are far shorter.
+constexpr qsizetype MaxCharsetLength = 64;
+
 /// Parses "=?charset?X?text?=" at `pos`; on success fills `piece` and `end`.
-bool parseEncodedWord(QByteArrayView s, qsizetype pos, Piece& piece, qsizetype& end)
+bool parseEncodedWord(QByteArrayView s, qsizetype pos, NextOf& nextClose, NextOf& nextOpen, Piece& piece,
+                      qsizetype& end)
 {
-    const qsizetype q1 = s.indexOf('?', pos + 2);
-    if (q1 < 0 || q1 == pos + 2 || q1 + 2 >= s.size() || s[q1 + 2] != '?')
+    qsizetype q1 = pos + 2;
+    while (q1 < s.size() && q1 - pos - 2 <= MaxCharsetLength && s[q1] != '?') {
+        if (isWsp(s[q1]) || s[q1] == '"' || s[q1] == '=' || s[q1] == '\r' || s[q1] == '\n')
+            return false;
+        ++q1;
+    }
+    if (q1 >= s.size() || s[q1] != '?' || q1 == pos + 2 || q1 + 2 >= s.size() || s[q1 + 2] != '?')
         return false;
     const QByteArrayView charset = s.sliced(pos + 2, q1 - pos - 2);
-    for (char c : charset)
-        if (isWsp(c) || c == '"' || c == '=')
-            return false;
     const char enc = s[q1 + 1];
     const qsizetype textStart = q1 + 3;
-    const qsizetype close = s.indexOf("?=", textStart);
-    if (close < 0)
+    const qsizetype close = nextClose.from(textStart);
+    if (close >= s.size() || nextOpen.from(textStart) + 2 <= close)
         return false;
     const QByteArrayView text = s.sliced(textStart, close - textStart);
-    if (text.contains("=?"))
-        return false;
     if (enc == 'B' || enc == 'b') {
         QByteArray clean;
+        clean.reserve(text.size());
         for (char c : text)
             if (!isWsp(c))
                 clean += c;
@@ -89,12 +118,14 @@ bool parseEncodedWord(QByteArrayView s, qsizetype pos, Piece& piece, qsizetype& 
 QList<Piece> splitPieces(QByteArrayView s)
 {
     QList<Piece> pieces;
+    NextOf nextClose(s, "?=");
+    NextOf nextOpen(s, "=?");
     qsizetype literalStart = 0;
     qsizetype pos = 0;
     while ((pos = s.indexOf("=?", pos)) >= 0) {
         Piece word;
         qsizetype end = 0;
-        if (!parseEncodedWord(s, pos, word, end)) {
+        if (!parseEncodedWord(s, pos, nextClose, nextOpen, word, end)) {
             pos += 2;
             continue;
         }
