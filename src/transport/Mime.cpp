@@ -259,7 +259,7 @@ GMimeMessage* parseMessage(QByteArrayView bytes)
     GRef<GMimeStream> stream(streamWithoutHeaderNuls(bytes));
     GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     GMimeParserOptions* options = g_mime_parser_options_new();
-    g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+    g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_STRICT);
     g_mime_parser_options_set_parameter_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
     g_mime_parser_options_set_address_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
     const char* fallback[] = {"utf-8", "cp932", "iso-8859-1", nullptr};
