@@ -98,11 +98,12 @@ QByteArray decodedContent(GMimePart* part)
     constexpr size_t Chunk = 64 * 1024;
     QByteArray out;
     // The stream is part of the message itself, so its length is a real size, not a claim.
-    if (const gint64 length = g_mime_stream_length(stream); length > 0)
+    const gint64 length = g_mime_stream_length(stream);
+    if (length > 0)
         out.reserve(static_cast<qsizetype>(length) + static_cast<qsizetype>(length / Chunk + 2) * 8);
-    std::vector<char> in(Chunk);
+    std::vector<char> in(length > 0 && length < gint64(Chunk) ? size_t(length) + 1 : Chunk);
     for (;;) {
-        const ssize_t n = g_mime_stream_read(stream, in.data(), Chunk);
+        const ssize_t n = g_mime_stream_read(stream, in.data(), in.size());
         if (n <= 0)
             break;
         if (!transformed) {
