@@ -168,8 +168,10 @@ QString literalText(QByteArrayView bytes)
     return charset::decodeGuessed(bytes);
 }
 
+/// Trimmed, and without NULs: a stray NUL must not end the text for a caller that cuts at it.
 QString cut(QString text)
 {
+    text.remove(QChar(u'\0'));
     return text.trimmed();
 }
 

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <array>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -241,17 +242,60 @@ private:
     QString m_html;
 };
 
-/// A GMime stream over a copy of `bytes` with the NULs of the top header
-/// replaced by blanks, so a stray NUL neither ends a field nor hides the MIME
-/// structure. Offsets into the copy are offsets into `bytes`.
+/// The boundary a header line announces, or empty.
+QByteArray announcedBoundary(QByteArrayView line)
+{
+    const qsizetype at = line.toByteArray().toLower().indexOf("boundary=");
+    if (at < 0)
+        return {};
+    QByteArrayView rest = line.sliced(at + 9);
+    if (rest.startsWith('"')) {
+        const qsizetype close = rest.indexOf('"', 1);
+        return close > 1 ? rest.sliced(1, close - 1).toByteArray() : QByteArray();
+    }
+    qsizetype end = 0;
+    while (end < rest.size() && rest[end] != ';' && rest[end] != ' ' && rest[end] != '\t' && rest[end] != '\r')
+        ++end;
+    return rest.first(end).toByteArray();
+}
+
+/// Replaces the NULs of every header block (the message's and each part's,
+/// found by the boundaries the headers announce) with blanks, in place, so a
+/// stray NUL neither ends a field nor hides the MIME structure. Content keeps
+/// its bytes; the length stays, so offsets still point into the original.
+void blankHeaderNuls(char* data, qsizetype size)
+{
+    QSet<QByteArray> boundaries;
+    bool inHeader = true;
+    for (qsizetype pos = 0; pos < size;) {
+        const char* lf = static_cast<const char*>(std::memchr(data + pos, '\n', size_t(size - pos)));
+        const qsizetype end = lf ? lf - data : size;
+        QByteArrayView line(data + pos, end - pos);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (inHeader) {
+            for (qsizetype i = pos; i < end; ++i)
+                if (data[i] == 0)
+                    data[i] = ' ';
+            if (line.isEmpty())
+                inHeader = false;
+            else if (const QByteArray b = announcedBoundary(line); !b.isEmpty())
+                boundaries.insert(b);
+        } else if (line.startsWith("--") && !boundaries.isEmpty()) {
+            const QByteArray name = line.sliced(2).trimmed().toByteArray();
+            inHeader = boundaries.contains(name);
+        }
+        pos = end + 1;
+    }
+}
+
+/// A GMime stream over a copy of `bytes` whose header blocks hold no NULs.
 GMimeStream* streamWithoutHeaderNuls(QByteArrayView bytes)
 {
     GMimeStream* stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size()));
     GByteArray* copy = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
-    const qsizetype headerEnd = std::min<qsizetype>(header::bodyOffset(bytes), static_cast<qsizetype>(copy->len));
-    for (qsizetype i = 0; i < headerEnd; ++i)
-        if (copy->data[i] == 0)
-            copy->data[i] = ' ';
+    if (std::memchr(copy->data, 0, copy->len))
+        blankHeaderNuls(reinterpret_cast<char*>(copy->data), static_cast<qsizetype>(copy->len));
     return stream;
 }
 

@@ -53,6 +53,16 @@ TEST(HeaderDecoder, KeepsTextAroundWords)
     EXPECT_EQ(header::decodeText("=?UTF-8?B?broken"), QStringLiteral("=?UTF-8?B?broken"));
     EXPECT_EQ(header::decodeText("a =?x?Z?y?= b"), QStringLiteral("a =?x?Z?y?= b"));
     EXPECT_EQ(header::decodeText("folded\r\n\tline"), QStringLiteral("folded line"));
+    // A NUL is dropped, never the end of the text.
+    EXPECT_EQ(header::decodeText(QByteArray("Before\0After", 12)), QStringLiteral("BeforeAfter"));
+    EXPECT_EQ(header::decodeAddress(QByteArray("Na\0me <a@example.com>", 22)), QStringLiteral("Name <a@example.com>"));
+    // Floods of openings without their end stay text; the words after them still decode.
+    EXPECT_EQ(header::decodeText(QByteArray("=?a?b?c ").repeated(20000) + word),
+              QStringLiteral("=?a?b?c ").repeated(20000) + QStringLiteral("件名"));
+    EXPECT_EQ(header::decodeText(QByteArray("=?").repeated(50000) + "?=" + word),
+              QString::fromLatin1(QByteArray("=?").repeated(50000) + "?=") + QStringLiteral("件名"));
+    EXPECT_EQ(header::decodeText(QByteArray("=?utf-8?q?").repeated(20000) + "x?="),
+              QString::fromLatin1(QByteArray("=?utf-8?q?").repeated(19999)) + u'x');
     EXPECT_EQ(header::decodeText(""), QString());
 }
 
