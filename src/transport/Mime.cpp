@@ -289,19 +289,42 @@ void blankHeaderNuls(char* data, qsizetype size)
     }
 }
 
-/// A GMime stream over a copy of `bytes` whose header blocks hold no NULs.
-GMimeStream* streamWithoutHeaderNuls(QByteArrayView bytes)
-{
-    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size()));
-    GByteArray* copy = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
-    if (std::memchr(copy->data, 0, copy->len))
-        blankHeaderNuls(reinterpret_cast<char*>(copy->data), static_cast<qsizetype>(copy->len));
-    return stream;
-}
+/// A GMime stream that reads the caller's bytes in place: GMime's own memory
+/// stream would hold one more copy of a message of tens of megabytes. Only a
+/// message with a NUL is copied, to blank the NULs of its headers.
+class BorrowedStream {
+public:
+    explicit BorrowedStream(QByteArrayView bytes)
+    {
+        const char* data = bytes.isEmpty() ? "" : bytes.constData();
+        if (!bytes.isEmpty() && std::memchr(bytes.constData(), 0, size_t(bytes.size()))) {
+            m_blanked = bytes.toByteArray();
+            blankHeaderNuls(m_blanked.data(), m_blanked.size());
+            data = m_blanked.constData();
+        }
+        // GMime only reads from it; it never writes to nor frees the borrowed bytes.
+        m_array = g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(data)), size_t(bytes.size()));
+        m_stream = g_mime_stream_mem_new_with_byte_array(m_array);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(m_stream), FALSE);
+    }
+    ~BorrowedStream()
+    {
+        g_object_unref(m_stream);
+        g_byte_array_steal(m_array, nullptr); // the bytes go back to their owner, not to g_free
+        g_byte_array_unref(m_array);
+    }
+    BorrowedStream(const BorrowedStream&) = delete;
+    BorrowedStream& operator=(const BorrowedStream&) = delete;
+    GMimeStream* get() const { return m_stream; }
 
-GMimeMessage* parseMessage(QByteArrayView bytes)
+private:
+    QByteArray m_blanked;
+    GByteArray* m_array = nullptr;
+    GMimeStream* m_stream = nullptr;
+};
+
+GMimeMessage* parseMessage(const BorrowedStream& stream)
 {
-    GRef<GMimeStream> stream(streamWithoutHeaderNuls(bytes));
     GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     GMimeParserOptions* options = g_mime_parser_options_new();
     g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_STRICT);
@@ -394,7 +417,13 @@ Parsed parseAt(QByteArrayView message, int depth)
     initializeOnce();
     Parsed out;
     fillFields(message, out);
-    GRef<GMimeMessage> parsed(parseMessage(message));
+    // GMime's lengths are 32-bit; anything that large is read as plain text.
+    if (message.size() >= qsizetype(G_MAXUINT32)) {
+        out.body = charset::toCrLf(charset::decodeGuessed(message.sliced(header::bodyOffset(message))));
+        return out;
+    }
+    const BorrowedStream source(message); // outlives every GMime object below
+    GRef<GMimeMessage> parsed(parseMessage(source));
     if (!parsed.get()) {
         out.body = charset::toCrLf(charset::decodeGuessed(message.sliced(header::bodyOffset(message))));
         return out;
