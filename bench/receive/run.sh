@@ -3,13 +3,16 @@
 # corvidan-receive (records durably written, attachments extracted, messages
 # deleted, session closed) against mpop fetching and deleting the same mailbox.
 # Both log in over STLS. Medians of CORVIDAN_BENCH_REPEAT runs (default 5).
+# First, receive_hostile_1mb_ms: hostile 1 MB messages through the parse.
 set -eu
 src="$CORVIDAN_SOURCE_DIR"
 build="$CORVIDAN_BENCH_BUILD"
 count=${CORVIDAN_BENCH_MESSAGES:-1000}
 repeat=${CORVIDAN_BENCH_REPEAT:-5}
 
-cmake --build "$build" --target corvidan-receive >&2
+cmake --build "$build" --target corvidan-receive bench_receive_hostile >&2
+# Hostile 1 MB messages: parse and attachment folder only, no server.
+"$build/bench/bench_receive_hostile"
 command -v mpop >/dev/null || { echo "mpop is not installed" >&2; exit 1; }
 
 work=$(mktemp -d)

@@ -2,6 +2,10 @@
 
 #include "transport/Charset.h"
 
+#include "common/Cp932.h"
+
+#include <QStringList>
+
 #include <map>
 
 namespace corvidan::transport::header {
@@ -51,26 +55,55 @@ struct Piece {
     QByteArray bytes;
 };
 
+/// Finds `needle` at or after a position, remembering its last answer: the
+/// first occurrence at or after p is also the first at or after any later
+/// position up to it. A flood of "=?" openings without their "?=" then costs
+/// one search in all instead of one per opening.
+class NextOf {
+public:
+    NextOf(QByteArrayView text, QByteArrayView needle) : m_text(text), m_needle(needle) {}
+    qsizetype from(qsizetype pos)
+    {
+        if (m_found < pos || m_searchedFrom > pos) {
+            const qsizetype at = m_text.indexOf(m_needle, pos);
+            m_found = at < 0 ? m_text.size() : at;
+            m_searchedFrom = pos;
+        }
+        return m_found;
+    }
+
+private:
+    QByteArrayView m_text;
+    QByteArrayView m_needle;
+    qsizetype m_found = -1;
+    qsizetype m_searchedFrom = 0;
+};
+
+/// Longest charset label taken (with a language suffix); real ones are far shorter.
+constexpr qsizetype MaxCharsetLength = 64;
+
 /// Parses "=?charset?X?text?=" at `pos`; on success fills `piece` and `end`.
-bool parseEncodedWord(QByteArrayView s, qsizetype pos, Piece& piece, qsizetype& end)
+bool parseEncodedWord(QByteArrayView s, qsizetype pos, NextOf& nextClose, NextOf& nextOpen, Piece& piece,
+                      qsizetype& end)
 {
-    const qsizetype q1 = s.indexOf('?', pos + 2);
-    if (q1 < 0 || q1 == pos + 2 || q1 + 2 >= s.size() || s[q1 + 2] != '?')
+    qsizetype q1 = pos + 2;
+    while (q1 < s.size() && q1 - pos - 2 <= MaxCharsetLength && s[q1] != '?') {
+        if (isWsp(s[q1]) || s[q1] == '"' || s[q1] == '=' || s[q1] == '\r' || s[q1] == '\n')
+            return false;
+        ++q1;
+    }
+    if (q1 >= s.size() || s[q1] != '?' || q1 == pos + 2 || q1 + 2 >= s.size() || s[q1 + 2] != '?')
         return false;
     const QByteArrayView charset = s.sliced(pos + 2, q1 - pos - 2);
-    for (char c : charset)
-        if (isWsp(c) || c == '"' || c == '=')
-            return false;
     const char enc = s[q1 + 1];
     const qsizetype textStart = q1 + 3;
-    const qsizetype close = s.indexOf("?=", textStart);
-    if (close < 0)
+    const qsizetype close = nextClose.from(textStart);
+    if (close >= s.size() || nextOpen.from(textStart) + 2 <= close)
         return false;
     const QByteArrayView text = s.sliced(textStart, close - textStart);
-    if (text.contains("=?"))
-        return false;
     if (enc == 'B' || enc == 'b') {
         QByteArray clean;
+        clean.reserve(text.size());
         for (char c : text)
             if (!isWsp(c))
                 clean += c;
@@ -89,12 +122,14 @@ bool parseEncodedWord(QByteArrayView s, qsizetype pos, Piece& piece, qsizetype& 
 QList<Piece> splitPieces(QByteArrayView s)
 {
     QList<Piece> pieces;
+    NextOf nextClose(s, "?=");
+    NextOf nextOpen(s, "=?");
     qsizetype literalStart = 0;
     qsizetype pos = 0;
     while ((pos = s.indexOf("=?", pos)) >= 0) {
         Piece word;
         qsizetype end = 0;
-        if (!parseEncodedWord(s, pos, word, end)) {
+        if (!parseEncodedWord(s, pos, nextClose, nextOpen, word, end)) {
             pos += 2;
             continue;
         }
@@ -133,39 +168,121 @@ QString literalText(QByteArrayView bytes)
     return charset::decodeGuessed(bytes);
 }
 
+/// Trimmed, and without NULs: a stray NUL must not end the text for a caller that cuts at it.
 QString cut(QString text)
 {
+    text.remove(QChar(u'\0'));
     return text.trimmed();
 }
 
-/// Removes the quotes around a display name that is followed by an address.
-QByteArray unquoteDisplayNames(QByteArrayView s)
+/// Encoded words decoded in an already unfolded value, blanks kept.
+QString decodeTextUntrimmed(QByteArrayView line)
+{
+    QString out;
+    for (const Piece& p : joinWords(splitPieces(line)))
+        out += p.encoded ? charset::decode(p.bytes, p.charset) : literalText(p.bytes);
+    return out;
+}
+
+/// Quotes (and their backslash escapes) removed from a display name.
+QByteArray unquoteAll(QByteArrayView s)
 {
     QByteArray out;
     out.reserve(s.size());
+    bool quoted = false;
     for (qsizetype i = 0; i < s.size(); ++i) {
-        if (s[i] != '"') {
-            out += s[i];
-            continue;
-        }
-        QByteArray inner;
-        qsizetype j = i + 1;
-        for (; j < s.size() && s[j] != '"'; ++j) {
-            if (s[j] == '\\' && j + 1 < s.size())
-                ++j;
-            inner += s[j];
-        }
-        qsizetype k = j + 1;
-        while (k < s.size() && isWsp(s[k]))
-            ++k;
-        if (j < s.size() && k < s.size() && s[k] == '<') {
-            out += inner;
-            i = j;
+        if (s[i] == '"') {
+            quoted = !quoted;
+        } else if (s[i] == '\\' && quoted && i + 1 < s.size()) {
+            out += s[++i];
         } else {
             out += s[i];
         }
     }
     return out;
+}
+
+/// The mailboxes of an address list: split at commas outside quotes, angle
+/// brackets and comments.
+QList<QByteArrayView> splitMailboxes(QByteArrayView s)
+{
+    QList<QByteArrayView> out;
+    bool quoted = false;
+    int angle = 0, paren = 0;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (quoted) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '<') {
+            ++angle;
+        } else if (c == '>' && angle > 0) {
+            --angle;
+        } else if (c == '(') {
+            ++paren;
+        } else if (c == ')' && paren > 0) {
+            --paren;
+        } else if (c == ',' && angle == 0 && paren == 0) {
+            out.append(s.sliced(start, i - start));
+            start = i + 1;
+        }
+    }
+    out.append(s.sliced(start));
+    return out;
+}
+
+/// Where the "<address>" of a mailbox starts (outside quotes), or -1.
+qsizetype angleAddressStart(QByteArrayView s)
+{
+    bool quoted = false;
+    qsizetype found = -1;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (quoted && s[i] == '\\')
+            ++i;
+        else if (s[i] == '"')
+            quoted = !quoted;
+        else if (!quoted && s[i] == '<')
+            found = i;
+    }
+    return found;
+}
+
+/// A display name that would be read as several addresses, or as none,
+/// unless it is quoted.
+bool needsQuotes(const QString& name)
+{
+    for (QChar c : name)
+        if (QStringView(u",;:<>@\"()[]\\").contains(c))
+            return true;
+    return false;
+}
+
+QString quoted(const QString& name)
+{
+    QString out = QStringLiteral("\"");
+    for (QChar c : name) {
+        if (c == u'"' || c == u'\\')
+            out += u'\\';
+        out += c;
+    }
+    return out + u'"';
+}
+
+QString decodeMailbox(QByteArrayView mailbox)
+{
+    const qsizetype lt = angleAddressStart(mailbox);
+    if (lt < 0)
+        return cut(decodeTextUntrimmed(mailbox));
+    const QString address = cut(decodeTextUntrimmed(mailbox.sliced(lt)));
+    const QString name = cut(decodeTextUntrimmed(unquoteAll(mailbox.first(lt))));
+    if (name.isEmpty())
+        return address;
+    return (needsQuotes(name) ? quoted(name) : name) + u' ' + address;
 }
 
 QByteArray percentDecode(QByteArrayView s)
@@ -306,16 +423,59 @@ QByteArray unfold(QByteArrayView raw)
 
 QString decodeText(QByteArrayView raw)
 {
-    const QByteArray line = unfold(raw);
-    QString out;
-    for (const Piece& p : joinWords(splitPieces(line)))
-        out += p.encoded ? charset::decode(p.bytes, p.charset) : literalText(p.bytes);
-    return cut(out);
+    return cut(decodeTextUntrimmed(unfold(raw)));
 }
 
 QString decodeAddress(QByteArrayView raw)
 {
-    return decodeText(unquoteDisplayNames(unfold(raw)));
+    const QByteArray line = unfold(raw);
+    QStringList mailboxes;
+    for (QByteArrayView mailbox : splitMailboxes(line))
+        if (QString text = decodeMailbox(mailbox); !text.isEmpty())
+            mailboxes << text;
+    return mailboxes.join(QStringLiteral(", "));
+}
+
+QString fitSender(const QString& from, int maxBytes)
+{
+    const auto bytes = [](QStringView text) { return common::cp932::encode(text).size(); };
+    if (bytes(from) <= maxBytes)
+        return from;
+    // Only the first of several senders: half a list would mislead.
+    QString first = from;
+    const QByteArray utf8 = from.toUtf8();
+    if (const QList<QByteArrayView> parts = splitMailboxes(utf8); parts.size() > 1)
+        first = QString::fromUtf8(parts.first()).trimmed();
+    const QByteArray firstUtf8 = first.toUtf8();
+    const qsizetype lt = angleAddressStart(firstUtf8);
+    if (lt < 0)
+        return first;
+    const QString address = QString::fromUtf8(QByteArrayView(firstUtf8).sliced(lt)).trimmed();
+    const QString bare = address.mid(1).section(u'>', 0, 0).trimmed();
+    QString name = QString::fromUtf8(unquoteAll(QByteArrayView(firstUtf8).first(lt))).trimmed();
+    if (bytes(first) <= maxBytes)
+        return first;
+    const bool quote = needsQuotes(name);
+    const qsizetype room = maxBytes - bytes(address) - 1 - (quote ? 2 : 0);
+    if (room <= 0 || name.isEmpty())
+        return bare;
+    // Cut the name character by character; escapes added by quoting count too.
+    QString kept;
+    qsizetype used = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const qsizetype len = name[i].isHighSurrogate() && i + 1 < name.size() ? 2 : 1;
+        const QStringView ch = QStringView(name).sliced(i, len);
+        const qsizetype size = bytes(ch) + ((quote && (ch == u"\\" || ch == u"\"")) ? 1 : 0);
+        if (used + size > room)
+            break;
+        kept += ch;
+        used += size;
+        i += len - 1;
+    }
+    kept = kept.trimmed();
+    if (kept.isEmpty())
+        return bare;
+    return (quote ? quoted(kept) : kept) + u' ' + address;
 }
 
 QString plainText(QByteArrayView raw)

@@ -31,9 +31,16 @@ QByteArray unfold(QByteArrayView raw);
 /// one charset joined at byte level first), raw 8-bit text by guessed charset.
 QString decodeText(QByteArrayView raw);
 
-/// An address field for display: like decodeText, with the quotes around a
-/// display name removed (`"名前" <a@b>` reads `名前 <a@b>`).
+/// An address field for display: like decodeText, each mailbox as
+/// `name <address>`. A display name keeps its quotes only when it needs them
+/// (`"Doe, John" <j@example.com>`, but `名前 <a@b>` for `"名前" <a@b>`), so a
+/// reply still reaches one address.
 QString decodeAddress(QByteArrayView raw);
+
+/// A sender text that fits `maxBytes` in code page 932: the display name is
+/// shortened, never the address. When not even a short name fits, the bare
+/// address (which the caller may still have to cut).
+QString fitSender(const QString& from, int maxBytes);
 
 /// A value shown as it stands (the date): unfolded and trimmed.
 QString plainText(QByteArrayView raw);

@@ -10,6 +10,9 @@
 #include <QHash>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
+#include <array>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -68,6 +71,14 @@ QString fileNameOf(GMimeObject* object)
     return name;
 }
 
+QByteArray viaMemoryStream(GMimeDataWrapper* content)
+{
+    GRef<GMimeStream> out(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(content, out.get());
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
+    return QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<qsizetype>(bytes->len));
+}
+
 /// The part's content with its transfer encoding undone, decoded straight into
 /// the result: no intermediate buffer of the whole content.
 QByteArray decodedContent(GMimePart* part)
@@ -78,13 +89,8 @@ QByteArray decodedContent(GMimePart* part)
         return {};
     g_mime_stream_reset(stream);
     const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
-    if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
-        // The decoder starts after the "begin" line, which GMime's own filter finds.
-        GRef<GMimeStream> decoded(g_mime_stream_mem_new());
-        g_mime_data_wrapper_write_to_stream(content, decoded.get());
-        GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
-        return QByteArray(reinterpret_cast<const char*>(bytes->data), static_cast<qsizetype>(bytes->len));
-    }
+    if (encoding == GMIME_CONTENT_ENCODING_UUENCODE)
+        return viaMemoryStream(content); // GMime's filter finds the "begin" line itself
     const bool transformed = encoding == GMIME_CONTENT_ENCODING_BASE64
                              || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
     GMimeEncoding state;
@@ -93,11 +99,12 @@ QByteArray decodedContent(GMimePart* part)
     constexpr size_t Chunk = 64 * 1024;
     QByteArray out;
     // The stream is part of the message itself, so its length is a real size, not a claim.
-    if (const gint64 length = g_mime_stream_length(stream); length > 0)
+    const gint64 length = g_mime_stream_length(stream);
+    if (length > 0)
         out.reserve(static_cast<qsizetype>(length) + static_cast<qsizetype>(length / Chunk + 2) * 8);
-    std::vector<char> in(Chunk);
+    std::vector<char> in(length > 0 && length < gint64(Chunk) ? size_t(length) + 1 : Chunk);
     for (;;) {
-        const ssize_t n = g_mime_stream_read(stream, in.data(), Chunk);
+        const ssize_t n = g_mime_stream_read(stream, in.data(), in.size());
         if (n <= 0)
             break;
         if (!transformed) {
@@ -235,26 +242,92 @@ private:
     QString m_html;
 };
 
-/// A GMime stream over a copy of `bytes` with the NULs of the top header
-/// replaced by blanks, so a stray NUL neither ends a field nor hides the MIME
-/// structure. Offsets into the copy are offsets into `bytes`.
-GMimeStream* streamWithoutHeaderNuls(QByteArrayView bytes)
+/// The boundary a header line announces, or empty.
+QByteArray announcedBoundary(QByteArrayView line)
 {
-    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size()));
-    GByteArray* copy = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
-    const qsizetype headerEnd = std::min<qsizetype>(header::bodyOffset(bytes), static_cast<qsizetype>(copy->len));
-    for (qsizetype i = 0; i < headerEnd; ++i)
-        if (copy->data[i] == 0)
-            copy->data[i] = ' ';
-    return stream;
+    const qsizetype at = line.toByteArray().toLower().indexOf("boundary=");
+    if (at < 0)
+        return {};
+    QByteArrayView rest = line.sliced(at + 9);
+    if (rest.startsWith('"')) {
+        const qsizetype close = rest.indexOf('"', 1);
+        return close > 1 ? rest.sliced(1, close - 1).toByteArray() : QByteArray();
+    }
+    qsizetype end = 0;
+    while (end < rest.size() && rest[end] != ';' && rest[end] != ' ' && rest[end] != '\t' && rest[end] != '\r')
+        ++end;
+    return rest.first(end).toByteArray();
 }
 
-GMimeMessage* parseMessage(QByteArrayView bytes)
+/// Replaces the NULs of every header block (the message's and each part's,
+/// found by the boundaries the headers announce) with blanks, in place, so a
+/// stray NUL neither ends a field nor hides the MIME structure. Content keeps
+/// its bytes; the length stays, so offsets still point into the original.
+void blankHeaderNuls(char* data, qsizetype size)
 {
-    GRef<GMimeStream> stream(streamWithoutHeaderNuls(bytes));
+    QSet<QByteArray> boundaries;
+    bool inHeader = true;
+    for (qsizetype pos = 0; pos < size;) {
+        const char* lf = static_cast<const char*>(std::memchr(data + pos, '\n', size_t(size - pos)));
+        const qsizetype end = lf ? lf - data : size;
+        QByteArrayView line(data + pos, end - pos);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (inHeader) {
+            for (qsizetype i = pos; i < end; ++i)
+                if (data[i] == 0)
+                    data[i] = ' ';
+            if (line.isEmpty())
+                inHeader = false;
+            else if (const QByteArray b = announcedBoundary(line); !b.isEmpty())
+                boundaries.insert(b);
+        } else if (line.startsWith("--") && !boundaries.isEmpty()) {
+            const QByteArray name = line.sliced(2).trimmed().toByteArray();
+            inHeader = boundaries.contains(name);
+        }
+        pos = end + 1;
+    }
+}
+
+/// A GMime stream that reads the caller's bytes in place: GMime's own memory
+/// stream would hold one more copy of a message of tens of megabytes. Only a
+/// message with a NUL is copied, to blank the NULs of its headers.
+class BorrowedStream {
+public:
+    explicit BorrowedStream(QByteArrayView bytes)
+    {
+        const char* data = bytes.isEmpty() ? "" : bytes.constData();
+        if (!bytes.isEmpty() && std::memchr(bytes.constData(), 0, size_t(bytes.size()))) {
+            m_blanked = bytes.toByteArray();
+            blankHeaderNuls(m_blanked.data(), m_blanked.size());
+            data = m_blanked.constData();
+        }
+        // GMime only reads from it; it never writes to nor frees the borrowed bytes.
+        m_array = g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(data)), size_t(bytes.size()));
+        m_stream = g_mime_stream_mem_new_with_byte_array(m_array);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(m_stream), FALSE);
+    }
+    ~BorrowedStream()
+    {
+        g_object_unref(m_stream);
+        g_byte_array_steal(m_array, nullptr); // the bytes go back to their owner, not to g_free
+        g_byte_array_unref(m_array);
+    }
+    BorrowedStream(const BorrowedStream&) = delete;
+    BorrowedStream& operator=(const BorrowedStream&) = delete;
+    GMimeStream* get() const { return m_stream; }
+
+private:
+    QByteArray m_blanked;
+    GByteArray* m_array = nullptr;
+    GMimeStream* m_stream = nullptr;
+};
+
+GMimeMessage* parseMessage(const BorrowedStream& stream)
+{
     GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     GMimeParserOptions* options = g_mime_parser_options_new();
-    g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
+    g_mime_parser_options_set_rfc2047_compliance_mode(options, GMIME_RFC_COMPLIANCE_STRICT);
     g_mime_parser_options_set_parameter_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
     g_mime_parser_options_set_address_compliance_mode(options, GMIME_RFC_COMPLIANCE_LOOSE);
     const char* fallback[] = {"utf-8", "cp932", "iso-8859-1", nullptr};
@@ -344,7 +417,13 @@ Parsed parseAt(QByteArrayView message, int depth)
     initializeOnce();
     Parsed out;
     fillFields(message, out);
-    GRef<GMimeMessage> parsed(parseMessage(message));
+    // GMime's lengths are 32-bit; anything that large is read as plain text.
+    if (message.size() >= qsizetype(G_MAXUINT32)) {
+        out.body = charset::toCrLf(charset::decodeGuessed(message.sliced(header::bodyOffset(message))));
+        return out;
+    }
+    const BorrowedStream source(message); // outlives every GMime object below
+    GRef<GMimeMessage> parsed(parseMessage(source));
     if (!parsed.get()) {
         out.body = charset::toCrLf(charset::decodeGuessed(message.sliced(header::bodyOffset(message))));
         return out;
@@ -456,37 +535,208 @@ Extraction extract(const QByteArray& message, const QString& folder)
     return out;
 }
 
+namespace {
+
+bool isHtmlSpace(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f';
+}
+
+/// The first place at or after `from` where `needle` starts, or the end of
+/// the text. Remembers its last answer: asked again from a later place, the
+/// same answer holds as long as it still lies ahead, so a flood of openings
+/// without their end costs one search, not one per opening.
+class NextOf {
+public:
+    NextOf(QStringView text, QStringView needle) : m_text(text), m_needle(needle) {}
+    qsizetype from(qsizetype pos)
+    {
+        if (m_found < pos || m_searchedFrom > pos) {
+            const qsizetype at = m_text.indexOf(m_needle, pos, Qt::CaseInsensitive);
+            m_found = at < 0 ? m_text.size() : at;
+            m_searchedFrom = pos;
+        }
+        return m_found;
+    }
+
+private:
+    QStringView m_text;
+    QStringView m_needle;
+    qsizetype m_found = -1;
+    qsizetype m_searchedFrom = 0;
+};
+
+/// Turns HTML into the reader's text in one pass over it, without regular
+/// expressions: mail HTML is often broken and sometimes hostile.
+class HtmlToText {
+public:
+    explicit HtmlToText(QStringView html)
+        : m_html(html), m_tagEnd(html, u">"), m_commentEnd(html, u"-->"),
+          m_closers{{{u"script", NextOf(html, u"</script")}, {u"style", NextOf(html, u"</style")},
+                    {u"head", NextOf(html, u"</head")}, {u"title", NextOf(html, u"</title")}}}
+    {
+    }
+
+    QString run()
+    {
+        qsizetype pos = 0;
+        while (pos < m_html.size())
+            pos = m_html[pos] == u'<' ? markup(pos) : text(pos);
+        return m_out;
+    }
+
+private:
+    struct Closer {
+        QStringView name;
+        NextOf next;
+    };
+
+    qsizetype text(qsizetype pos)
+    {
+        qsizetype end = m_html.indexOf(u'<', pos);
+        if (end < 0)
+            end = m_html.size();
+        bool space = false;
+        for (qsizetype i = pos; i < end; ++i) {
+            const QChar c = m_html[i];
+            if (isHtmlSpace(c)) {
+                space = true;
+                continue;
+            }
+            if (space)
+                m_out += u' ';
+            space = false;
+            if (c == u'&')
+                i = entity(i, end);
+            else
+                m_out += c;
+        }
+        if (space)
+            m_out += u' ';
+        return end;
+    }
+
+    /// Appends the character an entity at `pos` stands for; the index of its last character.
+    qsizetype entity(qsizetype pos, qsizetype end)
+    {
+        qsizetype semi = pos + 1;
+        while (semi < end && semi - pos <= 12 && (m_html[semi].isLetterOrNumber() || m_html[semi] == u'#'))
+            ++semi;
+        if (semi < end && m_html[semi] == u';' && semi > pos + 1) {
+            const QString value = resolveEntity(m_html.sliced(pos + 1, semi - pos - 1).toString());
+            if (!value.isNull()) {
+                m_out += value;
+                return semi;
+            }
+        }
+        m_out += u'&';
+        return pos;
+    }
+
+    qsizetype markup(qsizetype pos)
+    {
+        if (m_html.sliced(pos).startsWith(u"<!--")) {
+            const qsizetype end = m_commentEnd.from(pos + 4);
+            if (end < m_html.size())
+                return end + 3;
+        }
+        const qsizetype gt = m_tagEnd.from(pos + 1);
+        if (gt >= m_html.size()) {
+            m_out += u'<'; // no tag without its end
+            return pos + 1;
+        }
+        const QStringView tag = m_html.sliced(pos + 1, gt - pos - 1);
+        const bool closing = tag.startsWith(u'/');
+        qsizetype n = closing ? 1 : 0;
+        while (n < tag.size() && tag[n].isLetterOrNumber())
+            ++n;
+        const QString name = tag.sliced(closing ? 1 : 0, n - (closing ? 1 : 0)).toString().toLower();
+        if (!closing) {
+            for (Closer& closer : m_closers) {
+                if (closer.name != name)
+                    continue;
+                // Hidden content goes with its element; an element never closed hides nothing.
+                const qsizetype close = closer.next.from(gt + 1);
+                if (close < m_html.size()) {
+                    const qsizetype closeEnd = m_tagEnd.from(close);
+                    return closeEnd < m_html.size() ? closeEnd + 1 : m_html.size();
+                }
+                return gt + 1;
+            }
+        }
+        element(name, closing, tag);
+        return gt + 1;
+    }
+
+    void element(const QString& name, bool closing, QStringView tag)
+    {
+        static const QSet<QString> breakers = {QStringLiteral("br"), QStringLiteral("p"), QStringLiteral("hr")};
+        static const QSet<QString> closeBreakers = {
+            QStringLiteral("p"), QStringLiteral("div"), QStringLiteral("tr"), QStringLiteral("li"), QStringLiteral("table"),
+            QStringLiteral("blockquote"), QStringLiteral("h1"), QStringLiteral("h2"), QStringLiteral("h3"),
+            QStringLiteral("h4"), QStringLiteral("h5"), QStringLiteral("h6")};
+        if (closing ? closeBreakers.contains(name) : breakers.contains(name))
+            m_out += u'\n';
+        if (name == u"a" && !closing) {
+            m_link = href(tag);
+            m_linkStart = m_out.size();
+        } else if (name == u"a" && m_linkStart >= 0) {
+            const QString label = m_out.sliced(m_linkStart).simplified();
+            const QString target = m_link;
+            const bool shown = label == target || QStringLiteral("mailto:") + label == target;
+            if (!target.isEmpty() && !shown && !target.startsWith(u'#')
+                && !target.startsWith(QStringLiteral("javascript:"), Qt::CaseInsensitive))
+                m_out += label.isEmpty() ? target : QStringLiteral(" (") + target + u')';
+            m_linkStart = -1;
+        }
+    }
+
+    /// The href attribute of a tag, entities resolved; empty when none.
+    QString href(QStringView tag)
+    {
+        const qsizetype at = tag.indexOf(u"href", 0, Qt::CaseInsensitive);
+        if (at < 0)
+            return {};
+        qsizetype i = at + 4;
+        while (i < tag.size() && isHtmlSpace(tag[i]))
+            ++i;
+        if (i >= tag.size() || tag[i] != u'=')
+            return {};
+        ++i;
+        while (i < tag.size() && isHtmlSpace(tag[i]))
+            ++i;
+        qsizetype end = i;
+        if (i < tag.size() && (tag[i] == u'"' || tag[i] == u'\'')) {
+            end = tag.indexOf(tag[i], i + 1);
+            ++i;
+            if (end < 0)
+                end = tag.size();
+        } else {
+            while (end < tag.size() && !isHtmlSpace(tag[end]))
+                ++end;
+        }
+        QString value = tag.sliced(i, end - i).toString().trimmed();
+        value.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+        return value;
+    }
+
+    QStringView m_html;
+    NextOf m_tagEnd;
+    NextOf m_commentEnd;
+    std::array<Closer, 4> m_closers;
+    QString m_out;
+    QString m_link;
+    qsizetype m_linkStart = -1;
+};
+
+} // namespace
+
 QString htmlToText(QStringView html)
 {
-    static const QRegularExpression hidden(
-        QStringLiteral("<(script|style|head|title)\\b[^>]*>.*?</\\1\\s*>|<!--.*?-->"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression breaks(
-        QStringLiteral("<(br|/p|p|/div|/tr|/li|/h[1-6]|/table|hr|/blockquote)\\b[^>]*>"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
-    static const QRegularExpression spaces(QStringLiteral("[ \\t\\r\\n\\f]+"));
-    static const QRegularExpression entity(QStringLiteral("&(#[0-9]+|#[xX][0-9a-fA-F]+|[a-zA-Z]+);"));
-
-    QString text = html.toString();
-    text.remove(hidden);
-    text.replace(spaces, QStringLiteral(" "));
-    text.replace(breaks, QStringLiteral("\n"));
-    text.remove(tags);
-    QString resolved;
-    qsizetype last = 0;
-    for (auto it = entity.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        const QString value = resolveEntity(m.captured(1));
-        resolved += QStringView(text).mid(last, m.capturedStart() - last);
-        resolved += value.isNull() ? m.captured(0) : value;
-        last = m.capturedEnd();
-    }
-    resolved += QStringView(text).mid(last);
-
+    const QString resolved = HtmlToText(html).run();
     QStringList lines;
-    for (const QString& line : resolved.split(u'\n')) {
-        const QString trimmed = line.trimmed();
+    for (QStringView line : QStringView(resolved).split(u'\n')) {
+        const QString trimmed = line.trimmed().toString();
         if (!trimmed.isEmpty() || (!lines.isEmpty() && !lines.last().isEmpty()))
             lines << trimmed;
     }
@@ -495,42 +745,88 @@ QString htmlToText(QStringView html)
     return lines.join(QStringLiteral("\r\n"));
 }
 
+namespace {
+
+/// The file name of a "begin 644 name" line, or nothing.
+std::optional<QByteArray> uuBeginName(QByteArrayView line)
+{
+    if (!line.startsWith("begin "))
+        return std::nullopt;
+    qsizetype i = 6;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '7')
+        ++i;
+    if (i - 6 < 3 || i - 6 > 4 || i >= line.size() || line[i] != ' ' || i + 1 >= line.size())
+        return std::nullopt;
+    return line.sliced(i + 1).toByteArray();
+}
+
+QByteArrayView withoutCr(QByteArrayView line)
+{
+    return line.endsWith('\r') ? line.chopped(1) : line;
+}
+
+bool isUuEnd(QByteArrayView line)
+{
+    return line.trimmed() == "end";
+}
+
+void appendUuLine(QByteArray& out, QByteArrayView uu)
+{
+    if (uu.isEmpty())
+        return;
+    const int count = (uu[0] - 0x20) & 0x3F;
+    const auto six = [&](qsizetype at) { return at < uu.size() ? (uu[at] - 0x20) & 0x3F : 0; };
+    int written = 0;
+    for (qsizetype p = 1; p < uu.size() && written < count; p += 4) {
+        const int a = six(p), b = six(p + 1), c = six(p + 2), d = six(p + 3);
+        const char bytes[3] = {static_cast<char>((a << 2) | (b >> 4)), static_cast<char>(((b & 0xF) << 4) | (c >> 2)),
+                               static_cast<char>(((c & 0x3) << 6) | d)};
+        const int take = std::min(3, count - written);
+        out.append(bytes, take);
+        written += take;
+    }
+}
+
+} // namespace
+
 QByteArray takeUuencoded(const QByteArray& text, QList<UuFile>& files)
 {
-    static const QRegularExpression begin(QStringLiteral("^begin [0-7]{3,4} (.+)$"));
     if (!text.contains("begin "))
         return text;
+    QList<QByteArrayView> lines;
+    for (qsizetype pos = 0; pos <= text.size();) {
+        qsizetype lf = text.indexOf('\n', pos);
+        if (lf < 0)
+            lf = text.size();
+        lines.append(QByteArrayView(text).sliced(pos, lf - pos));
+        pos = lf + 1;
+    }
+    // The next "end" line is looked up once and reused by every "begin" before
+    // it, so begins without ends cost one scan in all.
+    qsizetype nextEnd = -1;
+    const auto endFrom = [&](qsizetype i) {
+        if (nextEnd < i && nextEnd != lines.size()) {
+            nextEnd = i;
+            while (nextEnd < lines.size() && !isUuEnd(withoutCr(lines[nextEnd])))
+                ++nextEnd;
+        }
+        return nextEnd;
+    };
     QByteArray kept;
-    const QList<QByteArray> lines = text.split('\n');
+    kept.reserve(text.size());
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].endsWith('\r') ? lines[i].chopped(1) : lines[i];
-        const QRegularExpressionMatch match = begin.match(QString::fromLatin1(line));
-        qsizetype end = i + 1;
-        while (match.hasMatch() && end < lines.size() && lines[end].trimmed() != "end")
-            ++end;
-        if (!match.hasMatch() || end >= lines.size()) {
+        const std::optional<QByteArray> name = uuBeginName(withoutCr(lines[i]));
+        const qsizetype end = name ? endFrom(i + 1) : lines.size();
+        if (!name || end >= lines.size()) {
             kept += lines[i];
             if (i + 1 < lines.size())
                 kept += '\n';
             continue;
         }
-        UuFile file{charset::decodeGuessed(match.captured(1).toLatin1()).trimmed(), {}};
-        for (qsizetype k = i + 1; k < end; ++k) {
-            const QByteArray uu = lines[k].endsWith('\r') ? lines[k].chopped(1) : lines[k];
-            if (uu.isEmpty())
-                continue;
-            const int count = (uu[0] - 0x20) & 0x3F;
-            QByteArray decoded;
-            for (qsizetype p = 1; p < uu.size() && decoded.size() < count; p += 4) {
-                auto six = [&](qsizetype at) { return at < uu.size() ? (uu[at] - 0x20) & 0x3F : 0; };
-                const int a = six(p), b = six(p + 1), c = six(p + 2), d = six(p + 3);
-                decoded += static_cast<char>((a << 2) | (b >> 4));
-                decoded += static_cast<char>(((b & 0xF) << 4) | (c >> 2));
-                decoded += static_cast<char>(((c & 0x3) << 6) | d);
-            }
-            file.data += decoded.left(count);
-        }
-        files.append(file);
+        UuFile file{charset::decodeFileName(name->trimmed()), {}};
+        for (qsizetype k = i + 1; k < end; ++k)
+            appendUuLine(file.data, withoutCr(lines[k]));
+        files.append(std::move(file));
         i = end;
     }
     return kept;

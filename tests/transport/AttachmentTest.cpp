@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace attachment = corvidan::transport::attachment;
@@ -135,6 +136,12 @@ TEST_F(MimeExtract, HtmlOnlyMessageGivesItsTextAndSavesTheImage)
     EXPECT_TRUE(readFile(dir.filePath(QStringLiteral("favicon.png"))).startsWith("\x89PNG"));
     EXPECT_EQ(mime::htmlToText(u"<p>a&amp;b</p><script>x()</script><br>&#x65E5;&#26412; &nbsp;<b>c</b>&bogus;"),
               QStringLiteral("a&b\r\n\r\n日本  c&bogus;"));
+    // Link targets stay, unless the text already shows them.
+    EXPECT_EQ(mime::htmlToText(u"<A HREF=\"https://e.example/a?b=1&amp;c=2\">詳細</a> / <a href='https://e.example/'>https://e.example/</a>"
+                               u" / <a href=mailto:x@e.example>x@e.example</a> / <a href=\"#top\">上へ</a> / <a href=/i><img src=i.png></a>"),
+              QStringLiteral("詳細 (https://e.example/a?b=1&c=2) / https://e.example/ / x@e.example / 上へ / /i"));
+    EXPECT_EQ(mime::htmlToText(u"<head><title>t</title></head><style>p{}</style>x<!-- hidden -->y<SCRIPT type=a>if (a<b) z()</script >z"),
+              QStringLiteral("xyz"));
 }
 
 TEST_F(MimeExtract, LonePartOfASplitMessageIsReported)
@@ -242,6 +249,80 @@ TEST(MimeParse, SplitMessageIsJoinedOrNamedAsAPiece)
     EXPECT_EQ(joined.attachments[0].name, QStringLiteral("earrings.jpg"));
     EXPECT_TRUE(joined.attachments[0].data.startsWith("\xFF\xD8\xFF"));
     EXPECT_TRUE(joined.attachments[0].data.endsWith("\xFF\xD9"));
+}
+
+TEST(MimeParse, HostileAndBrokenShapesGiveTheRightText)
+{
+    static constexpr int Many = 30000;
+    const QByteArray flood = QByteArray("=?a?b?c ").repeated(Many);
+    QByteArray nested = "Subject: n\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b0\"\r\n\r\n";
+    for (int depth = 1; depth <= 3000; ++depth)
+        nested += "--b" + QByteArray::number(depth - 1) + "\r\nContent-Type: multipart/mixed; boundary=\"b" +
+                  QByteArray::number(depth) + "\"\r\n\r\n";
+    const QByteArray nul = QByteArrayLiteral("Subject: Before\0After\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                   "--b\r\nContent-Type: text/plain; charset=utf-8\r\nX-Odd: a\0b\r\n\r\nbody text\r\n"
+                   "--b\r\nContent-Type: application/pdf; name=\"a\0b.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                   "UERGREFUQQ==\r\n--b--\r\n");
+    struct Row {
+        const char* what;
+        QByteArray message;
+        std::function<void(const mime::Parsed&)> check;
+    };
+    const Row rows[] = {
+        {"uuencode begins without end", "Subject: uu\r\n\r\n" + QByteArray("begin 644 f.bin\r\n").repeated(Many),
+         [](const mime::Parsed& p) {
+             EXPECT_TRUE(p.attachments.isEmpty());
+             EXPECT_EQ(p.body.count(QStringLiteral("begin 644 f.bin\r\n")), Many);
+         }},
+        {"encoded-word flood in the subject", "Subject: " + flood + "\r\n\r\nbody\r\n",
+         [&](const mime::Parsed& p) {
+             EXPECT_EQ(p.subject, QString::fromLatin1(flood).trimmed());
+             EXPECT_EQ(p.body, QStringLiteral("body\r\n"));
+         }},
+        {"encoded-word flood in a file name",
+         "Subject: f\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+         "Content-Type: application/octet-stream\r\nContent-Disposition: attachment; filename=\"" + flood +
+             "x.bin\"\r\n\r\nDATA\r\n--b--\r\n",
+         [](const mime::Parsed& p) {
+             ASSERT_EQ(p.attachments.size(), 1);
+             EXPECT_TRUE(p.attachments[0].name.endsWith(QStringLiteral("=?a?b?c x.bin")));
+             EXPECT_EQ(p.attachments[0].data, "DATA");
+         }},
+        {"script flood in an HTML-only mail",
+         "Subject: h\r\nMIME-Version: 1.0\r\nContent-Type: text/html\r\n\r\n<p>hello</p>" + QByteArray("<script>").repeated(Many),
+         [](const mime::Parsed& p) { EXPECT_EQ(p.body, QStringLiteral("hello")); }},
+        {"unclosed comments and lone brackets",
+         "Subject: h\r\nMIME-Version: 1.0\r\nContent-Type: text/html\r\n\r\n<b>a</b>" + QByteArray("<!--<").repeated(Many),
+         [](const mime::Parsed& p) {
+             EXPECT_TRUE(p.body.startsWith(QStringLiteral("a<!--<<!--<"))) << p.body.left(20).toStdString();
+             EXPECT_EQ(p.body.size(), 1 + 5 * Many);
+         }},
+        {"multiparts nested thousands deep", nested + "--b3000\r\nContent-Type: text/plain\r\n\r\ndeep\r\n",
+         [](const mime::Parsed& p) {
+             EXPECT_TRUE(p.attachments.isEmpty());
+             EXPECT_TRUE(p.body.isEmpty() || p.body == QStringLiteral("deep\r\n")) << p.body.left(80).toStdString();
+         }},
+        {"NULs in the message's and a part's header", nul,
+         [](const mime::Parsed& p) {
+             EXPECT_EQ(p.subject, QStringLiteral("BeforeAfter"));
+             EXPECT_FALSE(p.header.contains(QChar(u'\0')));
+             EXPECT_EQ(p.body, QStringLiteral("body text"));
+             ASSERT_EQ(p.attachments.size(), 1);
+             EXPECT_EQ(p.attachments[0].name, QStringLiteral("a b.pdf"));
+             EXPECT_EQ(p.attachments[0].data, "PDFDATA");
+         }},
+        {"binary content keeps its NULs",
+         QByteArrayLiteral("Subject: b\r\nMIME-Version: 1.0\r\nContent-Type: application/octet-stream; name=z.bin\r\n"
+                           "Content-Transfer-Encoding: binary\r\n\r\nA\0B\0C"),
+         [](const mime::Parsed& p) {
+             ASSERT_EQ(p.attachments.size(), 1);
+             EXPECT_EQ(p.attachments[0].data, QByteArray("A\0B\0C", 5));
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.check(mime::parse(row.message));
+    }
 }
 
 TEST(AttachmentFolder, ListsOnceAndNeverRunsOutOfNames)

@@ -73,6 +73,27 @@ TEST(Charset, GuessesUnlabelledJapanese)
     EXPECT_EQ(charset::decode(sjis, "us-ascii"), text);
     EXPECT_EQ(charset::decode(sjis, "utf-8"), text);
     EXPECT_EQ(charset::decode(eucBytes, "x-no-such-charset"), text);
+    // 7-bit ISO-2022-JP without a label, or under the default us-ascii one, is not left as escapes.
+    EXPECT_EQ(charset::decode(euc, ""), text);
+    EXPECT_EQ(charset::decode(euc, "us-ascii"), text);
+    EXPECT_EQ(charset::decode("plain \x7f text", ""), QStringLiteral("plain \x7f text"));
+}
+
+TEST(Charset, FileNamesKeepEveryByte)
+{
+    const QString name = QStringLiteral("見積書①.txt");
+    struct Row {
+        QByteArray bytes;
+        QString expected;
+    };
+    const Row rows[] = {
+        {name.toUtf8(), name},
+        {corvidan::common::cp932::encode(name), name},
+        {QByteArray("caf\xe9 \xff.txt"), QStringLiteral("café ÿ.txt")}, // neither: Latin-1, nothing dropped
+        {QByteArray("plain.txt"), QStringLiteral("plain.txt")},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(charset::decodeFileName(row.bytes), row.expected) << row.bytes.toHex().toStdString();
 }
 
 TEST(Charset, CorpusBodies)

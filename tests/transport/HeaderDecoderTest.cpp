@@ -1,4 +1,5 @@
 #include "support/TempAppDir.h"
+#include "common/Cp932.h"
 #include "transport/Charset.h"
 #include "transport/HeaderDecoder.h"
 
@@ -52,6 +53,16 @@ TEST(HeaderDecoder, KeepsTextAroundWords)
     EXPECT_EQ(header::decodeText("=?UTF-8?B?broken"), QStringLiteral("=?UTF-8?B?broken"));
     EXPECT_EQ(header::decodeText("a =?x?Z?y?= b"), QStringLiteral("a =?x?Z?y?= b"));
     EXPECT_EQ(header::decodeText("folded\r\n\tline"), QStringLiteral("folded line"));
+    // A NUL is dropped, never the end of the text.
+    EXPECT_EQ(header::decodeText(QByteArray("Before\0After", 12)), QStringLiteral("BeforeAfter"));
+    EXPECT_EQ(header::decodeAddress(QByteArray("Na\0me <a@example.com>", 22)), QStringLiteral("Name <a@example.com>"));
+    // Floods of openings without their end stay text; the words after them still decode.
+    EXPECT_EQ(header::decodeText(QByteArray("=?a?b?c ").repeated(20000) + word),
+              QStringLiteral("=?a?b?c ").repeated(20000) + QStringLiteral("件名"));
+    EXPECT_EQ(header::decodeText(QByteArray("=?").repeated(50000) + "?=" + word),
+              QString::fromLatin1(QByteArray("=?").repeated(50000) + "?=") + QStringLiteral("件名"));
+    EXPECT_EQ(header::decodeText(QByteArray("=?utf-8?q?").repeated(20000) + "x?="),
+              QString::fromLatin1(QByteArray("=?utf-8?q?").repeated(19999)) + u'x');
     EXPECT_EQ(header::decodeText(""), QString());
 }
 
@@ -69,10 +80,51 @@ TEST(HeaderDecoder, AddressesShowNameAndAddress)
     const QByteArray name = bWord("ISO-2022-JP", *charset::encodeIso2022Jp(QStringLiteral("山田太郎")));
     EXPECT_EQ(header::decodeAddress("\"" + name + "\" <taro@example.jp>"), QStringLiteral("山田太郎 <taro@example.jp>"));
     EXPECT_EQ(header::decodeAddress(name + " <taro@example.jp>"), QStringLiteral("山田太郎 <taro@example.jp>"));
-    EXPECT_EQ(header::decodeAddress("\"Doe, \\\"J\\\"\" <j@example.com>"), QStringLiteral("Doe, \"J\" <j@example.com>"));
+    // A name that would read as more than one address keeps (or gets) its quotes.
+    EXPECT_EQ(header::decodeAddress("\"Doe, \\\"J\\\"\" <j@example.com>"), QStringLiteral("\"Doe, \\\"J\\\"\" <j@example.com>"));
+    EXPECT_EQ(header::decodeAddress("\"Doe, John\" <john@example.com>"), QStringLiteral("\"Doe, John\" <john@example.com>"));
+    EXPECT_EQ(header::decodeAddress(bWord("UTF-8", "Doe, John") + " <john@example.com>"),
+              QStringLiteral("\"Doe, John\" <john@example.com>"));
+    EXPECT_EQ(header::decodeAddress("\"a@b.example\" <a@b.example>"), QStringLiteral("\"a@b.example\" <a@b.example>"));
+    EXPECT_EQ(header::decodeAddress("\"John Doe\" <john@example.com>"), QStringLiteral("John Doe <john@example.com>"));
+    EXPECT_EQ(header::decodeAddress("\"Doe, A\" <a@x.example>,\r\n \"B\" <b@x.example>, c@x.example"),
+              QStringLiteral("\"Doe, A\" <a@x.example>, B <b@x.example>, c@x.example"));
+    EXPECT_EQ(header::decodeAddress("<only@example.com>"), QStringLiteral("<only@example.com>"));
     EXPECT_EQ(header::decodeAddress("plain@example.com"), QStringLiteral("plain@example.com"));
     EXPECT_EQ(header::decodeAddress(corpusHeader("26_letters_japanese_multipart_mixed_iso-2022-jp_base64.eml", "Sender")),
               QStringLiteral("郵便アリス <alice.yuubin@example.com>"));
+}
+
+TEST(HeaderDecoder, SenderIsShortenedInTheNameNeverInTheAddress)
+{
+    const auto cp932Bytes = [](const QString& t) { return corvidan::common::cp932::encode(t).size(); };
+    const QString address = QStringLiteral("<taro.yamada@example.co.jp>");
+    const QString longName = QStringLiteral("株式会社山田商事　営業本部　第一営業部　部長代理　山田太郎");
+    struct Row {
+        QString from;
+        int max;
+        QString expected;
+    };
+    const Row rows[] = {
+        {QStringLiteral("短い <a@example.jp>"), 90, QStringLiteral("短い <a@example.jp>")},
+        {longName + u' ' + address, 40, QStringLiteral("株式会社山田 ") + address},
+        {longName + u' ' + address, 29, QStringLiteral("taro.yamada@example.co.jp")},
+        {QStringLiteral("\"Doe, Johnathan Q.\" <john@example.com>"), 30, QStringLiteral("\"Doe, John\" <john@example.com>")},
+        {QStringLiteral("x") + address, 10, QStringLiteral("taro.yamada@example.co.jp")},
+        {QStringLiteral("bare-address-that-is-rather-long@example.com"), 20,
+         QStringLiteral("bare-address-that-is-rather-long@example.com")},
+        {longName + u' ' + address + QStringLiteral(", B <b@example.jp>"), 40, QStringLiteral("株式会社山田 ") + address},
+    };
+    for (const Row& row : rows) {
+        const QString fitted = header::fitSender(row.from, row.max);
+        EXPECT_EQ(fitted, row.expected) << row.from.toStdString() << " in " << row.max;
+        if (fitted.contains(u'<'))
+            EXPECT_LE(cp932Bytes(fitted), row.max) << fitted.toStdString();
+    }
+    const QString real = header::fitSender(longName.repeated(2) + u' ' + address, 90);
+    EXPECT_TRUE(real.endsWith(u' ' + address)) << real.toStdString();
+    EXPECT_LE(cp932Bytes(real), 90);
+    EXPECT_GT(cp932Bytes(real), 80) << "no more of the name cut than needed";
 }
 
 TEST(HeaderDecoder, CorpusSubjects)
