@@ -97,7 +97,12 @@ void TyakuForm::Command3_Click()
     }
 
     storage::HistoryFile file = historyFile();
-    if (const common::Status marked = file.MarkDeleted(n); !marked) {
+    // Another writer may have changed the history since the list was read: only the
+    // record the viewer showed for this row may go.
+    const common::Status marked = n == m_shownRecordNo
+                                      ? file.MarkDeleted(n, m_shownRecord)
+                                      : file.MarkDeleted(n, m_model->header(n - 1));
+    if (!marked) {
         reportStorageFailure(marked);
         return;
     }

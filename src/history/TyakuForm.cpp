@@ -433,9 +433,10 @@ void TyakuForm::fillList(HeaderText mode)
     m_model->setHeaders(std::move(headers));
     if (count > 0) {
         // Only the last record's body is shown, so only that one is read whole.
-        if (std::optional<storage::MailRecord> last = file.ReadRecord(count)) {
-            historyBuffer() = *last;
-            showRecord(*last, mode);
+        if (std::optional<QByteArray> last = file.ReadRecordBytes(count)) {
+            historyBuffer() = storage::MailRecord::fromBytes(last->constData());
+            rememberShown(count, *last);
+            showRecord(historyBuffer(), mode);
         }
     } else {
         clearShownMessage();
@@ -456,8 +457,16 @@ void TyakuForm::showRecord(const storage::MailRecord& record, HeaderText mode)
     normaliseBody();
 }
 
+void TyakuForm::rememberShown(int recordNo, const QByteArray& bytes)
+{
+    m_shownRecordNo = recordNo;
+    m_shownRecord = bytes;
+}
+
 void TyakuForm::clearShownMessage()
 {
+    m_shownRecordNo = 0;
+    m_shownRecord.clear();
     Text7->clear();
     Text8->clear();
     Text9->clear();
@@ -503,14 +512,15 @@ void TyakuForm::MailListView_Click()
     const QModelIndex row = selectedRow();
     if (!row.isValid())
         return;
-    std::optional<storage::MailRecord> record = historyFile().ReadRecord(row.row() + 1);
-    if (!record) {
+    std::optional<QByteArray> bytes = historyFile().ReadRecordBytes(row.row() + 1);
+    if (!bytes) {
         m_app.notify(this, QStringLiteral("履歴ファイルからメールを読み込めませんでした。"),
                      shell::MsgIcon::Exclamation);
         return;
     }
-    historyBuffer() = *record;
-    showRecord(*record, HeaderText::Trimmed);
+    historyBuffer() = storage::MailRecord::fromBytes(bytes->constData());
+    rememberShown(row.row() + 1, *bytes);
+    showRecord(historyBuffer(), HeaderText::Trimmed);
     Text2->setText(QString::number(m_model->rowCount()));
 }
 

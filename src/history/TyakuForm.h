@@ -95,6 +95,8 @@ private:
     void fillList(HeaderText mode);
     void showRecord(const storage::MailRecord& record, HeaderText mode);
     void clearShownMessage();
+    /// The record in the boxes, byte for byte, so a deletion can tell it is still there.
+    void rememberShown(int recordNo, const QByteArray& bytes);
     void normaliseBody();
     QModelIndex selectedRow() const;
     void reportNotSelected();
@@ -124,6 +126,8 @@ private:
     shell::Application& m_app;
     HistoryListModel* m_model = nullptr;
     int m_findPos = 0;
+    int m_shownRecordNo = 0;
+    QByteArray m_shownRecord;
 
     QWidget* m_client = nullptr;
     QTreeView* MailListView = nullptr;

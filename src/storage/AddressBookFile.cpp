@@ -82,7 +82,7 @@ Status AddressBookFile::EnsureExists() const
     if (detail::fileSize(m_path))
         return Status::ok();
     Fd fd;
-    if (Status st = detail::openFile(m_path, O_RDWR | O_CREAT, fd); !st)
+    if (Status st = detail::openForWriting(m_path, O_RDWR | O_CREAT, fd); !st)
         return st;
     return common::durable::syncParentFolder(m_path);
 }
@@ -115,14 +115,29 @@ std::optional<AddressRecord> AddressBookFile::ReadRecord(int n) const
 
 Status AddressBookFile::WriteRecord(int n, const AddressRecord& record)
 {
-    if (Status st = EnsureExists(); !st)
-        return st;
     if (n < 1 || n > MaxRecords)
         return badRecordNo(m_path, n);
+    return writeRecord(n, record, nullptr);
+}
+
+Status AddressBookFile::writeRecord(int n, const AddressRecord& record, std::int16_t* recordNo)
+{
+    detail::WriterLock lock;
+    if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
+        return st;
+    if (Status st = EnsureExists(); !st)
+        return st;
     Fd fd;
-    if (Status st = detail::openFile(m_path, O_RDWR, fd); !st)
+    if (Status st = detail::openForWriting(m_path, O_RDWR, fd); !st)
         return st;
     const qint64 count = ::lseek(fd.get(), 0, SEEK_END) / kSize;
+    if (n == 0) {
+        // Numbered under the lock, where no other writer can move the end.
+        if (count >= MaxRecords)
+            return Status::fail(ErrorCode::TooManyRecords,
+                                m_path + QStringLiteral(": already %1 records").arg(MaxRecords));
+        n = static_cast<int>(count) + 1;
+    }
     if (n > count + 1)
         return badRecordNo(m_path, n);
     const QByteArray bytes = record.toBytes();
@@ -132,23 +147,16 @@ Status AddressBookFile::WriteRecord(int n, const AddressRecord& record)
     // An append cut short by a full disk leaves no torn tail behind.
     if (!st && n == count + 1)
         (void)::ftruncate(fd.get(), (n - 1) * kSize);
+    if (st && recordNo)
+        *recordNo = static_cast<std::int16_t>(n);
     return st;
 }
 
 Status AddressBookFile::AppendRecord(const AddressRecord& record, std::int16_t* recordNo)
 {
-    if (Status st = EnsureExists(); !st)
-        return st;
-    const std::optional<std::int16_t> n = NextRecordNo();
-    if (!n)
-        return Status::fail(ErrorCode::TooManyRecords,
-                            m_path + QStringLiteral(": already %1 records").arg(MaxRecords));
     AddressRecord live = record;
     live.Live = 1;
-    Status st = WriteRecord(*n, live);
-    if (st && recordNo)
-        *recordNo = *n;
-    return st;
+    return writeRecord(0, live, recordNo);
 }
 
 Status
@@ -172,10 +180,13 @@ AddressBookFile::Enumerate(const std::function<bool(int n, const AddressRecord&)
 
 Status AddressBookFile::MarkDeleted(int n)
 {
+    detail::WriterLock lock;
+    if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
+        return st;
     if (Status st = EnsureExists(); !st)
         return st;
     Fd fd;
-    if (Status st = detail::openFile(m_path, O_RDWR, fd); !st)
+    if (Status st = detail::openForWriting(m_path, O_RDWR, fd); !st)
         return st;
     if (n < 1 || n > ::lseek(fd.get(), 0, SEEK_END) / kSize)
         return badRecordNo(m_path, n);
@@ -189,6 +200,9 @@ Status AddressBookFile::Compact()
     if (m_scratch.isEmpty())
         return Status::fail(ErrorCode::Io,
                             m_path + QStringLiteral(": this file is never compacted"));
+    detail::WriterLock lock;
+    if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
+        return st;
     if (Status st = EnsureExists(); !st)
         return st;
     return detail::compactRecords(m_path, m_scratch, kLayout, {});

@@ -56,6 +56,9 @@ public:
     common::Status RecoverInterruptedCompaction();
 
 private:
+    /// Writes record n, or appends when n is 0, under the writers' lock.
+    common::Status writeRecord(int n, const AddressRecord& record, std::int16_t* recordNo);
+
     QString m_path;
     QString m_scratch;
 };

@@ -7,6 +7,8 @@
 #include "storage/RecordFile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -64,18 +66,34 @@ std::optional<std::int16_t> HistoryFile::NextRecordNo() const
 
 Status HistoryFile::WriteRecord(int n, const MailRecord& record)
 {
-    if (Status st = RecoverInterruptedCompaction(); !st)
-        return st;
     if (n < 1 || n > MaxRecords)
         return badRecordNo(m_path, n);
+    return writeRecord(n, record, nullptr);
+}
+
+Status HistoryFile::writeRecord(int n, const MailRecord& record, std::int16_t* recordNo)
+{
+    detail::WriterLock lock;
+    if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
+        return st;
+    if (Status st = RecoverInterruptedCompaction(); !st)
+        return st;
     const bool existed = detail::fileSize(m_path).has_value();
     Fd fd;
-    if (Status st = detail::openFile(m_path, O_RDWR | O_CREAT, fd, 0600); !st)
+    if (Status st = detail::openForWriting(m_path, O_RDWR | O_CREAT, fd, 0600); !st)
         return st;
     const std::optional<detail::FileStamp> before = detail::stampOf(fd.get());
     if (!before)
         return detail::errnoStatus(m_path, errno);
     const qint64 count = before->size / kSize;
+    if (n == 0) {
+        // The number is taken under the lock: another writer may have appended or
+        // compacted since anyone last looked.
+        if (count >= MaxRecords)
+            return Status::fail(ErrorCode::TooManyRecords,
+                                m_path + QStringLiteral(": already %1 records").arg(MaxRecords));
+        n = static_cast<int>(count) + 1;
+    }
     if (n > count + 1)
         return badRecordNo(m_path, n);
 
@@ -107,6 +125,8 @@ Status HistoryFile::WriteRecord(int n, const MailRecord& record)
         if (const std::optional<detail::FileStamp> after = detail::stampOf(fd.get()))
             index.appendEntry(*before, *after, bytes.constData());
     }
+    if (recordNo)
+        *recordNo = static_cast<std::int16_t>(n);
     return Status::ok();
 }
 
@@ -127,17 +147,18 @@ Status HistoryFile::Flush()
 
 Status HistoryFile::AppendRecord(const MailRecord& record, std::int16_t* recordNo)
 {
-    const std::optional<std::int16_t> n = NextRecordNo();
-    if (!n)
-        return Status::fail(ErrorCode::TooManyRecords,
-                            m_path + QStringLiteral(": already %1 records").arg(MaxRecords));
-    Status st = WriteRecord(*n, record);
-    if (st && recordNo)
-        *recordNo = *n;
-    return st;
+    return writeRecord(0, record, recordNo);
 }
 
 std::optional<MailRecord> HistoryFile::ReadRecord(int n) const
+{
+    const std::optional<QByteArray> bytes = ReadRecordBytes(n);
+    if (!bytes)
+        return std::nullopt;
+    return MailRecord::fromBytes(bytes->constData());
+}
+
+std::optional<QByteArray> HistoryFile::ReadRecordBytes(int n) const
 {
     detail::restoreScratch(m_path, m_scratch);
     Fd fd;
@@ -146,7 +167,7 @@ std::optional<MailRecord> HistoryFile::ReadRecord(int n) const
     QByteArray buf(kSize, Qt::Uninitialized);
     if (detail::readAt(fd.get(), buf.data(), kSize, (n - 1) * kSize) != kSize)
         return std::nullopt;
-    return MailRecord::fromBytes(buf.constData());
+    return buf;
 }
 
 Status HistoryFile::ReadAllRecords(const std::function<bool(int n, const MailRecord&)>& sink) const
@@ -216,14 +237,56 @@ std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
 
 Status HistoryFile::MarkDeleted(int n)
 {
+    return markDeleted(n, {});
+}
+
+Status HistoryFile::MarkDeleted(int n, QByteArrayView shownRecord)
+{
+    const QByteArray shown = shownRecord.toByteArray();
+    return markDeleted(n, [shown](const char* record) {
+        // The live flag is not part of what was shown: compare everything else.
+        return shown.size() == kSize &&
+               std::memcmp(record, shown.constData(), MailRecord::LiveOffset) == 0;
+    });
+}
+
+Status HistoryFile::MarkDeleted(int n, const MailHeader& listed)
+{
+    return markDeleted(n, [&listed](const char* record) {
+        const detail::HeaderDecoder decoder;
+        return decoder.field(record + MailRecord::SubjectOffset, MailRecord::SubjectWidth) ==
+                   listed.Subject &&
+               decoder.field(record + MailRecord::DateOffset, MailRecord::DateWidth) ==
+                   listed.Date &&
+               decoder.field(record + MailRecord::AddressOffset, MailRecord::AddressWidth) ==
+                   listed.Address;
+    });
+}
+
+Status HistoryFile::markDeleted(int n, const std::function<bool(const char*)>& isShown)
+{
+    detail::WriterLock lock;
+    if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
+        return st;
     if (Status st = RecoverInterruptedCompaction(); !st)
         return st;
     Fd fd;
-    if (Status st = detail::openFile(m_path, O_RDWR, fd); !st)
+    if (Status st = detail::openForWriting(m_path, O_RDWR, fd); !st)
         return st;
     const std::optional<detail::FileStamp> stamp = detail::stampOf(fd.get());
     if (!stamp || n < 1 || n > stamp->size / kSize)
         return badRecordNo(m_path, n);
+    if (isShown) {
+        QByteArray record(kSize, Qt::Uninitialized);
+        if (detail::readAt(fd.get(), record.data(), kSize, (n - 1) * kSize) != kSize)
+            return detail::errnoStatus(m_path, errno ? errno : EIO);
+        if (!isShown(record.constData()))
+            return Status::fail(
+                ErrorCode::NotFound,
+                m_path + QStringLiteral(": 第%1件のメールが一覧に表示されたものと違うため、削除しませんでした"
+                                        "（別の処理が履歴を更新しました）。履歴を開き直して下さい。")
+                             .arg(n));
+    }
     // Not flushed here: the compaction that always follows writes a flushed file.
     const char deleted[2] = {0, 0};
     return detail::writeAt(fd.get(), deleted, 2, (n - 1) * kSize + MailRecord::LiveOffset, m_path);
@@ -231,6 +294,9 @@ Status HistoryFile::MarkDeleted(int n)
 
 Status HistoryFile::CompactHistory()
 {
+    detail::WriterLock lock;
+    if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
+        return st;
     if (Status st = RecoverInterruptedCompaction(); !st)
         return st;
     QByteArray headers;

@@ -5,6 +5,8 @@
 #include "storage/CompactionProbe.h"
 #include "storage/MailRecord.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -17,6 +19,9 @@ enum class HistoryKind { Received = 1, Sent = 2 };
 
 /// One mail history (received or sent): a file of fixed-length records with no
 /// header. Every call opens, works and closes; no handle outlives a call.
+/// Writes, marks and compactions hold the writers' lock of the history's folder, so
+/// the program and corvidan-receive may both write; a symbolic link in the
+/// history's place is never written through.
 /// The file is the only truth; a summary of the header fields may be kept beside
 /// it to list quickly, and is rebuilt whenever it does not match the file.
 class HistoryFile {
@@ -41,11 +46,18 @@ public:
     /// WriteRecord at NextRecordNo; `recordNo` receives the number written.
     common::Status AppendRecord(const MailRecord& record, std::int16_t* recordNo = nullptr);
     std::optional<MailRecord> ReadRecord(int n) const;
+    /// Record n exactly as stored, for a caller that must later name this very record.
+    std::optional<QByteArray> ReadRecordBytes(int n) const;
     /// Hands records 1, 2, 3 … to `sink` in order; stops early when it returns false.
     common::Status ReadAllRecords(const std::function<bool(int n, const MailRecord&)>& sink) const;
     /// Header fields of every record in order, without reading the bodies.
     std::vector<MailHeader> ReadAllHeaders() const;
     common::Status MarkDeleted(int n);
+    /// Marks record n only while it still is the record the caller showed: its bytes
+    /// as ReadRecordBytes gave them (the live flag aside), or its three header fields
+    /// as listed. Another record under that number is left alone and reported.
+    common::Status MarkDeleted(int n, QByteArrayView shownRecord);
+    common::Status MarkDeleted(int n, const MailHeader& listed);
     /// Removes every record whose Live is 0; at every instant the old or the new
     /// file is whole on disk.
     common::Status CompactHistory();
@@ -63,6 +75,10 @@ public:
     common::Status Flush();
 
 private:
+    /// Writes record n, or appends when n is 0, under the writers' lock.
+    common::Status writeRecord(int n, const MailRecord& record, std::int16_t* recordNo);
+    common::Status markDeleted(int n, const std::function<bool(const char* record)>& isShown);
+
     QString m_path;
     QString m_scratch;
     CompactionProbe m_probe;

@@ -139,7 +139,8 @@ void HistoryIndex::store(const FileStamp& history, const QByteArray& headers) co
     // A cache needs no flush: a summary lost or torn in a crash fails its checks.
     const QString temp = m_path + QStringLiteral(".part");
     Fd fd;
-    if (!openFile(temp, O_WRONLY | O_CREAT | O_TRUNC, fd, history.mode ? history.mode : 0600))
+    ::unlink(nativePath(temp).constData());
+    if (!openForWriting(temp, O_WRONLY | O_CREAT | O_EXCL, fd, history.mode ? history.mode : 0600))
         return;
     const Head head = headFor(history, static_cast<quint32>(headers.size() / kEntry),
                               extendChecksum(kSeed, headers.constData(), headers.size()));
@@ -155,7 +156,7 @@ void HistoryIndex::appendEntry(const FileStamp& before, const FileStamp& after,
                                const char* header) const
 {
     Fd fd;
-    if (!openFile(m_path, O_RDWR, fd))
+    if (!openForWriting(m_path, O_RDWR, fd))
         return;
     Head head{};
     if (readAt(fd.get(), reinterpret_cast<char*>(&head), sizeof head, 0) != sizeof head ||

@@ -4,10 +4,14 @@
 #include "common/FixedField.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <thread>
@@ -62,6 +66,70 @@ Status openFile(const QString& path, int flags, Fd& fd, mode_t mode)
     return Status::ok();
 }
 
+Status openForWriting(const QString& path, int flags, Fd& fd, mode_t mode)
+{
+    const int raw = ::open(nativePath(path).constData(), flags | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (raw >= 0) {
+        fd = Fd(raw);
+        return Status::ok();
+    }
+    const int err = errno;
+    struct stat st {};
+    if ((err == ELOOP || err == EEXIST) && ::lstat(nativePath(path).constData(), &st) == 0 &&
+        S_ISLNK(st.st_mode))
+        return Status::fail(ErrorCode::Io,
+                            path + QStringLiteral(": シンボリックリンクのため書き込みません"
+                                                  "（リンク先のファイルは変更していません）。"));
+    return errnoStatus(path, err);
+}
+
+namespace {
+
+constexpr int kDefaultLockWaitMs = 10000;
+std::atomic<int> lockWaitMs{kDefaultLockWaitMs};
+
+} // namespace
+
+int WriterLock::waitLimitMs()
+{
+    return lockWaitMs.load();
+}
+
+void WriterLock::setWaitLimitMs(int ms)
+{
+    lockWaitMs.store(ms > 0 ? ms : kDefaultLockWaitMs);
+}
+
+Status WriterLock::acquire(const QString& filePath, WriterLock& lock)
+{
+    const QString folder = QFileInfo(filePath).path();
+    const int raw = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (raw < 0) {
+        // Reported against the file, as a failed open of the file itself would be.
+        return errnoStatus(filePath, errno);
+    }
+    Fd fd(raw);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitLimitMs());
+    auto pause = std::chrono::milliseconds(1);
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return errnoStatus(filePath, errno);
+        if (Clock::now() >= deadline)
+            return Status::fail(
+                ErrorCode::Io,
+                filePath + QStringLiteral(": 別の処理（受信や削除）がこのファイルを更新中のため、"
+                                          "%1秒待っても書き込めませんでした。しばらくしてからやり直して下さい。")
+                               .arg(waitLimitMs() / 1000.0));
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(8));
+    }
+    lock.m_fd = std::move(fd);
+    return Status::ok();
+}
+
 std::optional<qint64> fileSize(const QString& path)
 {
     struct stat st {};
@@ -110,7 +178,7 @@ Status replaceFilePrivately(const QString& path, const QByteArray& data, mode_t 
     const QString temp = path + QStringLiteral(".part");
     ::unlink(nativePath(temp).constData());
     Fd fd;
-    if (Status st = openFile(temp, O_WRONLY | O_CREAT | O_EXCL, fd, mode); !st)
+    if (Status st = openForWriting(temp, O_WRONLY | O_CREAT | O_EXCL, fd, mode); !st)
         return st;
     Status st = writeAt(fd.get(), data.constData(), data.size(), 0, temp);
     if (st)
@@ -128,9 +196,10 @@ Status restoreScratch(const QString& path, const QString& scratch)
     if (scratch.isEmpty())
         return Status::ok();
     struct stat st {};
-    if (::stat(nativePath(path).constData(), &st) == 0 || errno != ENOENT)
+    if (::lstat(nativePath(path).constData(), &st) == 0 || errno != ENOENT)
         return Status::ok();
-    if (::stat(nativePath(scratch).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    // A link in the scratch file's place is no unfinished copy of ours.
+    if (::lstat(nativePath(scratch).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return Status::ok();
     // The scratch file holds the records of a compaction that never finished.
     return common::durable::renameOver(scratch, path);
@@ -211,19 +280,46 @@ Status scanRecords(int fd, qint64 count, const RecordLayout& layout, const Recor
 
 namespace {
 
-/// Copies the live records of `src` (count whole records) to `dst` in one
-/// sequential pass: whole chunks are read, their live records written back to
-/// back. Reading every byte once is as cheap as skipping to the flags, and the
-/// pass costs what one plain copy costs.
+/// Starts the disk writing each piece of the scratch file as soon as it is
+/// written, and waits only for the oldest pieces once more than a window's worth is
+/// under way: the disk always has a deep queue (a disk far away answers slowly but
+/// takes many requests at once), dirty memory stays bounded, and the closing flush
+/// has little left to do, where a copy flushed at the end waits for all of it.
+class WriteBehind {
+public:
+    explicit WriteBehind(int fd) : m_fd(fd) {}
+
+    void written(qint64 start, qint64 bytes)
+    {
+        ::sync_file_range(m_fd, start, bytes, SYNC_FILE_RANGE_WRITE);
+        m_pending.push_back({start, bytes});
+        m_pendingBytes += bytes;
+        while (m_pendingBytes > kWindow) {
+            const auto [oldStart, oldBytes] = m_pending.front();
+            ::sync_file_range(m_fd, oldStart, oldBytes,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER);
+            m_pending.erase(m_pending.begin());
+            m_pendingBytes -= oldBytes;
+        }
+    }
+
+private:
+    static constexpr qint64 kWindow = 32 << 20;
+    int m_fd;
+    std::vector<std::pair<qint64, qint64>> m_pending;
+    qint64 m_pendingBytes = 0;
+};
+
+/// Small records: whole chunks are read, their live records written back to back.
 Status copyLiveRecords(int src, qint64 count, int dst, const RecordLayout& layout,
                        const CompactionProbe& probe,
                        const std::function<void(const char*)>& survivor, const QString& path)
 {
     const qint64 perChunk = std::max<qint64>(1, (4 << 20) / layout.size);
     std::vector<char> buf(static_cast<size_t>(perChunk * layout.size));
+    WriteBehind behind(dst);
     qint64 written = 0;
-    qint64 previousStart = 0;
-    qint64 previousBytes = 0;
     for (qint64 first = 0; first < count; first += perChunk) {
         const qint64 n = std::min(perChunk, count - first);
         const qint64 want = n * layout.size;
@@ -246,20 +342,95 @@ Status copyLiveRecords(int src, qint64 count, int dst, const RecordLayout& layou
             const qint64 bytes = kept * layout.size;
             if (Status st = writeAt(dst, buf.data(), bytes, written, path); !st)
                 return st;
-            // The disk writes while the next chunk is gathered, and at most two chunks
-            // wait in memory: the closing flush is left with almost nothing to do,
-            // where a copy flushed at the end waits for all of it.
-            ::sync_file_range(dst, written, bytes, SYNC_FILE_RANGE_WRITE);
-            if (previousBytes > 0)
-                ::sync_file_range(dst, previousStart, previousBytes,
-                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                      SYNC_FILE_RANGE_WAIT_AFTER);
-            previousStart = written;
-            previousBytes = bytes;
+            behind.written(written, bytes);
             written += bytes;
         }
         if (probe)
             probe(CompactionStep::RunCopied);
+    }
+    return Status::ok();
+}
+
+/// Copies `len` bytes from `src` at `from` to `dst` at `to`, inside the kernel when
+/// it can (no trip through our memory), else through a buffer.
+Status copyRange(int src, qint64 from, int dst, qint64 to, qint64 len, bool& inKernel,
+                 std::vector<char>& buf, const QString& path)
+{
+    while (len > 0 && inKernel) {
+        loff_t in = from;
+        loff_t out = to;
+        const ssize_t n = ::copy_file_range(src, &in, dst, &out, static_cast<size_t>(len), 0);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+                inKernel = false; // this file system cannot: copy the rest by hand
+                break;
+            }
+            return errnoStatus(path, errno);
+        }
+        if (n == 0)
+            return shortRead(path);
+        from += n;
+        to += n;
+        len -= n;
+    }
+    while (len > 0) {
+        if (buf.empty())
+            buf.resize(4 << 20);
+        const qint64 want = std::min<qint64>(len, static_cast<qint64>(buf.size()));
+        const qint64 got = readAt(src, buf.data(), want, from);
+        if (got != want)
+            return got < 0 ? errnoStatus(path, errno) : shortRead(path);
+        if (Status st = writeAt(dst, buf.data(), want, to, path); !st)
+            return st;
+        from += want;
+        to += want;
+        len -= want;
+    }
+    return Status::ok();
+}
+
+/// Large records: their flags and headers are read without the bodies, then each
+/// run of live records is copied whole, in pieces of a few MiB.
+Status copyLiveRuns(int src, qint64 count, int dst, const RecordLayout& layout,
+                    const CompactionProbe& probe,
+                    const std::function<void(const char*)>& survivor, const QString& path)
+{
+    std::vector<std::pair<qint64, qint64>> runs; // first record, number of records
+    Status st = scanRecords(
+        src, count, layout,
+        [&](qint64 index, const char* header, std::int16_t live) {
+            if (live == 0)
+                return;
+            if (survivor)
+                survivor(header);
+            if (!runs.empty() && runs.back().first + runs.back().second == index)
+                ++runs.back().second;
+            else
+                runs.push_back({index, 1});
+        },
+        path);
+    if (!st)
+        return st;
+    const qint64 piece = std::max<qint64>(1, (4 << 20) / layout.size) * layout.size;
+    WriteBehind behind(dst);
+    bool inKernel = true;
+    std::vector<char> buf;
+    qint64 written = 0;
+    for (const auto& [first, n] : runs) {
+        qint64 from = first * layout.size;
+        for (qint64 left = n * layout.size; left > 0;) {
+            const qint64 want = std::min(piece, left);
+            if (st = copyRange(src, from, dst, written, want, inKernel, buf, path); !st)
+                return st;
+            behind.written(written, want);
+            from += want;
+            written += want;
+            left -= want;
+            if (probe)
+                probe(CompactionStep::RunCopied);
+        }
     }
     return Status::ok();
 }
@@ -271,7 +442,8 @@ Status compactRecords(const QString& path, const QString& scratch, const RecordL
                       const std::function<void(const char*)>& survivor)
 {
     Fd src;
-    if (Status st = openFile(path, O_RDONLY, src); !st)
+    // The file is about to be replaced: a link in its place is refused like a write.
+    if (Status st = openForWriting(path, O_RDONLY, src); !st)
         return st.code() == ErrorCode::NotFound ? Status::ok() : st;
     struct stat info {};
     if (::fstat(src.get(), &info) != 0)
@@ -281,11 +453,14 @@ Status compactRecords(const QString& path, const QString& scratch, const RecordL
     // A scratch file left from before is replaced; the new one gets the file's own mode.
     ::unlink(nativePath(scratch).constData());
     Fd dst;
-    if (Status st = openFile(scratch, O_WRONLY | O_CREAT | O_EXCL, dst, info.st_mode & 07777); !st)
+    if (Status st = openForWriting(scratch, O_WRONLY | O_CREAT | O_EXCL, dst, info.st_mode & 07777);
+        !st)
         return st;
     if (probe)
         probe(CompactionStep::ScratchCreated);
-    Status st = copyLiveRecords(src.get(), count, dst.get(), layout, probe, survivor, path);
+    Status st = layout.size <= 4096
+                    ? copyLiveRecords(src.get(), count, dst.get(), layout, probe, survivor, path)
+                    : copyLiveRuns(src.get(), count, dst.get(), layout, probe, survivor, path);
     if (st)
         st = common::durable::syncDescriptor(dst.get(), scratch);
     dst = Fd();

@@ -37,6 +37,27 @@ common::Status errnoStatus(const QString& path, int err);
 
 /// Opens `path`; a missing file or folder reports NotFound.
 common::Status openFile(const QString& path, int flags, Fd& fd, mode_t mode = 0644);
+/// openFile for a file that will be written: a symbolic link in its place is
+/// refused (nothing reaches the link's target).
+common::Status openForWriting(const QString& path, int flags, Fd& fd, mode_t mode = 0644);
+
+/// The exclusive advisory lock (flock) that every writer of the record files in
+/// one folder holds around an append, a mark or a compaction, whichever process it
+/// is. The folder is locked, not the file: a compaction renames a new file over
+/// the old one, and a lock on the old inode would stop nobody. After acquiring it a
+/// writer opens the file anew, so it never writes into a file already replaced.
+class WriterLock {
+public:
+    /// Waits at most waitLimitMs() for a writer in another process or object.
+    static common::Status acquire(const QString& filePath, WriterLock& lock);
+    static int waitLimitMs();
+    /// Tests shorten the wait; a value <= 0 restores the default.
+    static void setWaitLimitMs(int ms);
+    bool held() const { return m_fd.valid(); }
+
+private:
+    Fd m_fd;
+};
 /// Size of the file at `path`, or empty when it does not exist.
 std::optional<qint64> fileSize(const QString& path);
 

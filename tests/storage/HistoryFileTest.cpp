@@ -1,14 +1,20 @@
 #include "storage/HistoryFile.h"
 
+#include "storage/AddressBookFile.h"
+#include "storage/RecordFile.h"
+
 #include "StorageTestUtil.h"
 #include "support/TempAppDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <chrono>
+#include <thread>
 #include <unistd.h>
 
 using namespace corvidan;
@@ -203,6 +209,80 @@ TEST_F(HistoryFileTest, MarkingOutsideTheFileIsRefused)
     EXPECT_FALSE(history.MarkDeleted(0));
     EXPECT_FALSE(history.MarkDeleted(3));
     EXPECT_EQ(readBytes(history.path()), before);
+}
+
+TEST_F(HistoryFileTest, MarkingChecksTheRecordIsStillTheOneShown)
+{
+    appendSamples(4);
+    const QByteArray shown2 = *history.ReadRecordBytes(2);
+    const storage::MailHeader listed2 = history.ReadAllHeaders().at(1);
+    EXPECT_EQ(MailRecord::fromBytes(shown2.constData()).Subject.trimmed(), sampleRecord(2).Subject);
+
+    // Another writer removes record 1: the record shown as number 2 is now number 1.
+    HistoryFile other(history.path(), history.scratchPath());
+    ASSERT_TRUE(other.MarkDeleted(1));
+    ASSERT_TRUE(other.CompactHistory());
+    const QByteArray before = readBytes(history.path());
+    for (const common::Status& refused :
+         {history.MarkDeleted(2, shown2), history.MarkDeleted(2, listed2)}) {
+        EXPECT_EQ(refused.code(), common::ErrorCode::NotFound);
+        EXPECT_TRUE(refused.detail().contains(QStringLiteral("削除しませんでした")))
+            << refused.detail().toStdString();
+    }
+    EXPECT_EQ(readBytes(history.path()), before) << "a refused mark wrote";
+    // Bytes of another size, or a record differing in one body byte, are not the record.
+    EXPECT_FALSE(history.MarkDeleted(1, shown2.left(MailRecord::HeaderBytes)));
+    QByteArray edited = shown2;
+    edited[MailRecord::BodyOffset + 5] = '#';
+    EXPECT_FALSE(history.MarkDeleted(1, edited));
+    EXPECT_EQ(readBytes(history.path()), before);
+
+    // Under its new number the same record is found by either check; the live flag
+    // is no part of what was shown.
+    QByteArray shownUnmarked = shown2;
+    shownUnmarked[MailRecord::LiveOffset] = 0;
+    ASSERT_TRUE(history.MarkDeleted(1, shownUnmarked));
+    ASSERT_TRUE(history.MarkDeleted(2, history.ReadAllHeaders().at(1)));
+    EXPECT_FALSE(history.MarkDeleted(5, shown2)) << "past the end";
+    ASSERT_TRUE(history.CompactHistory());
+    EXPECT_EQ(test::subjectsOf(all()), expectedSubjects({4}));
+}
+
+TEST_F(HistoryFileTest, WritersTakeTurnsAndAWriterKeptWaitingGivesUpClearly)
+{
+    appendSamples(2);
+    storage::AddressBookFile book(dir.path(common::paths::AddressBook),
+                                  dir.path(common::paths::AddressBookScratch));
+    const QByteArray before = readBytes(history.path());
+    storage::detail::WriterLock::setWaitLimitMs(300);
+    {
+        storage::detail::WriterLock held;
+        ASSERT_TRUE(storage::detail::WriterLock::acquire(history.path(), held));
+        QElapsedTimer waited;
+        waited.start();
+        const common::Status refused = history.AppendRecord(sampleRecord(3));
+        EXPECT_GE(waited.elapsed(), 250);
+        EXPECT_EQ(refused.code(), common::ErrorCode::Io);
+        EXPECT_TRUE(refused.detail().contains(QStringLiteral("更新中"))) << refused.detail().toStdString();
+        EXPECT_FALSE(history.MarkDeleted(1));
+        EXPECT_FALSE(history.CompactHistory());
+        EXPECT_FALSE(book.AppendRecord({QStringLiteral("名前"), QStringLiteral("a@example.jp")}));
+        EXPECT_EQ(readBytes(history.path()), before);
+        EXPECT_FALSE(QFile::exists(book.path()));
+
+        // A writer that waits less than the limit goes through once the lock is free.
+        std::thread release([&held] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            held = storage::detail::WriterLock();
+        });
+        std::int16_t n = 0;
+        EXPECT_TRUE(history.AppendRecord(sampleRecord(3), &n));
+        release.join();
+        EXPECT_EQ(n, 3);
+    }
+    storage::detail::WriterLock::setWaitLimitMs(0);
+    EXPECT_EQ(storage::detail::WriterLock::waitLimitMs(), 10000);
+    EXPECT_EQ(test::subjectsOf(all()), expectedSubjects({1, 2, 3}));
 }
 
 TEST_F(HistoryFileTest, TornTailIsNoRecordAndTheNextAppendOverwritesIt)

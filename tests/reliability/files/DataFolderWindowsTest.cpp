@@ -196,6 +196,61 @@ TEST_F(DataFolderWindows, AReadOnlyProgramFolderKeepsTheServerSettings)
     EXPECT_EQ(app->state().server.ApopFlag, 1) << "this run goes on with the choice";
 }
 
+TEST_F(DataFolderWindows, DataFilesThatAreSymbolicLinksAreNeverWrittenThrough)
+{
+    // Each data file moved elsewhere with a link left in its place: the files read
+    // through the link, but every write is refused and the targets keep their bytes.
+    populate();
+    const QString elsewhere = dir.root() + QStringLiteral("/elsewhere");
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    QMap<QString, QByteArray> targets;
+    for (const QString& file : {path(common::paths::ReceivedHistory), path(common::paths::SentHistory), bookPath()}) {
+        const QString target = elsewhere + u'/' + QFileInfo(file).fileName();
+        ASSERT_TRUE(QFile::rename(file, target));
+        ASSERT_TRUE(QFile::link(target, file));
+        targets[target] = readFile(target);
+    }
+    const auto expectLinksKept = [&] {
+        for (auto it = targets.cbegin(); it != targets.cend(); ++it)
+            EXPECT_EQ(readFile(it.key()), it.value()) << it.key().toStdString() << " was written";
+        for (const QString& file : {path(common::paths::ReceivedHistory), path(common::paths::SentHistory), bookPath()})
+            EXPECT_TRUE(QFileInfo(file).isSymLink()) << file.toStdString();
+    };
+
+    expectSendRefused(QStringLiteral("送信履歴に記録できません"));
+    expectRegisterRefused(QStringLiteral("シンボリックリンク"));
+    expectDeleteRefused(QStringLiteral("シンボリックリンク"));
+    expectHistoryDeletionRefused(QStringLiteral("シンボリックリンク"));
+    // What the receive stores goes the same way.
+    storage::HistoryFile received(dir.appDir(), storage::HistoryKind::Received);
+    const common::Status appended = received.AppendRecord(badfiles::numberedMail(QStringLiteral("DF"), 3));
+    EXPECT_FALSE(appended);
+    EXPECT_TRUE(appended.detail().contains(QStringLiteral("シンボリックリンク"))) << appended.detail().toStdString();
+    EXPECT_FALSE(received.CompactHistory());
+    expectLinksKept();
+
+    // A link to nowhere is not followed to create its target either.
+    const QString missing = elsewhere + QStringLiteral("/missing.data");
+    ASSERT_TRUE(QFile::remove(path(common::paths::SentHistory)));
+    ASSERT_TRUE(QFile::link(missing, path(common::paths::SentHistory)));
+    EXPECT_FALSE(storage::HistoryFile(dir.appDir(), storage::HistoryKind::Sent)
+                     .AppendRecord(badfiles::numberedMail(QStringLiteral("SF"), 2)));
+    EXPECT_FALSE(QFileInfo::exists(missing));
+
+    // A link in place of the scratch file is replaced, its target left alone.
+    const QString received2 = path(common::paths::ReceivedHistory);
+    ASSERT_TRUE(QFile::remove(received2));
+    ASSERT_TRUE(QFile::copy(elsewhere + u'/' + QFileInfo(received2).fileName(), received2));
+    const QString decoy = elsewhere + QStringLiteral("/decoy");
+    writeFile(decoy, "decoy");
+    ASSERT_TRUE(QFile::link(decoy, path(common::paths::ReceivedScratch)));
+    ASSERT_TRUE(received.MarkDeleted(1));
+    EXPECT_TRUE(received.CompactHistory());
+    EXPECT_EQ(readFile(decoy), QByteArray("decoy"));
+    EXPECT_EQ(received.RecordCount(), 1);
+    EXPECT_FALSE(QFileInfo(path(common::paths::ReceivedScratch)).isSymLink());
+}
+
 TEST_F(DataFolderWindows, AFullDiskIsReportedAndLeavesNoHalfWrittenFile)
 {
     badfiles::SmallDisk disk(dataDir(), 1 << 20);

@@ -3,6 +3,8 @@
 //   viewer-delete        deletes, through the history viewer, every received
 //                        record whose subject holds "[DEL", one by one
 //   addressbook-delete   the same on the address book, through its file
+//   append N             appends N received records "[APP-i]" as the receive
+//                        does, printing "stored i" once each is on disk
 //   palette N            opens and closes the emoticon palette N times
 //   settings G           writes generation G, G+1, … of "zorbet.ini" and the
 //                        account file, as the settings dialogs do
@@ -13,6 +15,7 @@
 #include "shell/Application.h"
 #include "shell/Launch.h"
 #include "storage/AddressBookFile.h"
+#include "storage/HistoryFile.h"
 #include "storage/ProfileFile.h"
 #include "storage/ServerSettings.h"
 
@@ -65,10 +68,12 @@ int viewerDelete(shell::Application& app)
         list->scrollTo(index);
         const QRect rect = list->visualRect(index);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-        const int before = list->model()->rowCount();
+        const QString label = index.data().toString();
         QTest::mouseClick(button, Qt::LeftButton);
-        if (list->model()->rowCount() != before - 1)
-            return 4;
+        // Another process may append meanwhile: the deleted row is gone, whatever came in.
+        for (int other = 0; other < list->model()->rowCount(); ++other)
+            if (list->model()->index(other, 0).data().toString() == label)
+                return 4;
     }
     return 0;
 }
@@ -89,6 +94,25 @@ int addressBookDelete(const common::AppDir& dir)
         if (!book.MarkDeleted(target) || !book.Compact())
             return 4;
     }
+}
+
+int appendRecords(const common::AppDir& dir, int count)
+{
+    storage::HistoryFile history(dir, storage::HistoryKind::Received);
+    for (int i = 1; i <= count; ++i) {
+        storage::MailRecord r;
+        r.Subject = QStringLiteral("新着のお知らせ [APP-%1]").arg(i);
+        r.Address = QStringLiteral("鈴木 <suzuki%1@example.jp>").arg(i);
+        r.Date = QStringLiteral("Wed, 09 Dec 2026 10:00:%1 +0900").arg(i % 60, 2, 10, QChar(u'0'));
+        r.Body = QStringLiteral("受信した本文です。[APP-%1]\r\n").arg(i).repeated(20 + i % 50);
+        if (const common::Status st = history.AppendRecord(r); !st) {
+            std::fprintf(stderr, "append %d: %s\n", i, st.detail().toUtf8().constData());
+            return 4;
+        }
+        std::printf("stored %d\n", i);
+        std::fflush(stdout);
+    }
+    return 0;
 }
 
 int palette(shell::Application& app, int closes)
@@ -138,6 +162,8 @@ int main(int argc, char** argv)
         rc = viewerDelete(app);
     else if (mode == QStringLiteral("addressbook-delete"))
         rc = addressBookDelete(dir);
+    else if (mode == QStringLiteral("append"))
+        rc = appendRecords(dir, number);
     else if (mode == QStringLiteral("palette"))
         rc = palette(app, number);
     else if (mode == QStringLiteral("settings"))

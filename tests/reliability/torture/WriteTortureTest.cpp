@@ -21,6 +21,8 @@
 #include <gtest/gtest.h>
 #include <iostream>
 #include <random>
+#include <sys/wait.h>
+#include <thread>
 
 using namespace corvidan;
 using namespace corvidan::test::torture;
@@ -300,4 +302,78 @@ TEST_F(WriteTorture, SettingsFilesHoldAWholeGenerationAfterAKilledWrite)
     EXPECT_GT(lastIni, 0) << "no write ever finished";
     RecordProperty("kills", kills);
     std::cout << "settings torture: " << kills << " kills survived, " << lastIni << " generations written\n";
+}
+
+TEST_F(WriteTorture, AppendsFromAnotherProcessSurviveDeletionsAndCompactions)
+{
+    // Two writers at once, as when corvidan-receive runs while the viewer deletes:
+    // one child appends, another deletes through the viewer, and this process
+    // compacts in between. Every record reported as stored must be there once.
+    storage::HistoryFile history(dir.appDir(), storage::HistoryKind::Received);
+    for (int i = 1; i <= 40; ++i) {
+        storage::MailRecord r;
+        const QString label = (i % 2 == 0 ? QStringLiteral("KEEP-%1") : QStringLiteral("DEL-%1")).arg(i);
+        r.Subject = QStringLiteral("打ち合わせの件 [%1]").arg(label);
+        r.Address = QStringLiteral("山田 花子 <hanako%1@example.co.jp>").arg(i);
+        r.Body = QStringLiteral("いつもお世話になっております。[%1]\r\n").arg(label).repeated(100 + i * 10);
+        ASSERT_TRUE(history.AppendRecord(r));
+    }
+    const int appends = qEnvironmentVariableIsSet("CORVIDAN_TORTURE_ITERATIONS") ? 2000 : 200;
+    const QString appendLog = dir.root() + QStringLiteral("/append.log");
+    const pid_t appender = spawn(childProgram(), {QStringLiteral("append"), dir.root(), QString::number(appends)}, appendLog);
+    const pid_t deleter = spawn(childProgram(), {QStringLiteral("viewer-delete"), dir.root()}, log);
+    ASSERT_GT(appender, 0);
+    ASSERT_GT(deleter, 0);
+
+    int compactions = 0;
+    int failedCompactions = 0;
+    int appenderExit = -1000;
+    while (appenderExit == -1000) {
+        failedCompactions += !history.CompactHistory();
+        ++compactions;
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        int status = 0;
+        if (::waitpid(appender, &status, WNOHANG) == appender)
+            appenderExit = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+    EXPECT_EQ(failedCompactions, 0);
+    EXPECT_EQ(appenderExit, 0) << readAll(appendLog).right(2000).toStdString();
+    EXPECT_EQ(waitFor(deleter), 0) << readAll(log).right(2000).toStdString();
+
+    QList<int> stored;
+    for (const QString& line : QString::fromUtf8(readAll(appendLog)).split(u'\n'))
+        if (line.startsWith(QStringLiteral("stored ")))
+            stored << line.mid(7).toInt();
+    EXPECT_EQ(stored.size(), appends);
+
+    const HistoryScan scan = scanHistory(history.path());
+    EXPECT_EQ(scan.tornTailBytes, 0);
+    EXPECT_TRUE(scan.problems.isEmpty()) << scan.problems.join(u'\n').toStdString();
+    QStringList labels;
+    for (int i = 0; i < scan.subjects.size(); ++i) {
+        labels << labelIn(scan.subjects[i]);
+        // Whole records only: the body belongs to the subject it is stored with.
+        const QStringList own = markersIn(scan.subjects[i], QStringLiteral("(?:APP|KEEP|DEL)-\\d+"));
+        const QStringList inBody = markersIn(scan.bodies[i], QStringLiteral("(?:APP|KEEP|DEL)-\\d+"));
+        EXPECT_TRUE(own.size() == 1 && !inBody.isEmpty() && inBody.count(own[0]) == inBody.size())
+            << "record " << i + 1 << " mixes " << scan.subjects[i].toStdString();
+        EXPECT_EQ(scan.live[i], 1) << "record " << i + 1 << " left marked";
+    }
+    QStringList want;
+    for (int i = 2; i <= 40; i += 2)
+        want << QStringLiteral("KEEP-%1").arg(i);
+    EXPECT_EQ(labels.filter(QStringLiteral("KEEP-")), want);
+    EXPECT_TRUE(labels.filter(QStringLiteral("DEL-")).isEmpty()) << labels.join(u' ').toStdString();
+    // In the order they were stored, each once.
+    QStringList appended;
+    for (const QString& subject : scan.subjects)
+        if (const QString label = QRegularExpression(QStringLiteral("\\[(APP-\\d+)\\]")).match(subject).captured(1); !label.isEmpty())
+            appended << label;
+    QStringList reported;
+    for (int i : stored)
+        reported << QStringLiteral("APP-%1").arg(i);
+    EXPECT_EQ(appended.join(u' ').toStdString(), reported.join(u' ').toStdString())
+        << appended.size() << " of " << reported.size() << " stored records are in the history";
+    std::cout << "two writers: " << appends << " appends, " << compactions
+              << " compactions here and 20 deletions through the viewer\n";
 }
