@@ -1,8 +1,14 @@
 #pragma once
 
+#include "transport/NetError.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
+
+namespace corvidan::common {
+class AppDir;
+}
 
 namespace corvidan::transport {
 
@@ -20,11 +26,18 @@ struct NMailOptions {
     int readTimeoutMs = 60000;
     /// Extra CA certificate file to trust (tests use a self-signed one).
     QString caFile;
+    /// The user's own trusted certificates (PEM), added to the system's.
+    QString trustedCertificatesFile;
+    /// Where the servers seen offering TLS are remembered; empty keeps nothing.
+    QString tlsMemoryFile;
     /// Upper bound of bytes fetched ahead of the caller while pipelining.
     qint64 pipelineWindowBytes = 4 * 1024 * 1024;
     /// While waiting on the POP3 server, let the application paint and run its
     /// timers (user input waits): windows would freeze through a slow connect.
     bool serveEventsWhileWaiting = false;
+
+    /// The trusted certificates and the TLS memory of the program's data folder.
+    void useDataFolder(const common::AppDir& appDir);
 };
 
 /// The mail library the program is written against: POP3, SMTP and MIME behind
@@ -120,8 +133,15 @@ public:
     void beginSmtpBatch();
     void endSmtpBatch();
 
-    void setLastError(QString text) { m_lastError = std::move(text); }
+    void setLastError(QString text)
+    {
+        m_lastError = std::move(text);
+        m_lastNetError = NetError{NetErrorKind::Other, {}, {}, 0, {}, {}, {}, m_lastError};
+    }
+    /// A failure of a kind the user can act on; its text comes from NetErrorText.
+    void setLastError(const NetError& error);
     const QString& lastError() const { return m_lastError; }
+    const NetError& lastNetError() const { return m_lastNetError; }
 
 private:
     Pop3Session* session(int handle);
@@ -130,6 +150,7 @@ private:
 
     NMailOptions m_options;
     QString m_lastError;
+    NetError m_lastNetError;
     std::unique_ptr<Pop3Session> m_session;
     /// The message last handed out, kept so extraction can parse its original
     /// bytes rather than a text that went through a code page.

@@ -17,10 +17,13 @@ namespace corvidan::transport {
 
 /// Where a "POP3=" value points: "host", "host:port", "pop3://host[:port]",
 /// "pop3s://host[:port]"; port 995 without a scheme means implicit TLS.
+/// "pop3+plain://host[:port]" is the one form that speaks in clear and may
+/// send the password that way.
 struct Pop3Endpoint {
     QString host;
     quint16 port = 110;
     bool implicitTls = false;
+    bool plainAllowed = false;
 
     static std::optional<Pop3Endpoint> parse(const QString& server);
 };
@@ -59,6 +62,8 @@ public:
     bool tls() const { return m_tls; }
     int refusedDeletions() const { return m_refusedDeletions; }
     const QString& error() const { return m_error; }
+    /// The last error as a kind the user can act on (Other: only the text).
+    NetError netError() const;
 
 private:
     enum class Kind { Simple, List, Uidl, Retr, Dele, Quit };
@@ -78,6 +83,10 @@ private:
     bool readGreeting();
     void readCapabilities();
     QByteArray apopCommand(const QString& user, const QString& password);
+    bool failWith(NetError error);
+    NetError netErrorHere(NetErrorKind kind, const QString& detail = {}) const;
+    NetError handshakeError() const;
+    void rememberTls() const;
     bool sendListing();
     bool readListing(const Reply& stat);
 
@@ -106,6 +115,8 @@ private:
     std::unique_ptr<QSslSocket> m_socket;
     bool m_waitTimedOut = false;
     QString m_host;
+    Pop3Endpoint m_endpoint;
+    NetError m_netError;
     QByteArray m_in;
     /// Commands written but not yet handed to the socket.
     QByteArray m_outgoing;

@@ -93,6 +93,7 @@ int main(int argc, char** argv)
     mail.NMailInitializeWinSock();
     mail.NMailSetOption(1, 8192);
     mail.options().caFile = caFile;
+    mail.options().useDataFolder(appDir);
     transport::NMailClient client(mail);
     ConsoleHost host;
     const transport::ReceiveOutcome outcome =

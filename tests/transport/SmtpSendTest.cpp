@@ -1,6 +1,8 @@
+#include "FakePop3Server.h"
 #include "SmtpTestMime.h"
 
 #include "transport/NMail.h"
+#include "transport/Pop3Session.h"
 #include "transport/SmtpClient.h"
 
 #include <QDir>
@@ -17,6 +19,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using corvidan::test::TlsStrippingProxy;
+using corvidan::transport::NetErrorKind;
 using corvidan::transport::NMail;
 using corvidan::transport::SmtpEndpoint;
 using corvidan::transport::SmtpFailureKind;
@@ -315,4 +319,110 @@ TEST_F(SmtpSend, RequiredTlsIsNeverSkipped)
     EXPECT_EQ(send(server("SMTP_PLAIN_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), -4);
     EXPECT_TRUE(lastError().contains(QStringLiteral("暗号化(TLS)"))) << lastError().toStdString();
     EXPECT_TRUE(spooled().isEmpty());
+}
+
+/// The SMTP fixture seen through a man in the middle, with the TLS memory of a fresh data folder.
+class SmtpSendTls : public SmtpSend {
+protected:
+    void SetUp() override
+    {
+        SmtpSend::SetUp();
+        m_mail.options().tlsMemoryFile = m_folder.filePath(QStringLiteral("tls-servers.txt"));
+    }
+
+    QString through(const char* portKey, const QString& scheme = {})
+    {
+        m_proxy = std::make_unique<TlsStrippingProxy>(static_cast<quint16>(m_env.value(QString::fromLatin1(portKey)).toUInt()));
+        return scheme + QStringLiteral("127.0.0.1:") + QString::number(m_proxy->port());
+    }
+
+    bool passwordOnTheWire() const
+    {
+        const QByteArray user = m_env.value(QStringLiteral("SMTP_USER")).toUtf8();
+        const QByteArray password = m_env.value(QStringLiteral("SMTP_PASSWORD")).toUtf8();
+        const QByteArray wire = m_proxy->clientBytes();
+        return wire.contains("AUTH") || wire.contains(password) || wire.contains(password.toBase64())
+            || wire.contains(('\0' + user + '\0' + password).toBase64());
+    }
+
+    QTemporaryDir m_folder;
+    std::unique_ptr<TlsStrippingProxy> m_proxy;
+};
+
+TEST_F(SmtpSendTls, LoginOnlyInsideTlsAndThePlainFormSendsInClear)
+{
+    login();
+    // An old server that takes AUTH without TLS: the account stays here.
+    const QString plainAuth = through("SMTP_PLAIN_AUTH_PORT");
+    EXPECT_EQ(send(plainAuth, QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_EQ(m_mail.lastNetError().kind, NetErrorKind::TlsUnavailable);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("smtp+plain://") + plainAuth.mid(0))) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+    EXPECT_TRUE(spooled().isEmpty());
+
+    // Typed on purpose, the same server gets the login in clear.
+    m_proxy->clearClientBytes();
+    ASSERT_EQ(send(QStringLiteral("smtp+plain://") + plainAuth, QStringLiteral("rcpt@example.jp")), 0)
+        << lastError().toStdString();
+    EXPECT_TRUE(passwordOnTheWire());
+    ASSERT_EQ(spooled().size(), 1);
+    EXPECT_EQ(spooled()[0].envelope.value(QStringLiteral("auth_user")).toString(), m_env.value(QStringLiteral("SMTP_USER")));
+
+    // A relay that needs no login still takes mail in clear, without the account.
+    freshSender();
+    const QString relay = through("SMTP_PLAIN_PORT");
+    ASSERT_EQ(send(relay, QStringLiteral("rcpt@example.jp")), 0) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+    ASSERT_EQ(spooled().size(), 1);
+    EXPECT_FALSE(spooled()[0].envelope.value(QStringLiteral("tls")).toBool());
+}
+
+TEST_F(SmtpSendTls, StartTlsRemovedOnTheWayIsADowngrade)
+{
+    login();
+    const QString relayed = through("SMTP_PORT");
+    ASSERT_EQ(send(relayed, QStringLiteral("rcpt@example.jp")), 0) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+
+    m_proxy->setStripping(true);
+    m_proxy->clearClientBytes();
+    EXPECT_EQ(send(relayed, QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_EQ(m_mail.lastNetError().kind, NetErrorKind::TlsDowngrade);
+    EXPECT_TRUE(lastError().startsWith(QStringLiteral("前回は暗号化できたサーバーが暗号化を拒否しました"))) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+    EXPECT_FALSE(m_proxy->clientBytes().contains("MAIL FROM")) << "not even the message goes out in clear";
+    EXPECT_EQ(spooled().size(), 1);
+
+    // Without the memory the stripped server is told to need TLS for the login.
+    m_mail.options().tlsMemoryFile.clear();
+    EXPECT_EQ(send(relayed, QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_EQ(m_mail.lastNetError().kind, NetErrorKind::TlsUnavailable) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+}
+
+TEST_F(SmtpSendTls, OwnCertificatesAreTrustedAndAWrongNameIsRefusedByBothProtocols)
+{
+    login();
+    m_mail.options().caFile.clear();
+    m_mail.options().trustedCertificatesFile = m_folder.filePath(QStringLiteral("trusted-certificates.pem"));
+    QFile own(m_mail.options().trustedCertificatesFile);
+    QFile ca(m_env.value(QStringLiteral("CA_FILE")));
+    QFile wrong(m_env.value(QStringLiteral("WRONG_NAME_CERT")));
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly) && ca.open(QIODevice::ReadOnly) && wrong.open(QIODevice::ReadOnly));
+    own.write(ca.readAll() + '\n' + wrong.readAll());
+    own.close();
+
+    ASSERT_EQ(send(server("SMTPS_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), 0)
+        << lastError().toStdString();
+
+    EXPECT_EQ(send(server("SMTPS_WRONG_NAME_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_EQ(m_mail.lastNetError().kind, NetErrorKind::CertificateNameMismatch) << lastError().toStdString();
+    EXPECT_TRUE(lastError().contains(QStringLiteral("wrong.example.invalid"))) << lastError().toStdString();
+
+    // The handshake comes before any protocol word, so POP3 meets the same certificate.
+    corvidan::transport::Pop3Session pop(m_mail.options());
+    EXPECT_FALSE(pop.open(server("SMTPS_WRONG_NAME_PORT", QStringLiteral("pop3s://"))));
+    EXPECT_EQ(pop.netError().kind, NetErrorKind::CertificateNameMismatch) << pop.error().toStdString();
+    EXPECT_TRUE(pop.error().contains(QStringLiteral("wrong.example.invalid"))) << pop.error().toStdString();
+    EXPECT_EQ(spooled().size(), 1);
 }
