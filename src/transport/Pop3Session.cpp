@@ -23,39 +23,6 @@ constexpr qsizetype kCompactAfter = 1 << 20;
 
 QString latin(QByteArrayView bytes) { return QString::fromLatin1(bytes).trimmed(); }
 
-/// What a failed handshake without certificate errors means: plain text
-/// where TLS was expected shows as a record OpenSSL cannot read.
-NetErrorKind tlsFailureKind(const QString& why)
-{
-    for (const char* sign : {"wrong version number", "packet length too long", "unknown protocol", "record layer failure"}) {
-        if (why.contains(QLatin1String(sign), Qt::CaseInsensitive))
-            return NetErrorKind::PlainWhereTlsExpected;
-    }
-    return NetErrorKind::TlsFailed;
-}
-
-/// The names a certificate was issued for: its DNS and IP names, else its common name.
-QStringList certificateNames(const QSslCertificate& certificate)
-{
-    QStringList names;
-    const auto alternatives = certificate.subjectAlternativeNames();
-    for (auto it = alternatives.cbegin(); it != alternatives.cend(); ++it)
-        names << it.value();
-    if (names.isEmpty())
-        names = certificate.subjectInfo(QSslCertificate::CommonName);
-    names.removeDuplicates();
-    return names;
-}
-
-QString sslErrorText(const QList<QSslError>& errors)
-{
-    QStringList texts;
-    for (const QSslError& e : errors)
-        texts << e.errorString();
-    texts.removeDuplicates();
-    return texts.join(QStringLiteral("; "));
-}
-
 } // namespace
 
 std::optional<Pop3Endpoint> Pop3Endpoint::parse(const QString& server)
@@ -149,6 +116,17 @@ bool Pop3Session::open(const QString& server)
     return !m_broken;
 }
 
+QSslCertificate Pop3Session::peerCertificate() const
+{
+    return m_socket && m_tls ? m_socket->peerCertificate() : QSslCertificate();
+}
+
+bool Pop3Session::offersApop() const
+{
+    static const QRegularExpression stamp(QStringLiteral("<[^<>\\s]+>"));
+    return stamp.match(QString::fromLatin1(m_greeting)).hasMatch();
+}
+
 NetError Pop3Session::netError() const
 {
     // Errors of the reading side carry only their text.
@@ -181,36 +159,8 @@ void Pop3Session::rememberTls() const
 
 NetError Pop3Session::handshakeError() const
 {
-    const QList<QSslError> errors = m_socket->sslHandshakeErrors();
-    if (errors.isEmpty()) {
-        const QString why = m_waitTimedOut ? QStringLiteral("タイムアウトしました") : m_socket->errorString();
-        return netErrorHere(m_waitTimedOut ? NetErrorKind::Timeout : tlsFailureKind(why), why);
-    }
-    NetError error = netErrorHere(NetErrorKind::TlsFailed, sslErrorText(errors));
-    const QSslCertificate peer = m_socket->peerCertificate();
-    for (const QSslError& e : errors) {
-        switch (e.error()) {
-        case QSslError::HostNameMismatch:
-            error.kind = NetErrorKind::CertificateNameMismatch;
-            error.certificateNames = certificateNames(peer);
-            return error;
-        case QSslError::CertificateExpired:
-            error.kind = NetErrorKind::CertificateExpired;
-            error.expiry = e.certificate().isNull() ? peer.expiryDate().toString(Qt::ISODate)
-                                                    : e.certificate().expiryDate().toString(Qt::ISODate);
-            return error;
-        case QSslError::SelfSignedCertificate:
-        case QSslError::SelfSignedCertificateInChain:
-        case QSslError::UnableToGetLocalIssuerCertificate:
-        case QSslError::UnableToGetIssuerCertificate:
-        case QSslError::UnableToVerifyFirstCertificate:
-        case QSslError::CertificateUntrusted:
-            error.kind = NetErrorKind::CertificateUntrusted;
-            break;
-        default:
-            break;
-        }
-    }
+    NetError error = netErrorHere(NetErrorKind::TlsFailed);
+    DescribeHandshakeFailure(*m_socket, m_waitTimedOut, error);
     return error;
 }
 
@@ -218,20 +168,11 @@ bool Pop3Session::connectSocket(const Pop3Endpoint& endpoint)
 {
     m_socket = std::make_unique<QSslSocket>();
     m_broken = false;
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    if (!m_options.caFile.isEmpty()) {
-        const QList<QSslCertificate> extra = QSslCertificate::fromPath(m_options.caFile);
-        if (extra.isEmpty())
-            return fail(QStringLiteral("CA証明書ファイルを読み込めません: ") + m_options.caFile);
-        config.addCaCertificates(extra);
-    }
-    const std::optional<QByteArray> own = ReadTrustedCertificates(m_options.trustedCertificatesFile);
-    if (!own)
-        return failWith(netErrorHere(NetErrorKind::TrustFileUnreadable, m_options.trustedCertificatesFile));
-    if (!own->isEmpty())
-        config.addCaCertificates(QSslCertificate::fromData(*own, QSsl::Pem));
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    m_socket->setSslConfiguration(config);
+    NetError trustError = netErrorHere(NetErrorKind::None);
+    const std::optional<QSslConfiguration> config = TrustConfiguration(m_options, trustError);
+    if (!config)
+        return failWith(trustError);
+    m_socket->setSslConfiguration(*config);
     m_socket->setReadBufferSize(0);
 
     if (endpoint.implicitTls) {
@@ -375,7 +316,7 @@ int Pop3Session::authenticate(const QString& user, const QString& password, bool
         return -1;
     if (!readListing(m_simpleReplies.value(login.size())))
         return -3;
-    if (m_pipelining && m_count > 0)
+    if (m_readAhead && m_pipelining && m_count > 0)
         requestAhead(1);
     return m_count;
 }

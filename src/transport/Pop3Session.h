@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class QSslCertificate;
 class QSslSocket;
 
 namespace corvidan::transport {
@@ -45,6 +46,8 @@ public:
     bool open(const QString& server);
     /// Logs in and lists the mailbox; the message count, or below 0.
     int authenticate(const QString& user, const QString& password, bool apop);
+    /// Off: authenticate fetches nothing ahead (a login check).
+    void setReadAhead(bool on) { m_readAhead = on; }
 
     int count() const { return m_count; }
     /// Size of message n as the server listed it (octets), -1 when unknown.
@@ -60,6 +63,11 @@ public:
     bool isOpen() const;
     bool pipelining() const { return m_pipelining; }
     bool tls() const { return m_tls; }
+    /// What CAPA listed (first words, upper case), and the server's certificate once in TLS.
+    const QList<QByteArray>& capabilities() const { return m_capabilities; }
+    QSslCertificate peerCertificate() const;
+    /// The greeting carries the timestamp APOP needs.
+    bool offersApop() const;
     int refusedDeletions() const { return m_refusedDeletions; }
     const QString& error() const { return m_error; }
     /// The last error as a kind the user can act on (Other: only the text).
@@ -117,6 +125,7 @@ private:
     QString m_host;
     Pop3Endpoint m_endpoint;
     NetError m_netError;
+    bool m_readAhead = true;
     QByteArray m_in;
     /// Commands written but not yet handed to the socket.
     QByteArray m_outgoing;

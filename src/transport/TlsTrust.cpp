@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QSslCertificate>
+#include <QSslSocket>
 
 namespace corvidan::transport {
 
@@ -65,11 +66,103 @@ std::optional<QByteArray> ReadTrustedCertificates(const QString& path)
     return pem;
 }
 
-} // namespace corvidan::transport
+std::optional<QSslConfiguration> TrustConfiguration(const NMailOptions& options, NetError& error)
+{
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    if (!options.caFile.isEmpty()) {
+        const QList<QSslCertificate> extra = QSslCertificate::fromPath(options.caFile);
+        if (extra.isEmpty()) {
+            error.kind = NetErrorKind::Other;
+            error.detail = QStringLiteral("CA証明書ファイルを読み込めません: ") + options.caFile;
+            return std::nullopt;
+        }
+        config.addCaCertificates(extra);
+    }
+    const std::optional<QByteArray> own = ReadTrustedCertificates(options.trustedCertificatesFile);
+    if (!own) {
+        error.kind = NetErrorKind::TrustFileUnreadable;
+        error.detail = options.trustedCertificatesFile;
+        return std::nullopt;
+    }
+    if (!own->isEmpty())
+        config.addCaCertificates(QSslCertificate::fromData(*own, QSsl::Pem));
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    return config;
+}
+
+namespace {
+
+/// A failed handshake without certificate errors: plain text where TLS was
+/// expected shows as a record OpenSSL cannot read.
+NetErrorKind tlsFailureKind(const QString& why)
+{
+    for (const char* sign : {"wrong version number", "packet length too long", "unknown protocol", "record layer failure"}) {
+        if (why.contains(QLatin1String(sign), Qt::CaseInsensitive))
+            return NetErrorKind::PlainWhereTlsExpected;
+    }
+    return NetErrorKind::TlsFailed;
+}
+
+QString sslErrorText(const QList<QSslError>& errors)
+{
+    QStringList texts;
+    for (const QSslError& e : errors)
+        texts << e.errorString();
+    texts.removeDuplicates();
+    return texts.join(QStringLiteral("; "));
+}
+
+} // namespace
+
+QStringList CertificateNames(const QSslCertificate& certificate)
+{
+    QStringList names;
+    const auto alternatives = certificate.subjectAlternativeNames();
+    for (auto it = alternatives.cbegin(); it != alternatives.cend(); ++it)
+        names << it.value();
+    if (names.isEmpty())
+        names = certificate.subjectInfo(QSslCertificate::CommonName);
+    names.removeDuplicates();
+    return names;
+}
+
+void DescribeHandshakeFailure(const QSslSocket& socket, bool timedOut, NetError& error)
+{
+    const QList<QSslError> errors = socket.sslHandshakeErrors();
+    if (errors.isEmpty()) {
+        error.detail = timedOut ? QStringLiteral("タイムアウトしました") : socket.errorString();
+        error.kind = timedOut ? NetErrorKind::Timeout : tlsFailureKind(error.detail);
+        return;
+    }
+    error.kind = NetErrorKind::TlsFailed;
+    error.detail = sslErrorText(errors);
+    const QSslCertificate peer = socket.peerCertificate();
+    for (const QSslError& e : errors) {
+        const QSslCertificate certificate = e.certificate().isNull() ? peer : e.certificate();
+        switch (e.error()) {
+        case QSslError::HostNameMismatch:
+            error.kind = NetErrorKind::CertificateNameMismatch;
+            error.certificateNames = CertificateNames(peer);
+            return;
+        case QSslError::CertificateExpired:
+            error.kind = NetErrorKind::CertificateExpired;
+            error.expiry = certificate.expiryDate().toString(QStringLiteral("yyyy-MM-dd"));
+            return;
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+            error.kind = NetErrorKind::CertificateUntrusted;
+            break;
+        default:
+            break;
+        }
+    }
+}
 
 // ---- the mail library's side -------------------------------------------------
-
-namespace corvidan::transport {
 
 void NMailOptions::useDataFolder(const common::AppDir& appDir)
 {

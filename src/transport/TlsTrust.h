@@ -3,14 +3,19 @@
 #include "transport/NetError.h"
 
 #include <QByteArray>
+#include <QSslConfiguration>
 #include <QString>
 #include <optional>
+
+class QSslSocket;
 
 namespace corvidan::common {
 class AppDir;
 }
 
 namespace corvidan::transport {
+
+struct NMailOptions;
 
 namespace paths {
 /// PEM certificates the user trusts beside the system's (a private server's own).
@@ -37,5 +42,16 @@ private:
 /// The PEM certificates of `path`: nothing when the file does not exist,
 /// std::nullopt when it exists but holds no readable certificate.
 std::optional<QByteArray> ReadTrustedCertificates(const QString& path);
+
+/// The system's trust store with the test CA file and the user's own
+/// certificates added, peers always verified; std::nullopt (and `error` set)
+/// when one of the files cannot be used.
+std::optional<QSslConfiguration> TrustConfiguration(const NMailOptions& options, NetError& error);
+
+/// Why the TLS handshake of `socket` failed, into `error` (kind, names, expiry, detail).
+void DescribeHandshakeFailure(const QSslSocket& socket, bool timedOut, NetError& error);
+
+/// The DNS and IP names a certificate was issued for, else its common name.
+QStringList CertificateNames(const QSslCertificate& certificate);
 
 } // namespace corvidan::transport
