@@ -55,6 +55,7 @@ transport::CheckRequest CheckForm::request() const
     request.password = storage::ReadAccountValue(m_app.appDir(), QStringLiteral("NAME2"));
     request.options = m_app.mail().options();
     request.options.serveEventsWhileWaiting = false;
+    request.ports = request.options.checkPorts;
     return request;
 }
 

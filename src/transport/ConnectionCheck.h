@@ -9,15 +9,6 @@
 
 namespace corvidan::transport {
 
-/// The ports a check probes; the defaults are the well-known ones.
-struct CheckPorts {
-    quint16 pop3s = 995;
-    quint16 pop3 = 110;
-    quint16 smtps = 465;
-    quint16 submission = 587;
-    quint16 smtp = 25;
-};
-
 struct CheckRequest {
     /// Host names, or whole settings lines ("pop3s://host:995") whose host is taken.
     QString pop3Server;

@@ -20,6 +20,15 @@ struct SmtpSessionDeleter {
     void operator()(SmtpSession* session) const;
 };
 
+/// The ports the connection check probes; the defaults are the well-known ones.
+struct CheckPorts {
+    quint16 pop3s = 995;
+    quint16 pop3 = 110;
+    quint16 smtps = 465;
+    quint16 submission = 587;
+    quint16 smtp = 25;
+};
+
 /// Settings the program never changes but tests and benchmarks do.
 struct NMailOptions {
     int connectTimeoutMs = 30000;
@@ -35,6 +44,7 @@ struct NMailOptions {
     /// While waiting on the POP3 server, let the application paint and run its
     /// timers (user input waits): windows would freeze through a slow connect.
     bool serveEventsWhileWaiting = false;
+    CheckPorts checkPorts;
 
     /// The trusted certificates and the TLS memory of the program's data folder.
     void useDataFolder(const common::AppDir& appDir);
