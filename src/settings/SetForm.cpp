@@ -1,5 +1,6 @@
 #include "settings/SetForm.h"
 
+#include "settings/CheckForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "shell/Application.h"
@@ -19,7 +20,9 @@ SetForm::SetForm(shell::Application& app, QWidget* parent) : QWidget(parent, Qt:
     command1->setObjectName(QStringLiteral("Command1"));
     auto* command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
     command2->setObjectName(QStringLiteral("Command2"));
-    for (QPushButton* button : {command1, command2})
+    auto* command3 = new QPushButton(QStringLiteral("接続テスト"), this);
+    command3->setObjectName(QStringLiteral("Command3"));
+    for (QPushButton* button : {command1, command2, command3})
         button->setMinimumSize(120, 36);
 
     auto* layout = new QHBoxLayout(this);
@@ -27,10 +30,12 @@ SetForm::SetForm(shell::Application& app, QWidget* parent) : QWidget(parent, Qt:
     layout->setSpacing(12);
     layout->addWidget(command1);
     layout->addWidget(command2);
+    layout->addWidget(command3);
     setFixedSize(sizeHint());
 
     connect(command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
     connect(command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+    connect(command3, &QPushButton::clicked, this, &SetForm::Command3_Click);
 }
 
 void SetForm::Command1_Click()
@@ -41,6 +46,14 @@ void SetForm::Command1_Click()
 void SetForm::Command2_Click()
 {
     shell::bringUp(m_app.forms().get<OptionForm>());
+}
+
+void SetForm::Command3_Click()
+{
+    // A check already shown is run again: the settings may have changed since.
+    if (CheckForm* shown = m_app.forms().find<CheckForm>())
+        shown->close();
+    shell::bringUp(m_app.forms().get<CheckForm>());
 }
 
 } // namespace corvidan::settings

@@ -8,7 +8,8 @@ class Application;
 
 namespace corvidan::settings {
 
-/// The settings hub: one button for the account, one for the servers.
+/// The settings hub: one button for the account, one for the servers, one
+/// for the connection check.
 class SetForm : public QWidget {
     Q_OBJECT
 public:
@@ -18,6 +19,7 @@ public:
 private:
     void Command1_Click();
     void Command2_Click();
+    void Command3_Click();
 
     shell::Application& m_app;
 };

@@ -16,6 +16,7 @@ public:
         : m_state(std::move(appDir)), m_ui(ui), m_forms(*this)
     {
         m_mail.options().serveEventsWhileWaiting = true;
+        m_mail.options().useDataFolder(m_state.appDir);
     }
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;

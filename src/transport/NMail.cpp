@@ -167,7 +167,7 @@ int NMail::NMailPop3Connect(const QString& server)
     m_lastCloseConfirmed = false;
     auto session = std::make_unique<Pop3Session>(m_options);
     if (!session->open(server)) {
-        setLastError(session->error());
+        setLastError(session->netError());
         return -1;
     }
     m_session = std::move(session);
@@ -182,7 +182,7 @@ int NMail::NMailPop3Authenticate(int handle, const QString& id, const QString& p
         return -1;
     const int count = pop->authenticate(id, password, apop != 0);
     if (count < 0)
-        setLastError(pop->error());
+        setLastError(pop->netError());
     return count;
 }
 

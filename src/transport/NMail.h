@@ -1,9 +1,15 @@
 #pragma once
 
+#include "transport/NetError.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
+
+namespace corvidan::common {
+class AppDir;
+}
 
 namespace corvidan::transport {
 
@@ -15,12 +21,25 @@ struct SmtpSessionDeleter {
     void operator()(SmtpSession* session) const;
 };
 
+/// The ports the connection check probes; the defaults are the well-known ones.
+struct CheckPorts {
+    quint16 pop3s = 995;
+    quint16 pop3 = 110;
+    quint16 smtps = 465;
+    quint16 submission = 587;
+    quint16 smtp = 25;
+};
+
 /// Settings the program never changes but tests and benchmarks do.
 struct NMailOptions {
     int connectTimeoutMs = 30000;
     int readTimeoutMs = 60000;
     /// Extra CA certificate file to trust (tests use a self-signed one).
     QString caFile;
+    /// The user's own trusted certificates (PEM), added to the system's.
+    QString trustedCertificatesFile;
+    /// Where the servers seen offering TLS are remembered; empty keeps nothing.
+    QString tlsMemoryFile;
     /// Upper bound of bytes fetched ahead of the caller while pipelining.
     qint64 pipelineWindowBytes = 4 * 1024 * 1024;
     /// While waiting on the POP3 server, let the application paint and run its
@@ -35,6 +54,10 @@ struct NMailOptions {
     /// Asked while waiting on the server (at least every 100 ms); true ends the
     /// command with FetchStatus::Cancelled.
     std::function<bool()> cancelled;
+    CheckPorts checkPorts;
+
+    /// The trusted certificates and the TLS memory of the program's data folder.
+    void useDataFolder(const common::AppDir& appDir);
 };
 
 /// One message as the mailbox handed it over.
@@ -154,8 +177,15 @@ public:
     void beginSmtpBatch();
     void endSmtpBatch();
 
-    void setLastError(QString text) { m_lastError = std::move(text); }
+    void setLastError(QString text)
+    {
+        m_lastError = std::move(text);
+        m_lastNetError = NetError{NetErrorKind::Other, {}, {}, 0, {}, {}, {}, m_lastError};
+    }
+    /// A failure of a kind the user can act on; its text comes from NetErrorText.
+    void setLastError(const NetError& error);
     const QString& lastError() const { return m_lastError; }
+    const NetError& lastNetError() const { return m_lastNetError; }
 
 private:
     Pop3Session* session(int handle);
@@ -164,6 +194,7 @@ private:
 
     NMailOptions m_options;
     QString m_lastError;
+    NetError m_lastNetError;
     std::unique_ptr<Pop3Session> m_session;
     /// The message last handed out, kept so extraction can parse its original
     /// bytes rather than a text that went through a code page.

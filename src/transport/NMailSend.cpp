@@ -2,6 +2,7 @@
 
 #include "common/FixedField.h"
 #include "transport/MessageBuilder.h"
+#include "transport/NetErrorText.h"
 #include "transport/SmtpClient.h"
 
 namespace corvidan::transport {
@@ -39,49 +40,60 @@ int buildErrorResult(BuildError error)
     return error == BuildError::UnreadableAttachment ? BadAttachment : BadAddress;
 }
 
-QString failureHeadline(const SmtpFailure& failure, const SmtpEndpoint& endpoint)
+NetErrorKind netErrorKind(const SmtpFailure& failure, const SmtpEndpoint& endpoint)
 {
-    const QString host = endpoint.host;
     switch (failure.kind) {
-    case SmtpFailureKind::Resolve:
-        return QStringLiteral("SMTPサーバー「%1」が見つかりません。").arg(host);
-    case SmtpFailureKind::Connect:
-        return QStringLiteral("SMTPサーバー「%1」(ポート%2)に接続できません。").arg(host).arg(endpoint.port);
+    case SmtpFailureKind::Resolve: return NetErrorKind::HostNotFound;
+    case SmtpFailureKind::Connect: return NetErrorKind::Refused;
     case SmtpFailureKind::Timeout:
-        return QStringLiteral("SMTPサーバー「%1」から応答がありません(タイムアウト)。").arg(host);
+        if (!failure.connected)
+            return NetErrorKind::NoAnswer;
+        // A port that speaks TLS first waits for a handshake that never comes.
+        return endpoint.plainAllowed && endpoint.port == 465 ? NetErrorKind::TlsWherePlainExpected
+                                                             : NetErrorKind::Timeout;
     case SmtpFailureKind::Tls:
-        return QStringLiteral("SMTPサーバー「%1」との暗号化(TLS)通信を確立できません。").arg(host);
+        return failure.detail.contains(QLatin1String("wrong version number"), Qt::CaseInsensitive)
+                       || failure.detail.contains(QLatin1String("packet length too long"), Qt::CaseInsensitive)
+                   ? NetErrorKind::PlainWhereTlsExpected
+                   : NetErrorKind::TlsFailed;
     case SmtpFailureKind::Certificate:
-        return QStringLiteral("SMTPサーバー「%1」の証明書を確認できません。").arg(host);
+        if (failure.detail.contains(QLatin1String("expired"), Qt::CaseInsensitive))
+            return NetErrorKind::CertificateExpired;
+        if (failure.detail.contains(QLatin1String("subject name"), Qt::CaseInsensitive)
+            || failure.detail.contains(QLatin1String("does not match"), Qt::CaseInsensitive))
+            return NetErrorKind::CertificateNameMismatch;
+        return NetErrorKind::CertificateUntrusted;
     case SmtpFailureKind::StartTlsUnavailable:
-        return QStringLiteral("SMTPサーバー「%1」が暗号化(STARTTLS)に対応していません。").arg(host);
-    case SmtpFailureKind::AuthFailed:
-        return QStringLiteral("SMTPサーバーでの認証に失敗しました。ユーザーIDとパスワードを確認して下さい。");
-    case SmtpFailureKind::AuthRequired:
-        return QStringLiteral("SMTPサーバーが認証を求めています。ユーザーIDとパスワードを設定して下さい。");
-    case SmtpFailureKind::SenderRejected:
-        return QStringLiteral("送信者のメールアドレスがSMTPサーバーに拒否されました。");
-    case SmtpFailureKind::RecipientRejected:
-        return QStringLiteral("宛先のメールアドレスがSMTPサーバーに拒否されました。");
-    case SmtpFailureKind::DataRejected:
-        return QStringLiteral("メールの内容がSMTPサーバーに拒否されました。");
-    case SmtpFailureKind::ConnectionLost:
-        return QStringLiteral("SMTPサーバー「%1」との接続が切れました。").arg(host);
+    case SmtpFailureKind::LoginNeedsTls: return NetErrorKind::TlsUnavailable;
+    case SmtpFailureKind::TlsDowngrade: return NetErrorKind::TlsDowngrade;
+    case SmtpFailureKind::TrustFileUnreadable: return NetErrorKind::TrustFileUnreadable;
+    case SmtpFailureKind::AuthFailed: return NetErrorKind::LoginRefused;
+    case SmtpFailureKind::AuthRequired: return NetErrorKind::LoginRequired;
+    case SmtpFailureKind::SenderRejected: return NetErrorKind::SenderRejected;
+    case SmtpFailureKind::RecipientRejected: return NetErrorKind::RecipientRejected;
+    case SmtpFailureKind::DataRejected: return NetErrorKind::DataRejected;
+    case SmtpFailureKind::ConnectionLost: return NetErrorKind::ConnectionLost;
     case SmtpFailureKind::Other:
-    case SmtpFailureKind::None:
-        break;
+    case SmtpFailureKind::None: break;
     }
-    return QStringLiteral("メールを送信できませんでした。");
+    return NetErrorKind::Other;
 }
 
-QString failureText(const SmtpFailure& failure, const SmtpEndpoint& endpoint)
+NetError netError(const SmtpFailure& failure, const SmtpEndpoint& endpoint)
 {
-    QString text = failureHeadline(failure, endpoint);
-    if (!failure.serverReply.isEmpty())
-        text += QStringLiteral("\nサーバーの応答: ") + failure.serverReply;
-    if (!failure.detail.isEmpty())
-        text += QStringLiteral("\n詳細: ") + failure.detail;
-    return text;
+    NetError error;
+    error.kind = netErrorKind(failure, endpoint);
+    error.protocol = MailProtocol::Smtp;
+    error.host = endpoint.host;
+    error.port = endpoint.port;
+    error.certificateNames = failure.certificateNames;
+    error.serverReply = failure.serverReply;
+    error.detail = failure.detail;
+    if (error.kind == NetErrorKind::Other)
+        error.detail = QStringLiteral("メールを送信できませんでした。")
+                       + (failure.serverReply.isEmpty() ? QString() : QStringLiteral("\nサーバーの応答: ") + failure.serverReply)
+                       + (failure.detail.isEmpty() ? QString() : QStringLiteral("\n詳細: ") + failure.detail);
+    return error;
 }
 
 int failureResult(SmtpFailureKind kind)
@@ -93,6 +105,9 @@ int failureResult(SmtpFailureKind kind)
     case SmtpFailureKind::Tls:
     case SmtpFailureKind::Certificate:
     case SmtpFailureKind::StartTlsUnavailable:
+    case SmtpFailureKind::LoginNeedsTls:
+    case SmtpFailureKind::TlsDowngrade:
+    case SmtpFailureKind::TrustFileUnreadable:
     case SmtpFailureKind::ConnectionLost:
         return Unreachable;
     case SmtpFailureKind::AuthFailed:
@@ -106,7 +121,8 @@ int failureResult(SmtpFailureKind kind)
 bool sameSettings(const SmtpSettings& a, const SmtpSettings& b)
 {
     return a.endpoint.url({}) == b.endpoint.url({}) && a.user == b.user && a.password == b.password
-        && a.caFile == b.caFile && a.connectTimeoutMs == b.connectTimeoutMs
+        && a.caFile == b.caFile && a.trustFile == b.trustFile && a.tlsMemoryFile == b.tlsMemoryFile
+        && a.connectTimeoutMs == b.connectTimeoutMs
         && a.readTimeoutMs == b.readTimeoutMs;
 }
 
@@ -146,7 +162,8 @@ int NMail::NMailSmtpSendMail(const QString& server, const QString& to, const QSt
     }
 
     SmtpSettings settings{*endpoint, m_smtpUser, m_smtpPassword, m_options.connectTimeoutMs,
-                          m_options.readTimeoutMs, m_options.caFile};
+                          m_options.readTimeoutMs, m_options.caFile, m_options.trustedCertificatesFile,
+                          m_options.tlsMemoryFile};
     if (!m_smtpSession || !sameSettings(m_smtpSession->settings(), settings))
         m_smtpSession.reset(new SmtpSession(std::move(settings)));
     const bool sent = m_smtpSession->send(built.message.envelopeFrom, built.message.recipients,
@@ -155,7 +172,7 @@ int NMail::NMailSmtpSendMail(const QString& server, const QString& to, const QSt
     if (!m_smtpBatch)
         m_smtpSession.reset();
     if (!sent) {
-        setLastError(failureText(failure, *endpoint).left(BufferSize - 1));
+        setLastError(netError(failure, *endpoint));
         return failureResult(failure.kind);
     }
     return 0;

@@ -1,5 +1,8 @@
 #include "transport/Pop3Session.h"
 
+#include "transport/NetErrorText.h"
+#include "transport/TlsTrust.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QCryptographicHash>
@@ -50,35 +53,29 @@ std::optional<qint64> parseNumber(QByteArrayView text, qsizetype& i)
     return value;
 }
 
-QString sslErrorText(const QList<QSslError>& errors)
-{
-    QStringList texts;
-    for (const QSslError& e : errors)
-        texts << e.errorString();
-    texts.removeDuplicates();
-    return texts.join(QStringLiteral("; "));
-}
-
 } // namespace
 
 std::optional<Pop3Endpoint> Pop3Endpoint::parse(const QString& server)
 {
     QString text = server.trimmed();
     Pop3Endpoint endpoint;
-    bool schemeGiven = false;
+    bool schemeGiven = true;
     if (text.startsWith(QStringLiteral("pop3s://"), Qt::CaseInsensitive)) {
         endpoint.implicitTls = true;
         endpoint.port = kPop3sPort;
         text = text.mid(8);
-        schemeGiven = true;
+    } else if (text.startsWith(QStringLiteral("pop3+plain://"), Qt::CaseInsensitive)) {
+        endpoint.plainAllowed = true;
+        text = text.mid(13);
     } else if (text.startsWith(QStringLiteral("pop3://"), Qt::CaseInsensitive)) {
         text = text.mid(7);
-        schemeGiven = true;
+    } else {
+        schemeGiven = false;
     }
     while (text.endsWith(u'/'))
         text.chop(1);
     const QUrl url(QStringLiteral("pop3://") + text);
-    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty())
+    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty() || !url.userInfo().isEmpty())
         return std::nullopt;
     endpoint.host = url.host();
     if (url.port() > 0) {
@@ -121,35 +118,91 @@ void Pop3Session::dropConnection()
 bool Pop3Session::open(const QString& server)
 {
     const std::optional<Pop3Endpoint> endpoint = Pop3Endpoint::parse(server);
-    if (!endpoint)
-        return fail(QStringLiteral("POP3サーバー名が正しくありません: ") + server);
+    if (!endpoint) {
+        NetError error = netErrorHere(NetErrorKind::BadServerName);
+        error.host = server.trimmed();
+        return failWith(error);
+    }
+    m_endpoint = *endpoint;
     m_host = endpoint->host + u':' + QString::number(endpoint->port);
     if (!connectSocket(*endpoint) || !readGreeting())
         return false;
     readCapabilities();
     if (m_broken)
         return false;
-    if (!m_tls && m_capabilities.contains("STLS")) {
-        if (!startTls(endpoint->host))
-            return false;
-        readCapabilities();
+    if (!m_tls && !endpoint->plainAllowed) {
+        if (m_capabilities.contains("STLS")) {
+            if (!startTls(endpoint->host))
+                return false;
+            readCapabilities();
+        } else if (TlsMemory(m_options.tlsMemoryFile).offeredBefore(MailProtocol::Pop3, m_endpoint.host, m_endpoint.port)) {
+            // Whoever removed STLS may be reading along: not even APOP goes out.
+            dropConnection();
+            return failWith(netErrorHere(NetErrorKind::TlsDowngrade));
+        }
     }
+    if (m_tls)
+        rememberTls();
     return !m_broken;
+}
+
+QSslCertificate Pop3Session::peerCertificate() const
+{
+    return m_socket && m_tls ? m_socket->peerCertificate() : QSslCertificate();
+}
+
+bool Pop3Session::offersApop() const
+{
+    static const QRegularExpression stamp(QStringLiteral("<[^<>\\s]+>"));
+    return stamp.match(QString::fromLatin1(m_greeting)).hasMatch();
+}
+
+NetError Pop3Session::netError() const
+{
+    // Errors of the reading side carry only their text.
+    if (m_netError.isError() && NetErrorText(m_netError) == m_error)
+        return m_netError;
+    return NetError{NetErrorKind::Other, MailProtocol::Pop3, m_endpoint.host, m_endpoint.port, {}, {}, {}, m_error};
+}
+
+bool Pop3Session::failWith(NetError error)
+{
+    m_netError = std::move(error);
+    return fail(NetErrorText(m_netError));
+}
+
+NetError Pop3Session::netErrorHere(NetErrorKind kind, const QString& detail) const
+{
+    NetError error;
+    error.kind = kind;
+    error.protocol = MailProtocol::Pop3;
+    error.host = m_endpoint.host;
+    error.port = m_endpoint.port;
+    error.detail = detail;
+    return error;
+}
+
+void Pop3Session::rememberTls() const
+{
+    TlsMemory(m_options.tlsMemoryFile).remember(MailProtocol::Pop3, m_endpoint.host, m_endpoint.port);
+}
+
+NetError Pop3Session::handshakeError() const
+{
+    NetError error = netErrorHere(NetErrorKind::TlsFailed);
+    DescribeHandshakeFailure(*m_socket, m_waitTimedOut, error);
+    return error;
 }
 
 bool Pop3Session::connectSocket(const Pop3Endpoint& endpoint)
 {
     m_socket = std::make_unique<QSslSocket>();
     m_broken = false;
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    if (!m_options.caFile.isEmpty()) {
-        const QList<QSslCertificate> extra = QSslCertificate::fromPath(m_options.caFile);
-        if (extra.isEmpty())
-            return fail(QStringLiteral("CA証明書ファイルを読み込めません: ") + m_options.caFile);
-        config.addCaCertificates(extra);
-    }
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    m_socket->setSslConfiguration(config);
+    NetError trustError = netErrorHere(NetErrorKind::None);
+    const std::optional<QSslConfiguration> config = TrustConfiguration(m_options, trustError);
+    if (!config)
+        return failWith(trustError);
+    m_socket->setSslConfiguration(*config);
     m_socket->setReadBufferSize(0);
 
     if (endpoint.implicitTls) {
@@ -160,19 +213,21 @@ bool Pop3Session::connectSocket(const Pop3Endpoint& endpoint)
         m_socket->connectToHost(endpoint.host, endpoint.port);
     }
     if (!waitFor(Event::Connected, m_options.connectTimeoutMs)) {
-        const QString why = m_waitTimedOut || m_socket->error() == QAbstractSocket::SocketTimeoutError
-                                ? QStringLiteral("タイムアウトしました")
-                                : m_socket->errorString();
+        NetError error = netErrorHere(NetErrorKind::NoAnswer, m_socket->errorString());
+        if (!m_waitTimedOut && m_socket->error() == QAbstractSocket::HostNotFoundError)
+            error.kind = NetErrorKind::HostNotFound;
+        else if (!m_waitTimedOut && m_socket->error() == QAbstractSocket::ConnectionRefusedError)
+            error.kind = NetErrorKind::Refused;
+        else if (m_waitTimedOut || m_socket->error() == QAbstractSocket::SocketTimeoutError)
+            error.detail.clear();
         dropConnection();
-        return fail(QStringLiteral("POP3サーバー ") + m_host + QStringLiteral(" に接続できません: ") + why);
+        return failWith(error);
     }
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (endpoint.implicitTls && !waitFor(Event::Encrypted, m_options.connectTimeoutMs)) {
-        const QString why = !m_socket->sslHandshakeErrors().isEmpty()
-                                ? sslErrorText(m_socket->sslHandshakeErrors())
-                                : m_waitTimedOut ? QStringLiteral("タイムアウトしました") : m_socket->errorString();
+        const NetError error = handshakeError();
         dropConnection();
-        return fail(QStringLiteral("TLS接続を確立できません (") + m_host + QStringLiteral("): ") + why);
+        return failWith(error);
     }
     m_tls = endpoint.implicitTls;
     return true;
@@ -185,7 +240,9 @@ bool Pop3Session::startTls(const QString& host)
         return false;
     if (!reply.ok) {
         dropConnection();
-        return fail(QStringLiteral("STLSを拒否されました (") + m_host + QStringLiteral("): ") + latin(reply.line));
+        NetError error = netErrorHere(NetErrorKind::TlsUnavailable);
+        error.serverReply = latin(reply.line);
+        return failWith(error);
     }
     // Nothing read before the handshake may be trusted afterwards.
     m_in.clear();
@@ -193,11 +250,9 @@ bool Pop3Session::startTls(const QString& host)
     m_socket->setPeerVerifyName(host);
     m_socket->startClientEncryption();
     if (!waitFor(Event::Encrypted, m_options.connectTimeoutMs)) {
-        const QString why = !m_socket->sslHandshakeErrors().isEmpty()
-                                ? sslErrorText(m_socket->sslHandshakeErrors())
-                                : m_waitTimedOut ? QStringLiteral("タイムアウトしました") : m_socket->errorString();
+        const NetError error = handshakeError();
         dropConnection();
-        return fail(QStringLiteral("TLS接続を確立できません (") + m_host + QStringLiteral("): ") + why);
+        return failWith(error);
     }
     m_tls = true;
     return true;
@@ -206,11 +261,24 @@ bool Pop3Session::startTls(const QString& host)
 bool Pop3Session::readGreeting()
 {
     startReplyClock();
+    // A port that speaks TLS first waits for our handshake and never greets.
+    if (!m_tls && m_in.isEmpty() && m_socket->bytesAvailable() == 0
+        && !waitFor(Event::ReadyRead, m_options.readTimeoutMs) && m_socket->bytesAvailable() == 0) {
+        const bool timedOut = m_socket->state() == QAbstractSocket::ConnectedState;
+        dropConnection();
+        const bool tlsPort = m_endpoint.port == kPop3sPort;
+        return failWith(netErrorHere(!timedOut    ? NetErrorKind::ConnectionLost
+                                     : tlsPort ? NetErrorKind::TlsWherePlainExpected
+                                               : NetErrorKind::Timeout));
+    }
     QByteArray line;
     if (!readStatusLine(line))
         return false;
     if (!line.startsWith("+OK")) {
         dropConnection();
+        // 0x15 0x03: a TLS alert, the answer of a TLS port to plain text.
+        if (line.startsWith("\x15\x03") || line.startsWith("\x16\x03"))
+            return failWith(netErrorHere(NetErrorKind::TlsWherePlainExpected));
         return fail(QStringLiteral("POP3サーバーが接続を拒否しました: ") + latin(line));
     }
     m_greeting = line;
@@ -239,6 +307,10 @@ int Pop3Session::authenticate(const QString& user, const QString& password, bool
             fail(QStringLiteral("POP3サーバーに接続されていません"));
         return -1;
     }
+    if (!apop && !m_tls && !m_endpoint.plainAllowed) {
+        failWith(netErrorHere(NetErrorKind::TlsUnavailable));
+        return -2;
+    }
     QList<QByteArray> login;
     if (!apop) {
         login << "USER " + user.toUtf8() + "\r\n" << "PASS " + password.toUtf8() + "\r\n";
@@ -261,13 +333,13 @@ int Pop3Session::authenticate(const QString& user, const QString& password, bool
         const Reply* reply = i < m_simpleReplies.size() ? &m_simpleReplies[i] : nullptr;
         if (reply && reply->ok)
             continue;
-        const QString line = reply ? latin(reply->line) : QString();
+        NetError error = netErrorHere(NetErrorKind::LoginRefused);
+        error.serverReply = reply ? latin(reply->line) : QString();
         if (apop)
-            fail(QStringLiteral("APOP認証に失敗しました: ") + line);
+            error.detail = QStringLiteral("APOP");
         else if (i == 0)
-            fail(QStringLiteral("ユーザー名を拒否されました: ") + line);
-        else
-            fail(QStringLiteral("認証に失敗しました: ") + line);
+            error.detail = QStringLiteral("USER");
+        failWith(error);
         return -2;
     }
     // Only after a login that worked: commands sent before it count as bad ones.
@@ -275,7 +347,7 @@ int Pop3Session::authenticate(const QString& user, const QString& password, bool
         return -1;
     if (!readListing(m_simpleReplies.value(login.size())))
         return -3;
-    if (m_pipelining && m_count > 0)
+    if (m_readAhead && m_pipelining && m_count > 0)
         requestAhead(1);
     return m_count;
 }

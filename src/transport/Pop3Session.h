@@ -13,16 +13,20 @@
 #include <memory>
 #include <optional>
 
+class QSslCertificate;
 class QSslSocket;
 
 namespace corvidan::transport {
 
 /// Where a "POP3=" value points: "host", "host:port", "pop3://host[:port]",
 /// "pop3s://host[:port]"; port 995 without a scheme means implicit TLS.
+/// "pop3+plain://host[:port]" is the one form that speaks in clear and may
+/// send the password that way.
 struct Pop3Endpoint {
     QString host;
     quint16 port = 110;
     bool implicitTls = false;
+    bool plainAllowed = false;
 
     static std::optional<Pop3Endpoint> parse(const QString& server);
 };
@@ -58,6 +62,8 @@ public:
     bool open(const QString& server);
     /// Logs in and lists the mailbox; the message count, or below 0.
     int authenticate(const QString& user, const QString& password, bool apop);
+    /// Off: authenticate fetches nothing ahead (a login check).
+    void setReadAhead(bool on) { m_readAhead = on; }
 
     int count() const { return m_count; }
     /// Size of message n as the server listed it (octets), -1 when unknown.
@@ -75,8 +81,15 @@ public:
     bool isOpen() const;
     bool pipelining() const { return m_pipelining; }
     bool tls() const { return m_tls; }
+    /// What CAPA listed (first words, upper case), and the server's certificate once in TLS.
+    const QList<QByteArray>& capabilities() const { return m_capabilities; }
+    QSslCertificate peerCertificate() const;
+    /// The greeting carries the timestamp APOP needs.
+    bool offersApop() const;
     int refusedDeletions() const { return m_refusedDeletions; }
     const QString& error() const { return m_error; }
+    /// The last error as a kind the user can act on (Other: only the text).
+    NetError netError() const;
 
 private:
     enum class Kind { Simple, Stat, List, Uidl, Retr, Dele, Quit };
@@ -112,6 +125,10 @@ private:
     bool readGreeting();
     void readCapabilities();
     QByteArray apopCommand(const QString& user, const QString& password);
+    bool failWith(NetError error);
+    NetError netErrorHere(NetErrorKind kind, const QString& detail = {}) const;
+    NetError handshakeError() const;
+    void rememberTls() const;
     bool sendListing();
     bool readListing(const Reply& stat);
     void takeStat(const Reply& stat);
@@ -156,6 +173,9 @@ private:
     std::unique_ptr<QSslSocket> m_socket;
     bool m_waitTimedOut = false;
     QString m_host;
+    Pop3Endpoint m_endpoint;
+    NetError m_netError;
+    bool m_readAhead = true;
     QByteArray m_in;
     /// Commands written but not yet handed to the socket.
     QByteArray m_outgoing;

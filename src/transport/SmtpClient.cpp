@@ -1,5 +1,7 @@
 #include "transport/SmtpClient.h"
 
+#include "transport/TlsTrust.h"
+
 #include <QFile>
 #include <QSysInfo>
 
@@ -72,9 +74,9 @@ QByteArray heloName()
     return plain ? name : QByteArray("localhost");
 }
 
-/// The system's CA bundle with `extra` appended: the test CA is trusted beside
-/// the system's, not instead of them.
-QByteArray caBundleWith(CURL* curl, const QString& extra)
+/// The system's CA bundle with `extra` appended: a blob replaces curl's CA
+/// file, so the extra certificates are trusted beside the system's.
+QByteArray caBundleWith(CURL* curl, const QByteArray& extra)
 {
     QByteArray bundle;
     char* systemBundle = nullptr;
@@ -84,10 +86,34 @@ QByteArray caBundleWith(CURL* curl, const QString& extra)
         if (system.open(QIODevice::ReadOnly))
             bundle = system.readAll() + '\n';
     }
-    QFile file(extra);
-    if (file.open(QIODevice::ReadOnly))
-        bundle += file.readAll();
-    return bundle;
+    return bundle + extra;
+}
+
+/// DNS and IP names of the server's certificate from curl's certificate info.
+QStringList certificateNames(CURL* curl)
+{
+    curl_certinfo* info = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_CERTINFO, &info) != CURLE_OK || !info || info->num_of_certs < 1)
+        return {};
+    QStringList names;
+    QString commonName;
+    for (curl_slist* item = info->certinfo[0]; item; item = item->next) {
+        const QString line = QString::fromUtf8(item->data);
+        if (line.startsWith(QStringLiteral("X509v3 Subject Alternative Name:"))) {
+            for (QString name : line.section(u':', 1).split(u',', Qt::SkipEmptyParts)) {
+                name = name.trimmed();
+                if (name.startsWith(QStringLiteral("DNS:")) || name.startsWith(QStringLiteral("IP Address:")))
+                    names << name.section(u':', 1).trimmed();
+            }
+        } else if (line.startsWith(QStringLiteral("Subject:"))) {
+            const qsizetype cn = line.indexOf(QStringLiteral("CN = "));
+            if (cn >= 0)
+                commonName = line.mid(cn + 5).section(u',', 0, 0).trimmed();
+        }
+    }
+    if (names.isEmpty() && !commonName.isEmpty())
+        names << commonName;
+    return names;
 }
 
 bool startsWithCommand(const QByteArray& line, const char* verb)
@@ -132,9 +158,13 @@ std::optional<SmtpEndpoint> SmtpEndpoint::parse(QStringView server)
 {
     QStringView rest = server.trimmed();
     bool smtps = false;
+    bool plain = false;
     if (rest.startsWith(u"smtps://", Qt::CaseInsensitive)) {
         smtps = true;
         rest = rest.mid(8);
+    } else if (rest.startsWith(u"smtp+plain://", Qt::CaseInsensitive)) {
+        plain = true;
+        rest = rest.mid(13);
     } else if (rest.startsWith(u"smtp://", Qt::CaseInsensitive)) {
         rest = rest.mid(7);
     }
@@ -152,8 +182,9 @@ std::optional<SmtpEndpoint> SmtpEndpoint::parse(QStringView server)
             return std::nullopt;
         endpoint.port = *port;
     }
-    endpoint.implicitTls = smtps || endpoint.port == 465;
-    endpoint.requireStartTls = !endpoint.implicitTls && endpoint.port == 587;
+    endpoint.plainAllowed = plain;
+    endpoint.implicitTls = !plain && (smtps || endpoint.port == 465);
+    endpoint.requireStartTls = !plain && !endpoint.implicitTls && endpoint.port == 587;
     return endpoint;
 }
 
@@ -172,6 +203,7 @@ struct SmtpSession::Transfer {
     const QByteArray* message = nullptr;
     qsizetype offset = 0;
     QByteArray command;           // verb of the last command sent
+    bool startTlsSent = false;
     QByteArray pendingReply;      // lines of a multi-line reply not yet complete
     QByteArray failedCommand;     // verb the last 4xx/5xx answered
     QByteArray failedReply;
@@ -224,8 +256,10 @@ struct SmtpSession::Transfer {
             self->serverSaid(bytes);
         } else if (type == CURLINFO_HEADER_OUT) {
             // Continuation lines of AUTH carry credentials: only note real verbs.
-            if (const QByteArray verb = commandVerb(bytes); !verb.isEmpty())
+            if (const QByteArray verb = commandVerb(bytes); !verb.isEmpty()) {
                 self->command = verb;
+                self->startTlsSent = self->startTlsSent || verb == "STARTTLS";
+            }
         }
         return 0;
     }
@@ -254,31 +288,94 @@ void SmtpSession::applySettings()
     curl_easy_setopt(curl, CURLOPT_URL, m_url.constData());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_CERTINFO, 1L);
     const SmtpEndpoint& endpoint = m_settings.endpoint;
-    const bool mustTls = endpoint.implicitTls || endpoint.requireStartTls;
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(mustTls ? CURLUSESSL_ALL : CURLUSESSL_TRY));
-    if (!m_settings.user.isEmpty()) {
-        curl_easy_setopt(curl, CURLOPT_USERNAME, m_settings.user.toUtf8().constData());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, m_settings.password.toUtf8().constData());
-    }
+    const bool login = !m_settings.user.isEmpty();
+    if (endpoint.plainAllowed)
+        useTls(false, login);
+    else
+        useTls(endpoint.implicitTls || endpoint.requireStartTls || login || tlsSeenBefore(), login);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_settings.connectTimeoutMs));
     const long readSeconds = std::max(1L, static_cast<long>((m_settings.readTimeoutMs + 999) / 1000));
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, readSeconds);
     // A stalled upload of a large attachment counts as a dead server too.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, readSeconds);
+    QByteArray extra;
     if (!m_settings.caFile.isEmpty()) {
-        m_caBundle = caBundleWith(curl, m_settings.caFile);
+        QFile file(m_settings.caFile);
+        if (file.open(QIODevice::ReadOnly))
+            extra = file.readAll() + '\n';
+    }
+    const std::optional<QByteArray> own = ReadTrustedCertificates(m_settings.trustFile);
+    m_trustUnreadable = !own;
+    if (own)
+        extra += *own;
+    if (!extra.isEmpty()) {
+        m_caBundle = caBundleWith(curl, extra);
         curl_blob blob{m_caBundle.data(), static_cast<size_t>(m_caBundle.size()), CURL_BLOB_NOCOPY};
         curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
     }
 }
 
+void SmtpSession::useTls(bool required, bool login)
+{
+    CURL* curl = handle(m_curl);
+    const SmtpEndpoint& endpoint = m_settings.endpoint;
+    const long mode = endpoint.plainAllowed || m_plainRelay ? CURLUSESSL_NONE
+                      : required                          ? CURLUSESSL_ALL
+                                                          : CURLUSESSL_TRY;
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, mode);
+    curl_easy_setopt(curl, CURLOPT_USERNAME, login ? m_settings.user.toUtf8().constData() : nullptr);
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, login ? m_settings.password.toUtf8().constData() : nullptr);
+}
+
+bool SmtpSession::tlsSeenBefore() const
+{
+    return TlsMemory(m_settings.tlsMemoryFile)
+        .offeredBefore(MailProtocol::Smtp, m_settings.endpoint.host, m_settings.endpoint.port);
+}
+
 bool SmtpSession::send(const QByteArray& envelopeFrom, const QList<QByteArray>& recipients,
                        const QByteArray& message)
 {
-    CURL* curl = handle(m_curl);
+    m_failure = {};
+    if (m_trustUnreadable) {
+        m_failure.kind = SmtpFailureKind::TrustFileUnreadable;
+        m_failure.detail = m_settings.trustFile;
+        return false;
+    }
+    const SmtpEndpoint& endpoint = m_settings.endpoint;
     Transfer transfer;
+    int code = perform(envelopeFrom, recipients, message, transfer);
+    const bool mayFallBack = !endpoint.plainAllowed && !endpoint.implicitTls && !endpoint.requireStartTls && !m_plainRelay;
+    if (code == CURLE_USE_SSL_FAILED && mayFallBack) {
+        if (tlsSeenBefore()) {
+            classify(code, transfer);
+            m_failure.kind = SmtpFailureKind::TlsDowngrade;
+            return false;
+        }
+        // No STARTTLS here: a relay that wants no login still takes the message
+        // in clear, but the account never goes out.
+        m_plainRelay = true;
+        useTls(false, false);
+        Transfer plain;
+        code = perform(envelopeFrom, recipients, message, plain);
+        classify(code, plain);
+        if (m_failure.kind == SmtpFailureKind::AuthRequired && !m_settings.user.isEmpty())
+            m_failure.kind = SmtpFailureKind::LoginNeedsTls;
+        return code == CURLE_OK;
+    }
+    classify(code, transfer);
+    if (code == CURLE_OK && (endpoint.implicitTls || transfer.startTlsSent))
+        TlsMemory(m_settings.tlsMemoryFile).remember(MailProtocol::Smtp, endpoint.host, endpoint.port);
+    return code == CURLE_OK;
+}
+
+int SmtpSession::perform(const QByteArray& envelopeFrom, const QList<QByteArray>& recipients,
+                         const QByteArray& message, Transfer& transfer)
+{
+    CURL* curl = handle(m_curl);
     transfer.message = &message;
 
     const QByteArray from = '<' + envelopeFrom + '>';
@@ -304,9 +401,7 @@ bool SmtpSession::send(const QByteArray& envelopeFrom, const QList<QByteArray>& 
     curl_easy_setopt(curl, CURLOPT_READDATA, nullptr);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, nullptr);
     curl_slist_free_all(rcpt);
-
-    classify(code, transfer);
-    return code == CURLE_OK;
+    return code;
 }
 
 void SmtpSession::classify(int curlCode, const Transfer& transfer)
@@ -317,13 +412,19 @@ void SmtpSession::classify(int curlCode, const Transfer& transfer)
         return;
     m_failure.serverReply = QString::fromUtf8(transfer.failedReply);
     m_failure.detail = QString::fromUtf8(transfer.errorBuffer[0] ? transfer.errorBuffer : curl_easy_strerror(code));
+    curl_off_t connectTime = 0;
+    curl_easy_getinfo(handle(m_curl), CURLINFO_CONNECT_TIME_T, &connectTime);
+    m_failure.connected = connectTime > 0;
 
     SmtpFailureKind kind = SmtpFailureKind::Other;
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST: kind = SmtpFailureKind::Resolve; break;
     case CURLE_COULDNT_CONNECT: kind = SmtpFailureKind::Connect; break;
     case CURLE_OPERATION_TIMEDOUT: kind = SmtpFailureKind::Timeout; break;
-    case CURLE_PEER_FAILED_VERIFICATION: kind = SmtpFailureKind::Certificate; break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+        kind = SmtpFailureKind::Certificate;
+        m_failure.certificateNames = certificateNames(handle(m_curl));
+        break;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace corvidan::transport {
@@ -10,13 +11,14 @@ namespace corvidan::transport {
 /// Where and how to reach the SMTP server, from the "SMTP=" value:
 /// "host" (port 25), "host:port", "smtp://host[:port]", "smtps://host[:port]",
 /// "[v6-address]:port". Port 465 or smtps means TLS from the first byte; on any
-/// other port STARTTLS is used whenever the server offers it, and required on
-/// port 587.
+/// other port STARTTLS is required before a login, and used whenever offered.
+/// "smtp+plain://host[:port]" never encrypts and may log in in clear.
 struct SmtpEndpoint {
     QString host;
     int port = 25;
     bool implicitTls = false;
     bool requireStartTls = false;
+    bool plainAllowed = false;
 
     static std::optional<SmtpEndpoint> parse(QStringView server);
     /// The libcurl URL, with `heloName` as the path (curl's EHLO argument).
@@ -32,6 +34,10 @@ struct SmtpSettings {
     int readTimeoutMs = 60000;
     /// Extra CA certificate file trusted beside the system's.
     QString caFile;
+    /// The user's own trusted certificates (PEM), beside the system's too.
+    QString trustFile;
+    /// Where servers seen offering TLS are remembered; empty keeps nothing.
+    QString tlsMemoryFile;
 };
 
 /// Why a send failed; `SmtpSession::lastFailure()` carries the details.
@@ -43,6 +49,11 @@ enum class SmtpFailureKind {
     Tls,
     Certificate,
     StartTlsUnavailable,
+    /// The server offers no STARTTLS and wants a login: the password stayed here.
+    LoginNeedsTls,
+    /// The server offered STARTTLS before and no longer does.
+    TlsDowngrade,
+    TrustFileUnreadable,
     AuthFailed,
     AuthRequired,
     SenderRejected,
@@ -58,6 +69,10 @@ struct SmtpFailure {
     QString serverReply;
     /// libcurl's own description (the error buffer, else its code's text).
     QString detail;
+    /// The names of the server's certificate, when it was seen.
+    QStringList certificateNames;
+    /// False when no connection was ever made.
+    bool connected = false;
 };
 
 /// One SMTP connection kept across sends: every `send` on the same session
@@ -82,12 +97,19 @@ public:
 private:
     struct Transfer;
     void applySettings();
+    void useTls(bool required, bool login);
+    int perform(const QByteArray& envelopeFrom, const QList<QByteArray>& recipients, const QByteArray& message,
+                Transfer& transfer);
+    bool tlsSeenBefore() const;
     void classify(int curlCode, const Transfer& transfer);
 
     SmtpSettings m_settings;
     void* m_curl = nullptr;
     QByteArray m_url;
     QByteArray m_caBundle;
+    /// The server offered no STARTTLS: it is used in clear and without a login.
+    bool m_plainRelay = false;
+    bool m_trustUnreadable = false;
     SmtpFailure m_failure;
 };
 

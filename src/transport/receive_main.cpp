@@ -4,9 +4,14 @@
 // stopped on an error, 2 on wrong usage. --ca-file trusts one more certificate
 // authority (a private server's own). SIGTERM or SIGINT ends it within a few
 // seconds, deleting nothing it has not stored; a second one ends it at once.
+// corvidan-receive --check [--ca-file FILE] DIR: the connection check of the
+// settings hub; prints its report, exit status 0 when it found a settings line
+// for both servers, 1 otherwise.
 
 #include "common/AppDir.h"
+#include "storage/ProfileFile.h"
 #include "storage/ServerSettings.h"
+#include "transport/ConnectionCheck.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
 
@@ -70,19 +75,39 @@ private:
     bool m_reported = false;
 };
 
+int runCheck(const common::AppDir& appDir, const QString& caFile)
+{
+    storage::ServerSettings server;
+    storage::ReadServerSettings(appDir.path(common::paths::ServerSettings), server);
+    transport::CheckRequest request;
+    request.pop3Server = server.Pop3Server;
+    request.smtpServer = server.SmtpServer;
+    request.apop = server.ApopFlag != 0;
+    request.user = storage::ReadAccountValue(appDir, QStringLiteral("NAME"));
+    request.password = storage::ReadAccountValue(appDir, QStringLiteral("NAME2"));
+    request.options.caFile = caFile;
+    request.options.useDataFolder(appDir);
+    const transport::CheckReport report = transport::RunConnectionCheck(request);
+    printLine(stdout, report.text());
+    return report.pop3Line.isEmpty() || report.smtpLine.isEmpty() ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    const bool check = !args.isEmpty() && args[0] == QStringLiteral("--check");
+    if (check)
+        args.removeFirst();
     QString caFile;
     if (args.size() == 3 && args[0] == QStringLiteral("--ca-file")) {
         caFile = args[1];
         args = args.mid(2);
     }
     if (args.size() != 1) {
-        printLine(stderr, QStringLiteral("usage: corvidan-receive [--ca-file FILE] APPDIR"));
+        printLine(stderr, QStringLiteral("usage: corvidan-receive [--check] [--ca-file FILE] APPDIR"));
         return 2;
     }
     const common::AppDir appDir(args[0]);
@@ -90,6 +115,8 @@ int main(int argc, char** argv)
         printLine(stderr, appDir.root() + QStringLiteral(": フォルダがありません。"));
         return 2;
     }
+    if (check)
+        return runCheck(appDir, caFile);
     std::signal(SIGINT, askToStop);
     std::signal(SIGTERM, askToStop);
 
@@ -103,6 +130,7 @@ int main(int argc, char** argv)
     // Waits on the server end within a slice of a second of a signal; a message
     // arriving then stays on the server, with no QUIT to apply any deletion.
     mail.options().cancelled = [] { return g_stopAsked != 0; };
+    mail.options().useDataFolder(appDir);
     transport::NMailMailbox client(mail);
     ConsoleHost host;
     const transport::ReceiveOutcome outcome =

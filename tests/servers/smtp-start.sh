@@ -18,6 +18,14 @@ if [ ! -f "$STATE_DIR/cert.pem" ] || [ ! -f "$STATE_DIR/key.pem" ]; then
         -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost >/dev/null 2>&1
 fi
 
+# A certificate for a name no test connects to, from the same key: a server
+# presenting it must be refused for its name, not for its issuer.
+if [ ! -s "$STATE_DIR/wrong-name-cert.pem" ]; then
+    openssl req -x509 -new -key "$STATE_DIR/key.pem" -days 30 \
+        -out "$STATE_DIR/wrong-name-cert.pem" -subj /CN=wrong.example.invalid \
+        -addext subjectAltName=DNS:wrong.example.invalid >/dev/null 2>&1
+fi
+
 # Debian's python: a pyenv python earlier on PATH does not see python3-aiosmtpd.
 setsid /usr/bin/python3 "$HERE/smtp_server.py" "$STATE_DIR" \
     >"$STATE_DIR/smtp.log" 2>&1 </dev/null &

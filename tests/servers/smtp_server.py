@@ -7,6 +7,9 @@ Listeners (all on 127.0.0.1):
                    and required before MAIL.
   SMTPS_PORT       TLS from the first byte; AUTH required.
   SMTP_PLAIN_PORT  no TLS, no AUTH.
+  SMTP_PLAIN_AUTH_PORT  no TLS; AUTH offered in clear and required.
+  SMTPS_WRONG_NAME_PORT TLS from the first byte with a certificate issued
+                   for wrong.example.invalid (WRONG_NAME_CERT); no AUTH.
 
 Every accepted message is kept byte for byte (envelope.original_content) in
 STATE_DIR/smtp-spool/NNNNNN.eml with NNNNNN.json beside it (sender, recipients,
@@ -175,7 +178,14 @@ def main():
     common = dict(hostname="127.0.0.1", decode_data=False, server_hostname="corvidan-test-smtp",
                   enable_SMTPUTF8=True)
 
-    ports = {name: free_port() for name in ("SMTP_PORT", "SMTPS_PORT", "SMTP_PLAIN_PORT")}
+    wrong_name_cert = os.path.join(state_dir, "wrong-name-cert.pem")
+    wrong_name_tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    wrong_name_tls.load_cert_chain(wrong_name_cert, key)
+
+    names = ("SMTP_PORT", "SMTPS_PORT", "SMTP_PLAIN_PORT", "SMTP_PLAIN_AUTH_PORT", "SMTPS_WRONG_NAME_PORT")
+    ports = {}
+    while len(set(ports.values())) != len(names):
+        ports = {name: free_port() for name in names}
     controllers = [
         Controller(handler, port=ports["SMTP_PORT"], tls_context=tls, authenticator=authenticator,
                    auth_required=True, auth_require_tls=True, **common),
@@ -183,6 +193,10 @@ def main():
         Controller(handler, port=ports["SMTPS_PORT"], ssl_context=tls, authenticator=authenticator,
                    auth_required=True, auth_require_tls=False, **common),
         Controller(handler, port=ports["SMTP_PLAIN_PORT"], **common),
+        # What an old server without TLS looks like: it takes a password in clear.
+        Controller(handler, port=ports["SMTP_PLAIN_AUTH_PORT"], authenticator=authenticator,
+                   auth_required=True, auth_require_tls=False, **common),
+        Controller(handler, port=ports["SMTPS_WRONG_NAME_PORT"], ssl_context=wrong_name_tls, **common),
     ]
     for controller in controllers:
         controller.start()
@@ -199,6 +213,7 @@ def main():
         "SMTP_LOCAL_USER=%s" % user,
         "SPOOL_DIR=%s" % spool_dir,
         "CA_FILE=%s" % cert,
+        "WRONG_NAME_CERT=%s" % wrong_name_cert,
         "MAILDIR=%s" % maildir,
         "SMTP_PID=%d" % os.getpid(),
     ]

@@ -67,7 +67,8 @@ FakePop3Server::~FakePop3Server()
 
 QString FakePop3Server::server() const
 {
-    return QStringLiteral("127.0.0.1:") + QString::number(m_port);
+    // It speaks no TLS: the tests of its faults send their made-up password in clear on purpose.
+    return QStringLiteral("pop3+plain://127.0.0.1:") + QString::number(m_port);
 }
 
 QList<QByteArray> FakePop3Server::commands() const
@@ -229,6 +230,133 @@ QByteArray FakePop3Server::reply(const QByteArray& line, bool& close, bool& hang
         return "+OK bye\r\n";
     }
     return "-ERR unknown command\r\n";
+}
+
+// ---- TlsStrippingProxy ------------------------------------------------------
+
+namespace {
+
+int listenOnLoopback(quint16& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(fd, 4);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+int connectToLoopback(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool offersTls(const QByteArray& line)
+{
+    const QByteArray word = line.trimmed().toUpper();
+    return word == "STLS" || word == "250-STARTTLS" || word == "250 STARTTLS";
+}
+
+} // namespace
+
+TlsStrippingProxy::TlsStrippingProxy(quint16 targetPort) : m_target(targetPort)
+{
+    m_listenFd = listenOnLoopback(m_port);
+    m_thread = std::thread([this] { run(); });
+}
+
+TlsStrippingProxy::~TlsStrippingProxy()
+{
+    m_stop = true;
+    m_thread.join();
+    ::close(m_listenFd);
+}
+
+QByteArray TlsStrippingProxy::clientBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_clientBytes;
+}
+
+void TlsStrippingProxy::clearClientBytes()
+{
+    std::lock_guard lock(m_mutex);
+    m_clientBytes.clear();
+}
+
+void TlsStrippingProxy::run()
+{
+    pollfd listening{m_listenFd, POLLIN, 0};
+    while (!m_stop) {
+        if (::poll(&listening, 1, 50) <= 0)
+            continue;
+        const int client = ::accept(m_listenFd, nullptr, nullptr);
+        if (client < 0)
+            continue;
+        relay(client);
+        ::close(client);
+    }
+}
+
+void TlsStrippingProxy::relay(int client)
+{
+    const int server = connectToLoopback(m_target);
+    if (server < 0)
+        return;
+    // Server replies pass line by line while stripping, so a removed offer never
+    // shows up split across two reads.
+    QByteArray fromServer;
+    pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+    while (!m_stop) {
+        if (::poll(fds, 2, 50) <= 0)
+            continue;
+        char buffer[65536];
+        if (fds[0].revents) {
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            {
+                std::lock_guard lock(m_mutex);
+                m_clientBytes.append(buffer, n);
+            }
+            if (!sendAll(server, QByteArray(buffer, n)))
+                break;
+        }
+        if (fds[1].revents) {
+            const ssize_t n = ::recv(server, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            fromServer.append(buffer, n);
+            QByteArray out;
+            if (!m_strip) {
+                out.swap(fromServer);
+            } else {
+                qsizetype lf;
+                while ((lf = fromServer.indexOf('\n')) >= 0) {
+                    const QByteArray line = fromServer.left(lf + 1);
+                    fromServer.remove(0, lf + 1);
+                    if (!offersTls(line))
+                        out += line;
+                }
+            }
+            if (!out.isEmpty() && !sendAll(client, out))
+                break;
+        }
+    }
+    ::close(server);
 }
 
 } // namespace corvidan::test

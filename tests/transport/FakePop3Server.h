@@ -48,6 +48,7 @@ public:
     FakePop3Server(const FakePop3Server&) = delete;
     FakePop3Server& operator=(const FakePop3Server&) = delete;
 
+    /// The settings form that allows clear text: the fake server has no TLS.
     QString server() const;
     /// Command lines received so far.
     QList<QByteArray> commands() const;
@@ -78,6 +79,37 @@ private:
     /// Set by reply(): the rest of the reply, sent endlessly or in drips.
     QByteArray m_endless;
     QByteArray m_drip;
+};
+
+/// A man in the middle on 127.0.0.1: forwards every connection to `targetPort`,
+/// keeps every byte the client sent (what anyone on the path could read), and
+/// while told to strip, removes the server's offer of TLS (POP3 "STLS" in CAPA,
+/// SMTP "STARTTLS" in EHLO) from its replies.
+class TlsStrippingProxy {
+public:
+    explicit TlsStrippingProxy(quint16 targetPort);
+    ~TlsStrippingProxy();
+    TlsStrippingProxy(const TlsStrippingProxy&) = delete;
+    TlsStrippingProxy& operator=(const TlsStrippingProxy&) = delete;
+
+    quint16 port() const { return m_port; }
+    void setStripping(bool strip) { m_strip = strip; }
+    /// What clients sent through the proxy so far, every connection in turn.
+    QByteArray clientBytes() const;
+    void clearClientBytes();
+
+private:
+    void run();
+    void relay(int client);
+
+    quint16 m_target = 0;
+    int m_listenFd = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_strip{false};
+    mutable std::mutex m_mutex;
+    QByteArray m_clientBytes;
+    std::thread m_thread;
 };
 
 } // namespace corvidan::test

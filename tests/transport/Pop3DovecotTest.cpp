@@ -1,15 +1,20 @@
 // The POP3 calls against the real Dovecot of the `dovecot` fixture.
+#include "FakePop3Server.h"
 #include "support/Servers.h"
 #include "transport/NMail.h"
 #include "transport/Pop3Session.h"
 
+#include <QFile>
 #include <QSet>
 #include <QString>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using corvidan::test::Pop3TestServer;
 using corvidan::transport::FetchResult;
 using corvidan::transport::FetchStatus;
+using corvidan::test::TlsStrippingProxy;
+using corvidan::transport::NetErrorKind;
 using corvidan::transport::NMail;
 using corvidan::transport::Pop3Session;
 
@@ -220,6 +225,120 @@ TEST_F(Pop3Dovecot, ConnectFailuresGiveMinusOneAndAText)
     EXPECT_TRUE(lastError().contains(QStringLiteral("接続できません"))) << lastError().toStdString();
     EXPECT_EQ(mail.NMailPop3Connect(QStringLiteral("pop3://")), -1);
     EXPECT_FALSE(lastError().isEmpty());
+}
+
+/// Dovecot seen through a man in the middle, with the TLS memory of a fresh data folder.
+class Pop3DovecotTls : public Pop3Dovecot {
+protected:
+    void SetUp() override
+    {
+        Pop3Dovecot::SetUp();
+        if (IsSkipped())
+            return;
+        proxy = std::make_unique<TlsStrippingProxy>(server.port);
+        mail.options().tlsMemoryFile = folder.filePath(QStringLiteral("tls-servers.txt"));
+        server.addMessage(plainMessage(1));
+    }
+
+    QString proxied(const QString& scheme = {}) const
+    {
+        return scheme + QStringLiteral("127.0.0.1:") + QString::number(proxy->port());
+    }
+
+    int loginThrough(const QString& serverName, bool apop)
+    {
+        handle = mail.NMailPop3Connect(serverName);
+        if (handle == -1)
+            return -100;
+        const int count = mail.NMailPop3Authenticate(handle, server.user, server.password, apop ? -1 : 0);
+        mail.NMailPop3Close(handle);
+        return count;
+    }
+
+    bool passwordOnTheWire() const { return proxy->clientBytes().contains(server.password.toUtf8()); }
+
+    QTemporaryDir folder;
+    std::unique_ptr<TlsStrippingProxy> proxy;
+};
+
+TEST_F(Pop3DovecotTls, PasswordGoesOutOnlyInsideTlsAndADowngradeIsRefused)
+{
+    ASSERT_EQ(loginThrough(proxied(), false), 1) << lastError().toStdString();
+    EXPECT_FALSE(proxy->clientBytes().isEmpty());
+    EXPECT_FALSE(passwordOnTheWire());
+    EXPECT_FALSE(proxy->clientBytes().contains("USER")) << "the login went inside TLS";
+
+    // The same server, its STLS now removed on the way: refused before any login, APOP included.
+    proxy->setStripping(true);
+    proxy->clearClientBytes();
+    for (bool apop : {false, true}) {
+        EXPECT_EQ(loginThrough(proxied(), apop), -100);
+        EXPECT_EQ(mail.lastNetError().kind, NetErrorKind::TlsDowngrade);
+        EXPECT_TRUE(lastError().startsWith(QStringLiteral("前回は暗号化できたサーバーが暗号化を拒否しました")))
+            << lastError().toStdString();
+    }
+    EXPECT_FALSE(proxy->clientBytes().contains("USER"));
+    EXPECT_FALSE(proxy->clientBytes().contains("APOP"));
+    EXPECT_FALSE(passwordOnTheWire());
+    EXPECT_EQ(server.messageCount(), 1);
+}
+
+TEST_F(Pop3DovecotTls, ServerWithoutStlsGetsNoPasswordUnlessThePlainFormIsTyped)
+{
+    proxy->setStripping(true);
+    EXPECT_EQ(loginThrough(proxied(), false), -2);
+    EXPECT_EQ(mail.lastNetError().kind, NetErrorKind::TlsUnavailable);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("pop3+plain://") + proxied())) << lastError().toStdString();
+    EXPECT_TRUE(lastError().contains(QStringLiteral("pop3s://127.0.0.1"))) << lastError().toStdString();
+    EXPECT_FALSE(proxy->clientBytes().contains("USER"));
+    EXPECT_FALSE(passwordOnTheWire());
+
+    // APOP sends no password, so it may run in clear.
+    EXPECT_EQ(loginThrough(proxied(), true), 1) << lastError().toStdString();
+    EXPECT_TRUE(proxy->clientBytes().contains("APOP " + server.user.toUtf8()));
+    EXPECT_FALSE(passwordOnTheWire());
+
+    // Typed on purpose: in clear, even where STLS is offered.
+    proxy->setStripping(false);
+    proxy->clearClientBytes();
+    EXPECT_EQ(loginThrough(proxied(QStringLiteral("pop3+plain://")), false), 1) << lastError().toStdString();
+    EXPECT_TRUE(proxy->clientBytes().contains("PASS " + server.password.toUtf8()));
+    EXPECT_FALSE(proxy->clientBytes().contains("STLS"));
+}
+
+TEST_F(Pop3DovecotTls, OwnCertificatesFileOfTheDataFolderIsTrusted)
+{
+    NMail own;
+    own.options().connectTimeoutMs = 5000;
+    own.options().trustedCertificatesFile = folder.filePath(QStringLiteral("trusted-certificates.pem"));
+    EXPECT_EQ(own.NMailPop3Connect(server.server(true)), -1) << "no such file: the system's store alone";
+    EXPECT_EQ(own.lastNetError().kind, NetErrorKind::CertificateUntrusted);
+    EXPECT_TRUE(own.lastError().contains(QStringLiteral("trusted-certificates.pem"))) << own.lastError().toStdString();
+
+    ASSERT_TRUE(QFile::copy(server.caFile, own.options().trustedCertificatesFile));
+    for (bool tls : {false, true}) {
+        const int h = own.NMailPop3Connect(server.server(tls));
+        ASSERT_NE(h, -1) << own.lastError().toStdString();
+        EXPECT_EQ(own.NMailPop3Authenticate(h, server.user, server.password, 0), 1) << own.lastError().toStdString();
+        own.NMailPop3Close(h);
+    }
+
+    QFile broken(own.options().trustedCertificatesFile);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("not a certificate\n");
+    broken.close();
+    EXPECT_EQ(own.NMailPop3Connect(server.server(true)), -1);
+    EXPECT_EQ(own.lastNetError().kind, NetErrorKind::TrustFileUnreadable);
+}
+
+TEST_F(Pop3DovecotTls, TlsAndPlainPortsMixedUpAreNamed)
+{
+    // pop3s:// to the port that greets in plain text.
+    EXPECT_EQ(mail.NMailPop3Connect(QStringLiteral("pop3s://127.0.0.1:") + QString::number(server.port)), -1);
+    EXPECT_EQ(mail.lastNetError().kind, NetErrorKind::PlainWhereTlsExpected) << lastError().toStdString();
+    EXPECT_TRUE(lastError().contains(QStringLiteral("\n詳細: "))) << "technical words on a line of their own";
+    EXPECT_EQ(mail.NMailPop3Connect(QStringLiteral("127.0.0.1:1")), -1);
+    EXPECT_EQ(mail.lastNetError().kind, NetErrorKind::Refused);
 }
 
 } // namespace

@@ -1,6 +1,10 @@
+#include "FakePop3Server.h"
 #include "SmtpTestMime.h"
 
+#include "support/Servers.h"
+#include "transport/ConnectionCheck.h"
 #include "transport/NMail.h"
+#include "transport/Pop3Session.h"
 #include "transport/SmtpClient.h"
 
 #include <QDir>
@@ -17,6 +21,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using corvidan::test::TlsStrippingProxy;
+using corvidan::transport::NetErrorKind;
 using corvidan::transport::NMail;
 using corvidan::transport::SmtpEndpoint;
 using corvidan::transport::SmtpFailureKind;
@@ -315,4 +321,204 @@ TEST_F(SmtpSend, RequiredTlsIsNeverSkipped)
     EXPECT_EQ(send(server("SMTP_PLAIN_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), -4);
     EXPECT_TRUE(lastError().contains(QStringLiteral("暗号化(TLS)"))) << lastError().toStdString();
     EXPECT_TRUE(spooled().isEmpty());
+}
+
+/// The SMTP fixture seen through a man in the middle, with the TLS memory of a fresh data folder.
+class SmtpSendTls : public SmtpSend {
+protected:
+    void SetUp() override
+    {
+        SmtpSend::SetUp();
+        m_mail.options().tlsMemoryFile = m_folder.filePath(QStringLiteral("tls-servers.txt"));
+    }
+
+    QString through(const char* portKey, const QString& scheme = {})
+    {
+        m_proxy = std::make_unique<TlsStrippingProxy>(static_cast<quint16>(m_env.value(QString::fromLatin1(portKey)).toUInt()));
+        return scheme + QStringLiteral("127.0.0.1:") + QString::number(m_proxy->port());
+    }
+
+    bool passwordOnTheWire() const
+    {
+        const QByteArray user = m_env.value(QStringLiteral("SMTP_USER")).toUtf8();
+        const QByteArray password = m_env.value(QStringLiteral("SMTP_PASSWORD")).toUtf8();
+        const QByteArray wire = m_proxy->clientBytes();
+        return wire.contains("AUTH") || wire.contains(password) || wire.contains(password.toBase64())
+            || wire.contains(('\0' + user + '\0' + password).toBase64());
+    }
+
+    QTemporaryDir m_folder;
+    std::unique_ptr<TlsStrippingProxy> m_proxy;
+};
+
+TEST_F(SmtpSendTls, LoginOnlyInsideTlsAndThePlainFormSendsInClear)
+{
+    login();
+    // An old server that takes AUTH without TLS: the account stays here.
+    const QString plainAuth = through("SMTP_PLAIN_AUTH_PORT");
+    EXPECT_EQ(send(plainAuth, QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_EQ(m_mail.lastNetError().kind, NetErrorKind::TlsUnavailable);
+    EXPECT_TRUE(lastError().contains(QStringLiteral("smtp+plain://") + plainAuth.mid(0))) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+    EXPECT_TRUE(spooled().isEmpty());
+
+    // Typed on purpose, the same server gets the login in clear.
+    m_proxy->clearClientBytes();
+    ASSERT_EQ(send(QStringLiteral("smtp+plain://") + plainAuth, QStringLiteral("rcpt@example.jp")), 0)
+        << lastError().toStdString();
+    EXPECT_TRUE(passwordOnTheWire());
+    ASSERT_EQ(spooled().size(), 1);
+    EXPECT_EQ(spooled()[0].envelope.value(QStringLiteral("auth_user")).toString(), m_env.value(QStringLiteral("SMTP_USER")));
+
+    // A relay that needs no login still takes mail in clear, without the account.
+    freshSender();
+    const QString relay = through("SMTP_PLAIN_PORT");
+    ASSERT_EQ(send(relay, QStringLiteral("rcpt@example.jp")), 0) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+    ASSERT_EQ(spooled().size(), 1);
+    EXPECT_FALSE(spooled()[0].envelope.value(QStringLiteral("tls")).toBool());
+}
+
+TEST_F(SmtpSendTls, StartTlsRemovedOnTheWayIsADowngrade)
+{
+    login();
+    const QString relayed = through("SMTP_PORT");
+    ASSERT_EQ(send(relayed, QStringLiteral("rcpt@example.jp")), 0) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+
+    m_proxy->setStripping(true);
+    m_proxy->clearClientBytes();
+    EXPECT_EQ(send(relayed, QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_EQ(m_mail.lastNetError().kind, NetErrorKind::TlsDowngrade);
+    EXPECT_TRUE(lastError().startsWith(QStringLiteral("前回は暗号化できたサーバーが暗号化を拒否しました"))) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+    EXPECT_FALSE(m_proxy->clientBytes().contains("MAIL FROM")) << "not even the message goes out in clear";
+    EXPECT_EQ(spooled().size(), 1);
+
+    // Without the memory the stripped server is told to need TLS for the login.
+    m_mail.options().tlsMemoryFile.clear();
+    EXPECT_EQ(send(relayed, QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_EQ(m_mail.lastNetError().kind, NetErrorKind::TlsUnavailable) << lastError().toStdString();
+    EXPECT_FALSE(passwordOnTheWire());
+}
+
+TEST_F(SmtpSendTls, OwnCertificatesAreTrustedAndAWrongNameIsRefusedByBothProtocols)
+{
+    login();
+    m_mail.options().caFile.clear();
+    m_mail.options().trustedCertificatesFile = m_folder.filePath(QStringLiteral("trusted-certificates.pem"));
+    QFile own(m_mail.options().trustedCertificatesFile);
+    QFile ca(m_env.value(QStringLiteral("CA_FILE")));
+    QFile wrong(m_env.value(QStringLiteral("WRONG_NAME_CERT")));
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly) && ca.open(QIODevice::ReadOnly) && wrong.open(QIODevice::ReadOnly));
+    own.write(ca.readAll() + '\n' + wrong.readAll());
+    own.close();
+
+    ASSERT_EQ(send(server("SMTPS_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), 0)
+        << lastError().toStdString();
+
+    EXPECT_EQ(send(server("SMTPS_WRONG_NAME_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), -4);
+    EXPECT_EQ(m_mail.lastNetError().kind, NetErrorKind::CertificateNameMismatch) << lastError().toStdString();
+    EXPECT_TRUE(lastError().contains(QStringLiteral("wrong.example.invalid"))) << lastError().toStdString();
+
+    // The handshake comes before any protocol word, so POP3 meets the same certificate.
+    corvidan::transport::Pop3Session pop(m_mail.options());
+    EXPECT_FALSE(pop.open(server("SMTPS_WRONG_NAME_PORT", QStringLiteral("pop3s://"))));
+    EXPECT_EQ(pop.netError().kind, NetErrorKind::CertificateNameMismatch) << pop.error().toStdString();
+    EXPECT_TRUE(pop.error().contains(QStringLiteral("wrong.example.invalid"))) << pop.error().toStdString();
+    EXPECT_EQ(spooled().size(), 1);
+}
+
+/// The connection check, its well-known ports mapped onto the fixtures' ports.
+class ConnectionCheckTest : public SmtpSendTls {
+protected:
+    void SetUp() override
+    {
+        SmtpSendTls::SetUp();
+        pop = corvidan::test::Pop3TestServer::load();
+        ASSERT_TRUE(pop.isValid()) << "the dovecot fixture is not running";
+        request.pop3Server = QStringLiteral("127.0.0.1");
+        request.smtpServer = QStringLiteral("smtp://127.0.0.1");
+        request.user = pop.user;
+        request.password = pop.password;
+        request.options = m_mail.options();
+        request.ports = {pop.tlsPort, pop.port, port("SMTPS_PORT"), port("SMTP_PORT"), port("SMTP_PLAIN_PORT")};
+    }
+
+    quint16 port(const char* key) const { return static_cast<quint16>(m_env.value(QString::fromLatin1(key)).toUInt()); }
+
+    static const corvidan::transport::ProbeResult* probe(const corvidan::transport::CheckReport& report,
+                                                         corvidan::transport::ProbeKind kind)
+    {
+        for (const auto& r : report.probes)
+            if (r.kind == kind)
+                return &r;
+        return nullptr;
+    }
+
+    corvidan::test::Pop3TestServer pop;
+    corvidan::transport::CheckRequest request;
+};
+
+TEST_F(ConnectionCheckTest, FindsEveryWayInAndAdvisesTheTlsLines)
+{
+    using corvidan::transport::LoginOutcome;
+    using corvidan::transport::ProbeKind;
+    const corvidan::transport::CheckReport report = corvidan::transport::RunConnectionCheck(request);
+    ASSERT_EQ(report.probes.size(), 6);
+    EXPECT_EQ(report.pop3Line, QStringLiteral("pop3s://127.0.0.1:%1").arg(pop.tlsPort));
+    EXPECT_EQ(report.smtpLine, QStringLiteral("smtps://127.0.0.1:%1").arg(port("SMTPS_PORT")));
+    for (ProbeKind kind : {ProbeKind::Pop3s, ProbeKind::Pop3Stls, ProbeKind::Smtps, ProbeKind::Submission}) {
+        const auto* r = probe(report, kind);
+        ASSERT_NE(r, nullptr);
+        EXPECT_TRUE(r->tls) << r->settingsLine().toStdString();
+        EXPECT_EQ(r->login, LoginOutcome::Accepted) << r->settingsLine().toStdString();
+        EXPECT_TRUE(r->certificateNames.contains(QStringLiteral("127.0.0.1")));
+        EXPECT_FALSE(r->certificateExpiry.isEmpty());
+    }
+    const auto* plain = probe(report, ProbeKind::Pop3Plain);
+    EXPECT_TRUE(plain->reached && plain->tlsOffered);
+    EXPECT_EQ(plain->login, LoginOutcome::NotTried);
+    const auto* relay = probe(report, ProbeKind::Smtp);
+    EXPECT_TRUE(relay->reached && !relay->tls && !relay->tlsOffered);
+    EXPECT_TRUE(report.text().contains(QStringLiteral("SMTPサーバー名: ") + report.smtpLine)) << report.text().toStdString();
+
+    // The account is refused where it is tried, and the report says so.
+    request.password = QStringLiteral("wrong");
+    const corvidan::transport::CheckReport refused = corvidan::transport::RunConnectionCheck(request);
+    EXPECT_EQ(probe(refused, ProbeKind::Pop3s)->login, LoginOutcome::Refused);
+    EXPECT_EQ(probe(refused, ProbeKind::Smtps)->login, LoginOutcome::Refused);
+    EXPECT_TRUE(refused.text().contains(QStringLiteral("認証に失敗しました"))) << refused.text().toStdString();
+}
+
+TEST_F(ConnectionCheckTest, NeverSendsThePasswordInClearAndNamesDeadPorts)
+{
+    using corvidan::transport::NetErrorKind;
+    using corvidan::transport::ProbeKind;
+    // POP3 on 110 with its STLS removed on the way; SMTPS on a port that never answers; no POP3S.
+    TlsStrippingProxy stripped(pop.port);
+    stripped.setStripping(true);
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    request.ports.pop3 = stripped.port();
+    request.ports.pop3s = static_cast<quint16>(closedPort());
+    request.ports.smtps = ntohs(address.sin_port);
+    request.options.tlsMemoryFile.clear();
+
+    const corvidan::transport::CheckReport report = corvidan::transport::RunConnectionCheck(request);
+    ::close(silent);
+    EXPECT_TRUE(report.pop3Line.isEmpty()) << report.pop3Line.toStdString();
+    EXPECT_EQ(report.smtpLine, QStringLiteral("127.0.0.1:%1").arg(port("SMTP_PORT")));
+    EXPECT_EQ(probe(report, ProbeKind::Pop3s)->error.kind, NetErrorKind::Refused);
+    EXPECT_EQ(probe(report, ProbeKind::Pop3Stls)->error.kind, NetErrorKind::TlsUnavailable);
+    EXPECT_EQ(probe(report, ProbeKind::Smtps)->error.kind, NetErrorKind::Timeout);
+    EXPECT_FALSE(stripped.clientBytes().contains(pop.password.toUtf8()));
+    EXPECT_FALSE(stripped.clientBytes().contains("USER"));
+    EXPECT_TRUE(report.text().contains(QStringLiteral("× POP3S"))) << report.text().toStdString();
 }

@@ -1,5 +1,6 @@
 #include "ShellTestSupport.h"
 
+#include "settings/CheckForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -11,11 +12,15 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 namespace corvidan::test {
 namespace {
 
+using settings::CheckForm;
 using settings::IdPassForm;
 using settings::OptionForm;
 using settings::SetForm;
@@ -299,6 +304,57 @@ TEST_F(SettingsDialogs, WriteFailuresAreReportedNotPassedOffAsSaved)
     press(account, "OKCommand");
     ASSERT_EQ(ui.shown().size(), 2u);
     EXPECT_TRUE(ui.shown()[1].text.startsWith(QStringLiteral("ID・パスワードを保存できませんでした。")));
+}
+
+/// A loopback port that is closed: nothing listens there once this returns.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+TEST_F(SettingsDialogs, ConnectionCheckReportsAndWritesTheLineItFound)
+{
+    // An old POP3 server without TLS that offers APOP; every other probed port is closed.
+    QTcpServer pop3;
+    ASSERT_TRUE(pop3.listen(QHostAddress::LocalHost));
+    QObject::connect(&pop3, &QTcpServer::newConnection, &pop3, [&pop3] {
+        QTcpSocket* client = pop3.nextPendingConnection();
+        client->write("+OK ready <42.1@old.example.jp>\r\n");
+        QObject::connect(client, &QTcpSocket::readyRead, client, [client] {
+            while (client->canReadLine()) {
+                const QByteArray verb = client->readLine().trimmed().toUpper();
+                client->write(verb == "CAPA" ? "+OK\r\nUSER\r\nUIDL\r\n.\r\n" : "+OK\r\n");
+                if (verb == "QUIT")
+                    client->disconnectFromHost();
+            }
+        });
+    });
+    app->mail().options().checkPorts = {closedPort(), pop3.serverPort(), closedPort(), closedPort(), closedPort()};
+    app->state().server.Pop3Server = QStringLiteral("127.0.0.1");
+    app->state().server.SmtpServer = QStringLiteral("127.0.0.1");
+    app->state().server.ApopFlag = 1;
+
+    auto* check = openFromHub<CheckForm>("Command3");
+    ASSERT_NE(check, nullptr);
+    auto* hub = app->forms().find<SetForm>();
+    EXPECT_EQ(control<QPushButton>(hub, QStringLiteral("Command3"))->text(), QStringLiteral("接続テスト"));
+    EXPECT_LT(control<QPushButton>(hub, QStringLiteral("Command2"))->x(),
+              control<QPushButton>(hub, QStringLiteral("Command3"))->x()) << "the two first buttons stay first";
+
+    const QString report = control<QPlainTextEdit>(check, QStringLiteral("ReportText"))->toPlainText();
+    EXPECT_TRUE(report.contains(QStringLiteral("× POP3S"))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("× SMTP ポート"))) << report.toStdString();
+    const QString line = QStringLiteral("127.0.0.1:%1").arg(pop3.serverPort());
+    EXPECT_TRUE(report.contains(QStringLiteral("POP3サーバー名: ") + line)) << report.toStdString();
+
+    press(check, "UseCommand");
+    storage::ServerSettings written;
+    storage::ReadServerSettings(dir.path(common::paths::ServerSettings), written);
+    EXPECT_EQ(written.Pop3Server, line);
+    EXPECT_EQ(written.SmtpServer, QStringLiteral("127.0.0.1")) << "no SMTP way found: the line stays";
+    EXPECT_EQ(app->state().server.Pop3Server, line);
 }
 
 } // namespace
