@@ -175,17 +175,30 @@ def main():
     common = dict(hostname="127.0.0.1", decode_data=False, server_hostname="corvidan-test-smtp",
                   enable_SMTPUTF8=True)
 
-    ports = {name: free_port() for name in ("SMTP_PORT", "SMTPS_PORT", "SMTP_PLAIN_PORT")}
-    controllers = [
-        Controller(handler, port=ports["SMTP_PORT"], tls_context=tls, authenticator=authenticator,
-                   auth_required=True, auth_require_tls=True, **common),
+    settings = {
+        "SMTP_PORT": dict(tls_context=tls, authenticator=authenticator,
+                          auth_required=True, auth_require_tls=True, **common),
         # TLS is already there from the first byte, so AUTH needs no STARTTLS.
-        Controller(handler, port=ports["SMTPS_PORT"], ssl_context=tls, authenticator=authenticator,
-                   auth_required=True, auth_require_tls=False, **common),
-        Controller(handler, port=ports["SMTP_PLAIN_PORT"], **common),
-    ]
-    for controller in controllers:
-        controller.start()
+        "SMTPS_PORT": dict(ssl_context=tls, authenticator=authenticator,
+                           auth_required=True, auth_require_tls=False, **common),
+        "SMTP_PLAIN_PORT": dict(common),
+    }
+    ports = {}
+    controllers = []
+    for name, kwargs in settings.items():
+        # A port probed free may be taken by another server before the bind.
+        for attempt in range(5):
+            port = free_port()
+            controller = Controller(handler, port=port, **kwargs)
+            try:
+                controller.start()
+            except OSError:
+                if attempt == 4:
+                    raise
+                continue
+            ports[name] = port
+            controllers.append(controller)
+            break
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
