@@ -1,6 +1,6 @@
 # `cmake --install` lays out:
 #   <prefix>/lib/corvidan/          a self-contained AppDir: the executables beside
-#                                   the delivered folders and files
+#                                   the delivered folders and files, and manual/
 #   <prefix>/bin/corvidan           starts the program from the user's own AppDir
 #                                   (~/Corvidan), laid out from the one above
 #   <prefix>/share/corvidan/        the layout script the starter uses
@@ -18,6 +18,9 @@ foreach(exe corvidan corvidan-receive)
     install(TARGETS ${exe} RUNTIME DESTINATION ${CORVIDAN_INSTALL_APPDIR})
   endif()
 endforeach()
+
+# The manual the HomePage label opens, built from README.md.
+install(DIRECTORY ${CORVIDAN_APPDIR}/manual DESTINATION ${CORVIDAN_INSTALL_APPDIR})
 
 # Every delivered folder exists, empty or not: the program creates none of them.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/assets/appdir/ DESTINATION ${CORVIDAN_INSTALL_APPDIR})
@@ -53,9 +56,13 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
-# The libraries the executables link come from dpkg-shlibdeps; these are loaded
-# at run time or used by name.
+# Depends: runtime libraries only. The ones the executables link come from
+# dpkg-shlibdeps; TLS loads libssl3 at run time.
+# Recommends: what a Japanese desktop wants around it: the CA store for TLS,
+# Japanese fonts and Qt's translations, and an input method that works with
+# Qt 6 (fcitx5 with Mozc and its Qt 6 frontend).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, fonts-ipafont-gothic, ca-certificates")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-mincho, qt6-translations-l10n")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+  "ca-certificates, fonts-ipafont-gothic, fonts-ipafont-mincho, qt6-translations-l10n, fcitx5, fcitx5-mozc, fcitx5-frontend-qt6")
 include(CPack)

@@ -21,13 +21,16 @@ namespace {
 constexpr int MaxValueLength = 100;
 
 QLineEdit* addField(QVBoxLayout* layout, QWidget* form, const QString& labelName,
-                    const QString& caption, const QString& editName)
+                    const QString& caption, const QString& editName, const QString& example)
 {
     auto* label = new QLabel(caption, form);
     label->setObjectName(labelName);
     auto* edit = new QLineEdit(form);
     edit->setObjectName(editName);
     edit->setMaxLength(MaxValueLength);
+    // An example of the form each box wants, shown only while the box is
+    // empty and never stored.
+    edit->setPlaceholderText(QStringLiteral("例: ") + example);
     edit->setMinimumWidth(280);
     label->setBuddy(edit);
     layout->addWidget(label);
@@ -48,15 +51,25 @@ OptionForm::OptionForm(shell::Application& app, QWidget* parent)
     layout->setContentsMargins(16, 14, 16, 14);
     layout->setSpacing(3);
     m_smtpText = addField(layout, this, QStringLiteral("Label1"),
-                          QStringLiteral("SMTPサーバー名(&S)"), QStringLiteral("SmtpText"));
+                          QStringLiteral("SMTPサーバー名(&S)"), QStringLiteral("SmtpText"),
+                          QStringLiteral("smtp.example.jp:587"));
     m_pop3Text = addField(layout, this, QStringLiteral("Label2"),
-                          QStringLiteral("POP3サーバー名(&P)"), QStringLiteral("Pop3Text"));
+                          QStringLiteral("POP3サーバー名(&P)"), QStringLiteral("Pop3Text"),
+                          QStringLiteral("pop3s://pop.example.jp"));
     m_mailText = addField(layout, this, QStringLiteral("Label3"),
-                          QStringLiteral("メールアドレス(&M)"), QStringLiteral("MailText"));
+                          QStringLiteral("メールアドレス(&M)"), QStringLiteral("MailText"),
+                          QStringLiteral("taro@example.jp"));
     m_apopCheck = new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this);
     m_apopCheck->setObjectName(QStringLiteral("ApopCheck"));
     layout->addWidget(m_apopCheck);
-    layout->addSpacing(10);
+    layout->addSpacing(8);
+    auto* hint = new QLabel(QStringLiteral("サーバー名や使える接続が分からないときは、"
+                                           "設定画面の「接続テスト」で確かめられます。"),
+                            this);
+    hint->setObjectName(QStringLiteral("HintLabel"));
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+    layout->addSpacing(8);
 
     m_okCommand = new QPushButton(QStringLiteral("設定"), this);
     m_okCommand->setObjectName(QStringLiteral("OKCommand"));

@@ -35,9 +35,13 @@ const QColor DecorationColour(0xc9, 0xd6, 0xf0);
 const QColor StatusColour(0xff, 0xff, 0xff);
 const QColor ResultColour(0xff, 0xd8, 0x6b);
 
-QUrl homePage()
+// The manual built from the README is installed in the AppDir beside the
+// program, so it always describes the version that opens it.
+constexpr char16_t ManualPage[] = u"\\manual\\index.html";
+
+QUrl homePage(const common::AppDir& appDir)
 {
-    return QUrl(QStringLiteral("https://corvidan.example.org/"));
+    return QUrl::fromLocalFile(appDir.path(ManualPage));
 }
 
 void paintText(QLabel* label, const QColor& colour)
@@ -354,6 +358,10 @@ void MainForm::Label8_Click()
 {
     setStatusLine(QStringLiteral("メールを受信します。"));
     ReceiveMail();
+    // Without a server the receive can only answer "新着メール無し。", which
+    // leaves a new user guessing; the dialog that fixes it says more.
+    if (m_app.state().server.Pop3Server.isEmpty())
+        bringUp(m_app.forms().get<settings::OptionForm>());
 }
 
 void MainForm::Label9_Click()
@@ -384,7 +392,7 @@ void MainForm::Label11_Click()
 void MainForm::Label5_Click()
 {
     // No browser is not worth a message: the label simply does nothing then.
-    m_app.ui().openUrl(homePage());
+    m_app.ui().openUrl(homePage(m_app.appDir()));
 }
 
 void MainForm::Label4_Click()

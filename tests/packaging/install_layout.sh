@@ -29,6 +29,18 @@ while [ $i -le 11 ]; do
     [ -s "$appdir/顔文字データ/Text$i.txt" ] || fail "palette file Text$i.txt missing"
     i=$((i + 1))
 done
+# The manual the HomePage label opens: the README as HTML, with every picture
+# it shows, and anchors for the README's own links.
+manual=$appdir/manual/index.html
+[ -s "$manual" ] || fail "no manual in $appdir"
+grep -q 'make demo' "$manual" || fail "the manual lacks the README's text"
+grep -q 'name="using-your-own-mail-account"' "$manual" || fail "the manual's headings have no anchors"
+pictures=$(grep -o '<img src="[^"]*"' "$manual" | sed 's/^<img src="//; s/"$//')
+[ -n "$pictures" ] || fail "the manual shows no pictures"
+for picture in $pictures; do
+    [ -s "$appdir/manual/$picture" ] || fail "the manual shows $picture, which is not installed"
+done
+
 # Nothing of anyone's mail or settings ships.
 [ ! -e "$appdir/zorbet.ini" ] || fail "a settings file was installed"
 [ -z "$(ls -A "$appdir/★MAilData")" ] || fail "★MAilData is not empty"
@@ -65,6 +77,7 @@ for folder in "★MAilData" "添付フォルダ" "背景画像" "新着画像" "
     [ -d "$user/$folder" ] || fail "user AppDir lacks $folder"
 done
 cmp -s "$appdir/顔文字データ/Kao1.txt" "$user/顔文字データ/Kao1.txt" || fail "palette file not laid out"
+cmp -s "$manual" "$user/manual/index.html" || fail "manual not laid out"
 
 # The user's data survives the next start and an upgrade of the program; a
 # delivered file the user lost comes back.
@@ -79,8 +92,10 @@ cat >"$appdir/corvidan" <<'SH'
 echo 2 >version
 pwd >started-in
 SH
+printf '<p>version 2</p>\n' >>"$manual"
 CORVIDAN_APPDIR=$user sh "$prefix/bin/corvidan"
 [ "$(cat "$user/version" 2>/dev/null)" = 2 ] || fail "the upgraded program did not replace the old one"
+cmp -s "$manual" "$user/manual/index.html" || fail "the upgrade did not replace the manual"
 grep -q 'MAIL=me@example.jp' "$user/zorbet.ini" || fail "settings file overwritten"
 [ "$(cat "$user/顔文字データ/Text1.txt")" = "$(printf 'edited\r')" ] || fail "edited palette file overwritten"
 [ "$(cat "$user/★MAilData/zrbdata2.data")" = history ] || fail "history overwritten"

@@ -11,12 +11,16 @@ STATE=$(cd "$STATE" && pwd)
 CONF="$STATE/dovecot.conf"
 
 # A previous run that was never stopped must not keep the ports or the pid file.
-if [ -f "$CONF" ]; then
-    dovecot -c "$CONF" stop >/dev/null 2>&1 || true
-    sleep 0.3
-fi
-rm -rf "$STATE/run" "$STATE/state" "$STATE/home"
-mkdir -p "$STATE/run" "$STATE/state" "$STATE/home" "$STATE/maildir/new" "$STATE/maildir/cur" "$STATE/maildir/tmp"
+sh "$(dirname "$0")/dovecot-stop.sh" "$STATE" >/dev/null 2>&1 || true
+
+# Dovecot's own processes (auth as dovecot, mail as nobody) cannot enter a
+# private folder such as a Debian home (mode 0700), so what they read and write
+# lives in a folder of its own under /tmp, named in STATE/runtime and removed by
+# dovecot-stop.sh.
+RUNTIME=$(mktemp -d "${TMPDIR:-/tmp}/corvidan-dovecot.XXXXXX")
+chmod 0755 "$RUNTIME"
+echo "$RUNTIME" >"$STATE/runtime"
+mkdir -p "$RUNTIME/run" "$RUNTIME/state" "$RUNTIME/home" "$RUNTIME/maildir/new" "$RUNTIME/maildir/cur" "$RUNTIME/maildir/tmp"
 
 free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
@@ -33,35 +37,34 @@ fi
 
 POP3_USER=corvidan
 POP3_PASSWORD='pass-Word_42'
-printf '%s:{PLAIN}%s\n' "$POP3_USER" "$POP3_PASSWORD" > "$STATE/passwd"
-chmod 0644 "$STATE/passwd"
+printf '%s:{PLAIN}%s\n' "$POP3_USER" "$POP3_PASSWORD" > "$RUNTIME/passwd"
+chmod 0644 "$RUNTIME/passwd"
 
 # Mail is read and deleted by the unprivileged mail user; tests (root) write into it.
-chmod 0777 "$STATE/maildir" "$STATE/maildir/new" "$STATE/maildir/cur" "$STATE/maildir/tmp" "$STATE/home"
-chmod 0755 "$STATE"
+chmod 0777 "$RUNTIME/maildir" "$RUNTIME/maildir/new" "$RUNTIME/maildir/cur" "$RUNTIME/maildir/tmp" "$RUNTIME/home"
 
 cat > "$CONF" <<CONF
 protocols = pop3
 listen = 127.0.0.1
-base_dir = $STATE/run
-state_dir = $STATE/state
-log_path = $STATE/dovecot.log
+base_dir = $RUNTIME/run
+state_dir = $RUNTIME/state
+log_path = $RUNTIME/dovecot.log
 ssl = yes
 ssl_cert = <$STATE/cert.pem
 ssl_key = <$STATE/key.pem
 disable_plaintext_auth = no
 auth_mechanisms = plain login apop
 auth_failure_delay = 0
-mail_location = maildir:$STATE/maildir
+mail_location = maildir:$RUNTIME/maildir
 mail_max_userip_connections = 100
 pop3_uidl_format = %08Xu%08Xv
 passdb {
   driver = passwd-file
-  args = scheme=PLAIN username_format=%u $STATE/passwd
+  args = scheme=PLAIN username_format=%u $RUNTIME/passwd
 }
 userdb {
   driver = static
-  args = uid=nobody gid=nogroup home=$STATE/home
+  args = uid=nobody gid=nogroup home=$RUNTIME/home
 }
 service pop3-login {
   inet_listener pop3 {
@@ -85,7 +88,26 @@ service anvil {
 CONF
 
 # Detached from our output: ctest waits until every holder of its pipe is gone.
-dovecot -c "$CONF" </dev/null >>"$STATE/dovecot-start.log" 2>&1
+# The ports were free when probed, but another server starting at the same
+# time may take one first: then the start fails at once and tries new ports.
+tries=0
+until dovecot -c "$CONF" </dev/null >"$STATE/dovecot-start.log" 2>&1; do
+    tries=$((tries + 1))
+    if [ $tries -ge 5 ] || ! grep -q "Address already in use" "$STATE/dovecot-start.log"; then
+        echo "dovecot did not start; see $STATE/dovecot-start.log" >&2
+        cat "$STATE/dovecot-start.log" >&2
+        exit 1
+    fi
+    new_pop3=$(free_port)
+    new_pop3s=$(free_port)
+    while [ "$new_pop3s" = "$new_pop3" ]; do new_pop3s=$(free_port); done
+    sed -i -e "s/^    port = $POP3_PORT\$/    port = pop3-port/" \
+        -e "s/^    port = $POP3S_PORT\$/    port = pop3s-port/" "$CONF"
+    sed -i -e "s/^    port = pop3-port\$/    port = $new_pop3/" \
+        -e "s/^    port = pop3s-port\$/    port = $new_pop3s/" "$CONF"
+    POP3_PORT=$new_pop3
+    POP3S_PORT=$new_pop3s
+done
 
 # Ready when the plain port greets.
 i=0
@@ -98,8 +120,8 @@ PY
 do
     i=$((i + 1))
     if [ $i -gt 100 ]; then
-        echo "dovecot did not start; see $STATE/dovecot.log" >&2
-        cat "$STATE/dovecot.log" >&2 || true
+        echo "dovecot did not start; see $RUNTIME/dovecot.log" >&2
+        cat "$RUNTIME/dovecot.log" >&2 || true
         exit 1
     fi
     sleep 0.1
@@ -111,10 +133,10 @@ POP3_PORT=$POP3_PORT
 POP3S_PORT=$POP3S_PORT
 POP3_USER=$POP3_USER
 POP3_PASSWORD=$POP3_PASSWORD
-MAILDIR=$STATE/maildir
+MAILDIR=$RUNTIME/maildir
 CA_FILE=$STATE/cert.pem
 KEY_FILE=$STATE/key.pem
 DOVECOT_CONF=$CONF
-DOVECOT_LOG=$STATE/dovecot.log
+DOVECOT_LOG=$RUNTIME/dovecot.log
 ENV
 echo "dovecot POP3 on 127.0.0.1:$POP3_PORT (STLS) and :$POP3S_PORT (POP3S)"

@@ -182,24 +182,36 @@ def main():
     wrong_name_tls = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     wrong_name_tls.load_cert_chain(wrong_name_cert, key)
 
-    names = ("SMTP_PORT", "SMTPS_PORT", "SMTP_PLAIN_PORT", "SMTP_PLAIN_AUTH_PORT", "SMTPS_WRONG_NAME_PORT")
-    ports = {}
-    while len(set(ports.values())) != len(names):
-        ports = {name: free_port() for name in names}
-    controllers = [
-        Controller(handler, port=ports["SMTP_PORT"], tls_context=tls, authenticator=authenticator,
-                   auth_required=True, auth_require_tls=True, **common),
+    settings = {
+        "SMTP_PORT": dict(tls_context=tls, authenticator=authenticator,
+                          auth_required=True, auth_require_tls=True, **common),
         # TLS is already there from the first byte, so AUTH needs no STARTTLS.
-        Controller(handler, port=ports["SMTPS_PORT"], ssl_context=tls, authenticator=authenticator,
-                   auth_required=True, auth_require_tls=False, **common),
-        Controller(handler, port=ports["SMTP_PLAIN_PORT"], **common),
+        "SMTPS_PORT": dict(ssl_context=tls, authenticator=authenticator,
+                           auth_required=True, auth_require_tls=False, **common),
+        "SMTP_PLAIN_PORT": dict(common),
         # What an old server without TLS looks like: it takes a password in clear.
-        Controller(handler, port=ports["SMTP_PLAIN_AUTH_PORT"], authenticator=authenticator,
-                   auth_required=True, auth_require_tls=False, **common),
-        Controller(handler, port=ports["SMTPS_WRONG_NAME_PORT"], ssl_context=wrong_name_tls, **common),
-    ]
-    for controller in controllers:
-        controller.start()
+        "SMTP_PLAIN_AUTH_PORT": dict(authenticator=authenticator, auth_required=True,
+                                     auth_require_tls=False, **common),
+        "SMTPS_WRONG_NAME_PORT": dict(ssl_context=wrong_name_tls, **common),
+    }
+    ports = {}
+    controllers = []
+    for name, kwargs in settings.items():
+        # A port probed free may be taken by another server before the bind.
+        for attempt in range(5):
+            port = free_port()
+            if port in ports.values():
+                continue
+            controller = Controller(handler, port=port, **kwargs)
+            try:
+                controller.start()
+            except OSError:
+                if attempt == 4:
+                    raise
+                continue
+            ports[name] = port
+            controllers.append(controller)
+            break
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())

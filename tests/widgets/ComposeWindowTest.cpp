@@ -282,6 +282,18 @@ TEST_F(ComposeWindow, AttachmentButtonsFollowTheirStates)
     EXPECT_FALSE(add->isEnabled());
 }
 
+// Japanese is typed through an input method: the reading shows as preedit,
+// only the word the user accepts becomes text.
+TEST_F(ComposeWindow, SubjectAndBodyTakeJapaneseThroughTheInputMethod)
+{
+    auto* subject = c<QLineEdit>("SubjectText");
+    auto* body = c<QPlainTextEdit>("BodyText");
+    subject->setText(QStringLiteral("件名："));
+    test::expectInputMethodTyping(subject, [&] { return subject->text(); });
+    test::expectInputMethodTyping(body, [&] { return body->toPlainText(); });
+    EXPECT_EQ(subject->text(), QStringLiteral("件名：日本語①㈱～ｶﾅ"));
+}
+
 TEST_F(ComposeWindow, PhraseBoxLosingFocusReplacesTheBody)
 {
     auto* body = c<QPlainTextEdit>("BodyText");

@@ -75,6 +75,14 @@ TEST_F(ReplyWindow, LoadsWithItsControlsAndTheAttachmentBoxAt2800)
     EXPECT_EQ(find<QTextEdit>("BodyText")->geometry().topLeft(), QPoint(0, shell::px(1680)));
 }
 
+TEST_F(ReplyWindow, SubjectAndBodyTakeJapaneseThroughTheInputMethod)
+{
+    auto* subject = find<QLineEdit>("SubjectText");
+    auto* body = find<QTextEdit>("BodyText");
+    test::expectInputMethodTyping(subject, [&] { return subject->text(); });
+    test::expectInputMethodTyping(body, [&] { return body->toPlainText(); });
+}
+
 TEST_F(ReplyWindow, ReplyFillTrimsBlanksAndPrefixesTheSubject)
 {
     EXPECT_EQ(BackForm::replySubject(QStringLiteral("Hello")), QStringLiteral("Re:  Hello"));

@@ -3,12 +3,15 @@
 #include "addressbook/FriendForm.h"
 #include "history/TyakuForm.h"
 #include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "shell/ReceiveHost.h"
 #include "storage/HistoryFile.h"
 #include "shell/ClockText.h"
 #include "support/Controls.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -136,13 +139,29 @@ TEST_F(ShellLauncher, StatusLineKeepsTextOverControlsWithoutHint)
     EXPECT_EQ(launcher->statusLine(), QStringLiteral("メールの新規作成・送信を行います。"));
 }
 
-TEST_F(ShellLauncher, ReceiveWithoutPop3ServerReportsNoNewMail)
+TEST_F(ShellLauncher, ReceiveWithoutPop3ServerReportsNoNewMailAndOpensServerDialog)
 {
     ASSERT_EQ(app->state().server.Pop3Server, QString());
+    // The dialog start-up opened was put away without a server.
+    ASSERT_NE(app->forms().find<settings::OptionForm>(), nullptr);
+    app->forms().find<settings::OptionForm>()->close();
+    settle();
+    ASSERT_EQ(app->forms().find<settings::OptionForm>(), nullptr);
+
     click("Label8");
     EXPECT_EQ(launcher->statusLine(), QStringLiteral("メールを受信します。"));
     EXPECT_EQ(launcher->resultLine(), QStringLiteral("新着メール無し。"));
     EXPECT_TRUE(ui.shown().empty());
+    auto* dialog = app->forms().find<settings::OptionForm>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+
+    // Asked again while it is open: still the one dialog, brought back up.
+    dialog->showMinimized();
+    click("Label8");
+    EXPECT_EQ(app->forms().find<settings::OptionForm>(), dialog);
+    EXPECT_FALSE(dialog->isMinimized());
+    EXPECT_EQ(QApplication::topLevelWidgets().count(dialog), 1);
 }
 
 TEST_F(ShellLauncher, ReceiveFromAServerThatCannotBeReachedSaysWhy)
@@ -217,8 +236,11 @@ TEST_F(ShellLauncher, HomePageOpensInBrowserAndNoBrowserIsSilent)
 {
     click("Label5");
     ASSERT_EQ(ui.openedUrls().size(), 1u);
-    EXPECT_TRUE(ui.openedUrls().front().isValid());
-    EXPECT_EQ(ui.openedUrls().front().scheme(), QStringLiteral("https"));
+    const QUrl manual = ui.openedUrls().front();
+    EXPECT_TRUE(manual.isLocalFile()) << manual.toString().toStdString();
+    EXPECT_EQ(QFileInfo(manual.toLocalFile()).absoluteFilePath(),
+              QDir(dir.appDir().root()).absoluteFilePath(QStringLiteral("manual/index.html")))
+        << "the manual installed beside the program";
 
     ui.setBrowserWorks(false);
     click("Label5");

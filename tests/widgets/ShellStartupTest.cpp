@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 
 namespace corvidan::test {
 namespace {
@@ -35,6 +36,30 @@ TEST_F(ShellStartup, WithoutSettingsFileOpensServerDialogBesideLauncher)
     EXPECT_EQ(server().MailAddress, QString());
     EXPECT_EQ(server().ApopFlag, 0);
     EXPECT_TRUE(ui.shown().empty()) << "start-up shows no message of its own";
+}
+
+TEST_F(ShellStartup, FirstServerDialogShowsExamplesAndStoresOnlyWhatIsTyped)
+{
+    start();
+    ASSERT_NE(serverDialog(), nullptr);
+    auto* smtp = control<QLineEdit>(serverDialog(), QStringLiteral("SmtpText"));
+    auto* pop3 = control<QLineEdit>(serverDialog(), QStringLiteral("Pop3Text"));
+    auto* mail = control<QLineEdit>(serverDialog(), QStringLiteral("MailText"));
+    // Each example is a form the transport accepts as it stands.
+    EXPECT_EQ(smtp->placeholderText(), QStringLiteral("例: smtp.example.jp:587"));
+    EXPECT_EQ(pop3->placeholderText(), QStringLiteral("例: pop3s://pop.example.jp"));
+    EXPECT_EQ(mail->placeholderText(), QStringLiteral("例: taro@example.jp"));
+    const QString hint = control<QLabel>(serverDialog(), QStringLiteral("HintLabel"))->text();
+    EXPECT_TRUE(hint.contains(QStringLiteral("「接続テスト」"))) << hint.toStdString();
+    EXPECT_TRUE(hint.contains(QStringLiteral("設定画面"))) << "where the check is";
+
+    mail->setText(QStringLiteral("hanako@example.jp"));
+    control<QPushButton>(serverDialog(), QStringLiteral("OKCommand"))->click();
+    EXPECT_EQ(dir.read(common::paths::ServerSettings),
+              QByteArray("SMTP=\r\nPOP3=\r\nMAIL=hanako@example.jp\r\nAPOP=0\r\n"))
+        << "no example is written for an empty box";
+    EXPECT_EQ(server().SmtpServer, QString());
+    EXPECT_EQ(server().Pop3Server, QString());
 }
 
 TEST_F(ShellStartup, OnlySmtpLineSetsSmtpAndStillAsksForServers)
