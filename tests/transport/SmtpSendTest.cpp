@@ -320,6 +320,7 @@ TEST_F(SmtpSend, RequiredTlsIsNeverSkipped)
     // smtps:// against a server that speaks plain SMTP.
     EXPECT_EQ(send(server("SMTP_PLAIN_PORT", QStringLiteral("smtps://")), QStringLiteral("rcpt@example.jp")), -4);
     EXPECT_TRUE(lastError().contains(QStringLiteral("暗号化(TLS)"))) << lastError().toStdString();
+    EXPECT_EQ(m_mail.lastNetError().kind, NetErrorKind::PlainWhereTlsExpected) << lastError().toStdString();
     EXPECT_TRUE(spooled().isEmpty());
 }
 

@@ -85,7 +85,8 @@ void FaultyPop3Server::nextSession(Script script)
 
 QString FaultyPop3Server::server() const
 {
-    return QStringLiteral("127.0.0.1:") + QString::number(m_port);
+    // It has no TLS: its made-up password goes in clear on purpose.
+    return QStringLiteral("pop3+plain://127.0.0.1:") + QString::number(m_port);
 }
 
 QList<FaultyPop3Server::Message> FaultyPop3Server::mailbox() const
