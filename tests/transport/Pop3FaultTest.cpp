@@ -249,6 +249,14 @@ TEST_F(Pop3Fault, ServerAbuse)
              c.dripMs = 20;
          },
          2, {FetchStatus::Failed, FetchStatus::Failed}, QStringLiteral("遅すぎます (タイムアウト"), "DELE"},
+        {"a slow link that keeps its pace, over several read time-outs",
+         [](auto& c) {
+             c.messages[0] = message(1, QByteArray("slow but steady\r\n").repeated(300));
+             c.dripRetr = 1;
+             c.dripBytes = 64;
+             c.dripMs = 20;
+         },
+         2, {FetchStatus::Ok, FetchStatus::Ok}, QString(), {}},
         {"RETR over the bound, then a normal one",
          [&](auto& c) {
              c.messages[0] = big;
