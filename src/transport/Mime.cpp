@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -398,8 +399,10 @@ Parsed parseAt(QByteArrayView message, int depth);
 /// A split message's piece: the notice, or the whole message when it is the only piece.
 void takeFragment(QByteArrayView message, GMimeMessagePartial* partial, int depth, Parsed& out)
 {
-    Fragment fragment{QByteArray(g_mime_message_partial_get_id(partial)), g_mime_message_partial_get_number(partial),
-                      g_mime_message_partial_get_total(partial)};
+    // GMime gives -1 for a number the piece does not state.
+    Fragment fragment{QByteArray(g_mime_message_partial_get_id(partial)),
+                      std::max(0, g_mime_message_partial_get_number(partial)),
+                      std::max(0, g_mime_message_partial_get_total(partial))};
     if (fragment.number == 1 && fragment.total == 1 && depth == 0) {
         if (const std::optional<QByteArray> whole = joinFragments({message.toByteArray()})) {
             Parsed inner = parseAt(*whole, depth + 1);

@@ -68,19 +68,23 @@ struct Extraction {
     QString error;
 };
 
-/// Parses `message` and writes its attachments into `folder`, never replacing
-/// a file. A message/partial whose other parts are missing gives PartsMissing.
+/// parse, then the attachments written into `folder` (never replacing a file;
+/// flushed by attachment::syncWritten). A lone piece of a split message gives
+/// PartsMissing and its notice as the body.
 Extraction extract(const QByteArray& message, const QString& folder);
 
-/// The text of an HTML document: tags, scripts and styles dropped, block ends
-/// and <br> as line breaks, entities resolved.
+/// The text of an HTML document in one pass: tags, scripts, styles and
+/// comments dropped, block ends and <br> as line breaks, entities resolved,
+/// a link's target after its text as "text (URL)" unless the text shows it.
 QString htmlToText(QStringView html);
 
 struct UuFile {
     QString name;
     QByteArray data;
 };
-/// Removes "begin 644 name" … "end" blocks from `text`, decoding them into `files`.
+/// Removes "begin 644 name" … "end" blocks from `text`, decoding them into
+/// `files`; a "begin" without its "end" stays text. Names keep their 8-bit
+/// characters (UTF-8, else code page 932, else Latin-1).
 QByteArray takeUuencoded(const QByteArray& text, QList<UuFile>& files);
 
 } // namespace corvidan::transport::mime

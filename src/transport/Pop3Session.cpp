@@ -574,7 +574,7 @@ bool Pop3Session::quit()
         fail(QStringLiteral("QUITを拒否されました: ")
              + (m_simpleReplies.empty() ? QString() : latin(m_simpleReplies.back().line)));
     m_socket->disconnectFromHost();
-    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+    if (m_socket->state() != QAbstractSocket::UnconnectedState && !cancelAsked())
         m_socket->waitForDisconnected(1000);
     dropConnection();
     return confirmed;

@@ -50,6 +50,13 @@ struct FetchResult {
 /// DELE without waiting, and checks every reply as it arrives. Servers without
 /// PIPELINING get one command at a time. Blocks the calling thread; needs no
 /// event loop.
+///
+/// Nothing the server says sizes memory unchecked: status lines, CAPA, LIST and
+/// UIDL have caps (LIST and UIDL by the STAT count, whose numbers they must not
+/// exceed), a message by NMailOptions::maxMessageBytes and its listed size plus
+/// slack. A reply must keep a minimum pace over every readTimeoutMs, so a
+/// server that drips bytes ends in an error; every wait is sliced and asks
+/// NMailOptions::cancelled.
 class Pop3Session {
 public:
     explicit Pop3Session(const NMailOptions& options);

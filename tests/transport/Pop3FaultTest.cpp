@@ -249,6 +249,14 @@ TEST_F(Pop3Fault, ServerAbuse)
              c.dripMs = 20;
          },
          2, {FetchStatus::Failed, FetchStatus::Failed}, QStringLiteral("遅すぎます (タイムアウト"), "DELE"},
+        {"a slow link that keeps its pace, over several read time-outs",
+         [](auto& c) {
+             c.messages[0] = message(1, QByteArray("slow but steady\r\n").repeated(300));
+             c.dripRetr = 1;
+             c.dripBytes = 64;
+             c.dripMs = 20;
+         },
+         2, {FetchStatus::Ok, FetchStatus::Ok}, QString(), {}},
         {"RETR over the bound, then a normal one",
          [&](auto& c) {
              c.messages[0] = big;
@@ -335,6 +343,28 @@ TEST_F(Pop3Fault, CancelBetweenMessagesStillQuitsButNotWhileARetrArrives)
         EXPECT_TRUE(session.quit()) << "the RETRs in flight are read, then QUIT";
         EXPECT_EQ(server.applied(), QList<int>{1});
     }
+    {
+        // What is still owed after the cancel is waited for only so long.
+        stop = false;
+        FakePop3Server::Config config = withMessages(3);
+        config.dripRetr = 2;
+        config.dripMs = 200; // about 12 s for message 2
+        FakePop3Server server(config);
+        Pop3Session session(mail.options());
+        ASSERT_TRUE(session.open(server.server()));
+        ASSERT_EQ(session.authenticate(QStringLiteral("u"), QStringLiteral("p"), false), 3);
+        ASSERT_EQ(session.fetch(1).status, FetchStatus::Ok);
+        EXPECT_TRUE(session.remove(1));
+        stop = true;
+        EXPECT_EQ(session.fetch(2).status, FetchStatus::Cancelled);
+        EXPECT_TRUE(session.isOpen());
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_FALSE(session.quit());
+        EXPECT_LT(timer.elapsed(), 4500);
+        EXPECT_FALSE(session.isOpen());
+        EXPECT_TRUE(server.applied().isEmpty());
+    }
     stop = false;
     FakePop3Server::Config config = withMessages(3);
     config.dripRetr = 2;
@@ -371,6 +401,7 @@ TEST_F(Pop3Fault, DotUnstuffingHoldsAcrossReadBoundaries)
     config.messages << message(1, body) << message(2, ".\r\n") << message(3, body);
     config.dripRetr = 1;
     config.dripBytes = 997;
+    config.dripMs = 1; // one read per piece, boundaries everywhere
     FakePop3Server server(config);
     Pop3Session session(mail.options());
     ASSERT_TRUE(session.open(server.server()));

@@ -7,6 +7,7 @@
 #include "storage/HistoryFile.h"
 #include "storage/MailRecord.h"
 #include "transport/HeaderDecoder.h"
+#include "transport/Mime.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
 
@@ -198,5 +199,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(!text->contains(QChar(u'\0')), visible(*text));
     checkTree(sandbox.path(), before);
     checkStored(appDir, host);
+
+    // The one-pass parse on its own: display texts free of NULs, and the
+    // message taken as the only piece of a split message parses as well.
+    const transport::mime::Parsed parsed = transport::mime::parse(message);
+    for (const QString* text : {&parsed.subject, &parsed.from, &parsed.date, &parsed.header})
+        FUZZ_CHECK(!text->contains(QChar(u'\0')), visible(*text));
+    if (const std::optional<QByteArray> whole = transport::mime::joinFragments({message}))
+        FUZZ_CHECK(!transport::mime::parse(*whole).fragment || whole->contains("message/partial"),
+                   QStringLiteral("a joined message is still a piece"));
     return 0;
 }
