@@ -9,6 +9,7 @@
 #include "compose/WriteForm.h"
 #include "emoticons/KaoForm.h"
 #include "history/TyakuForm.h"
+#include "settings/CheckForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -73,6 +74,22 @@ QWidget* mainFormAfterReceive(SceneContext& ctx)
     form->setResultLine(QStringLiteral("3の新着メール有り。"));
     form->showNewMailPicture();
     return form;
+}
+
+QWidget* mainFormReceiving(SceneContext& ctx)
+{
+    auto* form = ctx.app.forms().get<shell::MainForm>();
+    form->setStatusLine(QStringLiteral("メールのチェックをしています。（2 / 5）"));
+    form->setReceiving(true);
+    return form;
+}
+
+QWidget* checkForm(SceneContext& ctx)
+{
+    // Nothing listens on this machine's mail ports: the report says so for each way in.
+    ctx.write(u"\\zorbet.ini", "SMTP=127.0.0.1\r\nPOP3=127.0.0.1\r\nMAIL=taro@example.jp\r\nAPOP=0\r\n");
+    storage::ReadServerSettings(ctx.app.appDir().path(common::paths::ServerSettings), ctx.app.state().server);
+    return ctx.app.forms().get<settings::CheckForm>();
 }
 
 QWidget* setForm(SceneContext& ctx)
@@ -214,7 +231,9 @@ const std::vector<Scene>& scenes()
         {"MainForm", "the launcher as it starts", mainFormAtStart},
         {"MainForm-newmail", "the launcher after a receive, hovering over アドレス帳",
          mainFormAfterReceive},
+        {"MainForm-receiving", "the launcher during a receive, its 中止 control shown", mainFormReceiving},
         {"SetForm", "the settings hub", setForm},
+        {"CheckForm", "the connection check's report where no mail server answers", checkForm},
         {"OptionForm", "the server dialog with example values", optionForm},
         {"IdPassForm", "the account dialog, password masked", idPassForm},
         {"BackForm", "the reply window filled from a message", backForm},
