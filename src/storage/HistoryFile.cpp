@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 
 namespace corvidan::storage {
@@ -198,37 +197,6 @@ Status HistoryFile::ReadAllRecords(const std::function<bool(int n, const MailRec
     return Status::ok();
 }
 
-namespace {
-
-/// Decodes the header bytes of every record; a long history is split between two
-/// threads, each decoding its own half into its own slots.
-std::vector<MailHeader> decodeHeaders(const QByteArray& headers)
-{
-    const qint64 count = headers.size() / MailRecord::HeaderBytes;
-    std::vector<MailHeader> out(static_cast<size_t>(count));
-    const auto decodeRange = [&](qint64 first, qint64 last) {
-        const detail::HeaderDecoder decoder;
-        for (qint64 i = first; i < last; ++i) {
-            const char* h = headers.constData() + i * MailRecord::HeaderBytes;
-            out[static_cast<size_t>(i)] = {
-                decoder.field(h + MailRecord::SubjectOffset, MailRecord::SubjectWidth),
-                decoder.field(h + MailRecord::DateOffset, MailRecord::DateWidth),
-                decoder.field(h + MailRecord::AddressOffset, MailRecord::AddressWidth)};
-        }
-    };
-    constexpr qint64 kWorthASecondThread = 2000;
-    if (count < kWorthASecondThread || std::thread::hardware_concurrency() < 2) {
-        decodeRange(0, count);
-        return out;
-    }
-    std::thread second(decodeRange, count / 2, count);
-    decodeRange(0, count / 2);
-    second.join();
-    return out;
-}
-
-} // namespace
-
 std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
 {
     detail::restoreScratch(m_path, m_scratch);
@@ -239,14 +207,22 @@ std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
     if (!stamp)
         return {};
     const detail::HistoryIndex index(m_path);
+    const detail::HeaderDecoder decoder;
+    std::vector<MailHeader> out;
     const qint64 count = stamp->size / kSize;
-    QByteArray headers;
-    headers.reserve(count * MailRecord::HeaderBytes);
-    if (index.load(*stamp, fd.get(),
-                   [&](const char* h) { headers.append(h, MailRecord::HeaderBytes); }))
-        return decodeHeaders(headers);
+    out.reserve(static_cast<size_t>(count));
+    // Decoded as the summary streams by, in one thread: a second one would only
+    // wait for a processor on a busy machine, and the decoding is quick.
+    auto decode = [&](const char* h) {
+        out.push_back({decoder.field(h + MailRecord::SubjectOffset, MailRecord::SubjectWidth),
+                       decoder.field(h + MailRecord::DateOffset, MailRecord::DateWidth),
+                       decoder.field(h + MailRecord::AddressOffset, MailRecord::AddressWidth)});
+    };
+    if (index.load(*stamp, fd.get(), decode))
+        return out;
 
-    headers.resize(count * MailRecord::HeaderBytes);
+    out.clear();
+    QByteArray headers(count * MailRecord::HeaderBytes, Qt::Uninitialized);
     for (qint64 i = 0; i < count; ++i) {
         char* dst = headers.data() + i * MailRecord::HeaderBytes;
         if (detail::readAt(fd.get(), dst, MailRecord::HeaderBytes, i * kSize) !=
@@ -254,10 +230,11 @@ std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
             headers.truncate(i * MailRecord::HeaderBytes);
             break;
         }
+        decode(dst);
     }
     if (headers.size() == count * MailRecord::HeaderBytes)
         index.store(*stamp, headers);
-    return decodeHeaders(headers);
+    return out;
 }
 
 Status HistoryFile::MarkDeleted(int n)
