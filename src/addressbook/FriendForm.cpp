@@ -282,7 +282,9 @@ void FriendForm::Command4_Click()
         return;
     }
     auto file = book(m_app);
-    const auto record = file.ReadRecord(n);
+    const std::optional<QByteArray> shown = file.ReadRecordBytes(n);
+    const std::optional<storage::AddressRecord> record =
+        shown ? std::optional(storage::AddressRecord::fromBytes(shown->constData())) : std::nullopt;
     if (!record) {
         reportStorageError(common::Status::fail(common::ErrorCode::NotFound, file.path()));
         Command2_Click();
@@ -298,7 +300,8 @@ void FriendForm::Command4_Click()
         QStringLiteral("確認"), shell::MsgButtons::YesNo, shell::MsgIcon::Question);
     bool marked = false;
     if (answer == shell::MsgAnswer::Yes) {
-        const common::Status status = file.MarkDeleted(m_app.state().CurrentRecordNo);
+        // Only the entry shown while the question was open may go.
+        const common::Status status = file.MarkDeleted(m_app.state().CurrentRecordNo, *shown);
         marked = status.isOk();
         if (!marked) {
             // One box for one press: the compaction below would only fail the same way.

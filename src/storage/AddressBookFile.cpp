@@ -4,6 +4,8 @@
 #include "common/FixedField.h"
 #include "storage/RecordFile.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -102,15 +104,23 @@ std::optional<std::int16_t> AddressBookFile::NextRecordNo() const
 
 std::optional<AddressRecord> AddressBookFile::ReadRecord(int n) const
 {
+    const std::optional<QByteArray> bytes = ReadRecordBytes(n);
+    if (!bytes)
+        return std::nullopt;
+    return AddressRecord::fromBytes(bytes->constData());
+}
+
+std::optional<QByteArray> AddressBookFile::ReadRecordBytes(int n) const
+{
     if (n < 1 || !EnsureExists())
         return std::nullopt;
     Fd fd;
     if (!detail::openFile(m_path, O_RDONLY, fd))
         return std::nullopt;
-    char buf[kSize];
-    if (detail::readAt(fd.get(), buf, kSize, (n - 1) * kSize) != kSize)
+    QByteArray buf(kSize, Qt::Uninitialized);
+    if (detail::readAt(fd.get(), buf.data(), kSize, (n - 1) * kSize) != kSize)
         return std::nullopt;
-    return AddressRecord::fromBytes(buf);
+    return buf;
 }
 
 Status AddressBookFile::WriteRecord(int n, const AddressRecord& record)
@@ -180,6 +190,16 @@ AddressBookFile::Enumerate(const std::function<bool(int n, const AddressRecord&)
 
 Status AddressBookFile::MarkDeleted(int n)
 {
+    return markDeleted(n, std::nullopt);
+}
+
+Status AddressBookFile::MarkDeleted(int n, QByteArrayView shownRecord)
+{
+    return markDeleted(n, shownRecord.toByteArray());
+}
+
+Status AddressBookFile::markDeleted(int n, std::optional<QByteArray> shownRecord)
+{
     detail::WriterLock lock;
     if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
         return st;
@@ -190,6 +210,21 @@ Status AddressBookFile::MarkDeleted(int n)
         return st;
     if (n < 1 || n > ::lseek(fd.get(), 0, SEEK_END) / kSize)
         return badRecordNo(m_path, n);
+    if (shownRecord) {
+        char now[kSize];
+        if (detail::readAt(fd.get(), now, kSize, (n - 1) * kSize) != kSize)
+            return detail::errnoStatus(m_path, errno ? errno : EIO);
+        const bool same = shownRecord->size() == kSize &&
+                          std::memcmp(now, shownRecord->constData(), AddressRecord::LiveOffset) == 0 &&
+                          std::memcmp(now + AddressRecord::AddressOffset,
+                                      shownRecord->constData() + AddressRecord::AddressOffset,
+                                      AddressRecord::AddressWidth) == 0;
+        if (!same)
+            return Status::fail(
+                ErrorCode::NotFound,
+                m_path + QStringLiteral(": 第%1件が表示されたものと違うため、削除しませんでした"
+                                        "（別の処理がアドレス帳を更新しました）。").arg(n));
+    }
     const char deleted[2] = {0, 0};
     return detail::writeAt(fd.get(), deleted, 2, (n - 1) * kSize + AddressRecord::LiveOffset,
                            m_path);

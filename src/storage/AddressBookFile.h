@@ -4,6 +4,7 @@
 #include "common/Status.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -47,17 +48,23 @@ public:
     /// Count + 1 (a torn tail is overwritten, not skipped); empty past 32767.
     std::optional<std::int16_t> NextRecordNo() const;
     std::optional<AddressRecord> ReadRecord(int n) const;
+    /// Record n exactly as stored.
+    std::optional<QByteArray> ReadRecordBytes(int n) const;
     common::Status WriteRecord(int n, const AddressRecord& record);
     /// WriteRecord at NextRecordNo with Live 1.
     common::Status AppendRecord(const AddressRecord& record, std::int16_t* recordNo = nullptr);
     common::Status Enumerate(const std::function<bool(int n, const AddressRecord&)>& sink) const;
     common::Status MarkDeleted(int n);
+    /// Marks record n only while it still holds `shownRecord` (as ReadRecordBytes
+    /// gave it, the live flag aside); another entry under that number is left alone.
+    common::Status MarkDeleted(int n, QByteArrayView shownRecord);
     common::Status Compact();
     common::Status RecoverInterruptedCompaction();
 
 private:
     /// Writes record n, or appends when n is 0, under the writers' lock.
     common::Status writeRecord(int n, const AddressRecord& record, std::int16_t* recordNo);
+    common::Status markDeleted(int n, std::optional<QByteArray> shownRecord);
 
     QString m_path;
     QString m_scratch;

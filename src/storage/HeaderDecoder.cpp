@@ -5,6 +5,7 @@
 
 #include <QStringDecoder>
 #include <QStringList>
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -78,24 +79,36 @@ const Table& table()
 QString HeaderDecoder::field(const char* bytes, int width) const
 {
     const Table& t = table();
+    // Most of a field is its blank padding: only what stands before it is decoded,
+    // the blanks are put back after.
+    int content = width;
+    while (content > 0 && bytes[content - 1] == ' ')
+        --content;
     // Dates and many addresses are plain ASCII: widen those in one go (a few
     // control bytes are not mapped to themselves and take the long way).
     int end = 0;
-    for (unsigned char b; end < width && (b = static_cast<unsigned char>(bytes[end])) != 0 &&
+    for (unsigned char b; end < content && (b = static_cast<unsigned char>(bytes[end])) != 0 &&
                           b < 0x80 && t.single[b] == b;)
         ++end;
-    if (end == width || bytes[end] == 0)
+    if (end == content)
+        return QString::fromLatin1(bytes, width);
+    if (bytes[end] == 0)
         return QString::fromLatin1(bytes, end);
 
     QString out(width, Qt::Uninitialized);
     char16_t* dst = reinterpret_cast<char16_t*>(out.data());
-    qsizetype n = 0;
-    for (int i = 0; i < width; ++i) {
+    for (int i = 0; i < end; ++i)
+        dst[i] = static_cast<unsigned char>(bytes[i]);
+    qsizetype n = end;
+    for (int i = end; i < content; ++i) {
         const unsigned char b = static_cast<unsigned char>(bytes[i]);
-        if (b == 0)
-            break;
+        if (b == 0) {
+            out.truncate(n);
+            return out;
+        }
         char16_t c = t.single[b];
-        if (c == kNone && common::cp932::isLeadByte(b) && i + 1 < width) {
+        // A lead byte whose trail would be padding is no character of the table.
+        if (c == kNone && common::cp932::isLeadByte(b) && i + 1 < content) {
             c = t.pair[(unsigned(b) << 8) | static_cast<unsigned char>(bytes[i + 1])];
             ++i;
         }
@@ -103,7 +116,8 @@ QString HeaderDecoder::field(const char* bytes, int width) const
             return common::readField(bytes, width);
         dst[n++] = c;
     }
-    out.truncate(n);
+    std::fill(dst + n, dst + n + (width - content), u' ');
+    out.truncate(n + (width - content));
     return out;
 }
 

@@ -211,6 +211,8 @@ std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
     std::vector<MailHeader> out;
     const qint64 count = stamp->size / kSize;
     out.reserve(static_cast<size_t>(count));
+    // Decoded as the summary streams by, in one thread: a second one would only
+    // wait for a processor on a busy machine, and the decoding is quick.
     auto decode = [&](const char* h) {
         out.push_back({decoder.field(h + MailRecord::SubjectOffset, MailRecord::SubjectWidth),
                        decoder.field(h + MailRecord::DateOffset, MailRecord::DateWidth),

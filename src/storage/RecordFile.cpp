@@ -391,48 +391,51 @@ Status copyRange(int src, qint64 from, int dst, qint64 to, qint64 len, bool& inK
     return Status::ok();
 }
 
-/// Large records: their flags and headers are read without the bodies, then each
-/// run of live records is copied whole, in pieces of a few MiB.
+/// Large records: their flags and headers are read without the bodies, and each
+/// run of live records is copied whole (in pieces of a few MiB) as soon as the scan
+/// has found its end, so the disk writes while the scan goes on.
 Status copyLiveRuns(int src, qint64 count, int dst, const RecordLayout& layout,
                     const CompactionProbe& probe,
                     const std::function<void(const char*)>& survivor, const QString& path)
 {
-    std::vector<std::pair<qint64, qint64>> runs; // first record, number of records
-    Status st = scanRecords(
-        src, count, layout,
-        [&](qint64 index, const char* header, std::int16_t live) {
-            if (live == 0)
-                return;
-            if (survivor)
-                survivor(header);
-            if (!runs.empty() && runs.back().first + runs.back().second == index)
-                ++runs.back().second;
-            else
-                runs.push_back({index, 1});
-        },
-        path);
-    if (!st)
-        return st;
-    const qint64 piece = std::max<qint64>(1, (4 << 20) / layout.size) * layout.size;
+    const qint64 piece = std::max<qint64>(1, (4 << 20) / layout.size);
     WriteBehind behind(dst);
     bool inKernel = true;
     std::vector<char> buf;
     qint64 written = 0;
-    for (const auto& [first, n] : runs) {
-        qint64 from = first * layout.size;
-        for (qint64 left = n * layout.size; left > 0;) {
-            const qint64 want = std::min(piece, left);
-            if (st = copyRange(src, from, dst, written, want, inKernel, buf, path); !st)
-                return st;
-            behind.written(written, want);
-            from += want;
-            written += want;
-            left -= want;
+    qint64 runFirst = 0;
+    qint64 runCount = 0;
+    Status failed;
+    const auto copyRun = [&] {
+        if (runCount == 0 || !failed)
+            return;
+        const qint64 bytes = runCount * layout.size;
+        failed = copyRange(src, runFirst * layout.size, dst, written, bytes, inKernel, buf, path);
+        if (failed) {
+            behind.written(written, bytes);
+            written += bytes;
             if (probe)
                 probe(CompactionStep::RunCopied);
         }
-    }
-    return Status::ok();
+        runCount = 0;
+    };
+    Status st = scanRecords(
+        src, count, layout,
+        [&](qint64 index, const char* header, std::int16_t live) {
+            if (live == 0) {
+                copyRun();
+                return;
+            }
+            if (survivor)
+                survivor(header);
+            if (runCount == 0)
+                runFirst = index;
+            if (++runCount == piece)
+                copyRun();
+        },
+        path);
+    copyRun();
+    return st ? failed : st;
 }
 
 } // namespace

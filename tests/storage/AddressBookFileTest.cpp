@@ -105,6 +105,31 @@ TEST_F(AddressBookTest, AppendingThreeAndDeletingTheSecondLeaves368Bytes)
     EXPECT_FALSE(book.ReadRecord(3).has_value());
 }
 
+TEST_F(AddressBookTest, MarkingChecksTheEntryIsStillTheOneShown)
+{
+    appendThree();
+    const QByteArray shown2 = *book.ReadRecordBytes(2);
+    // Another writer deletes entry 1 while the question is open.
+    AddressBookFile other = AddressBookFile::addressBook(dir.appDir());
+    ASSERT_TRUE(other.MarkDeleted(1));
+    ASSERT_TRUE(other.Compact());
+    const QByteArray before = readBytes(book.path());
+    const common::Status refused = book.MarkDeleted(2, shown2);
+    EXPECT_FALSE(refused);
+    EXPECT_TRUE(refused.detail().contains(QStringLiteral("削除しませんでした")));
+    EXPECT_EQ(readBytes(book.path()), before);
+    // One changed byte of the address is another entry too.
+    QByteArray edited = shown2;
+    edited[AddressRecord::AddressOffset] = 'X';
+    EXPECT_FALSE(book.MarkDeleted(1, edited));
+    EXPECT_EQ(readBytes(book.path()), before);
+
+    ASSERT_TRUE(book.MarkDeleted(1, shown2));
+    ASSERT_TRUE(book.Compact());
+    ASSERT_EQ(all().size(), 1u);
+    EXPECT_EQ(all()[0].Name.trimmed(), QStringLiteral("ｽｽﾞｷ ①"));
+}
+
 TEST_F(AddressBookTest, CompactionWithNothingMarkedRewritesTheSameRecords)
 {
     appendThree();

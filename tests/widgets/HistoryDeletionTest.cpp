@@ -108,6 +108,37 @@ TEST_F(HistoryDeletion, SecondPressWithoutARowClickAsksForASelection)
     EXPECT_EQ(history(1).RecordCount(), 2);
 }
 
+TEST_F(HistoryDeletion, ARecordThatChangedUnderTheRowIsNotDeleted)
+{
+    storeNumbered(1, 3);
+    open(1);
+    clickRow(1);
+    // Another writer (a second window, corvidan-receive) compacts meanwhile: row 2
+    // of the list now names what is record 3 of the file.
+    storage::HistoryFile other = history(1);
+    ASSERT_TRUE(other.MarkDeleted(1));
+    ASSERT_TRUE(other.CompactHistory());
+    const QByteArray before = fileBytes(1);
+    ui.clear();
+    ui.queueAnswer(MsgAnswer::Yes);
+    click("Command3");
+    ASSERT_EQ(ui.shown().size(), 2u) << ui.shownTexts().join(u'|').toStdString();
+    EXPECT_TRUE(ui.shown()[1].text.contains(QStringLiteral("メールは削除されていません")));
+    EXPECT_TRUE(ui.shown()[1].text.contains(QStringLiteral("削除しませんでした")));
+    EXPECT_EQ(fileBytes(1), before);
+
+    // After a fresh look a row goes; one selected without a click (the keys) is
+    // checked against the list's own header of it.
+    open(1);
+    clickRow(1);
+    list()->selectionModel()->select(list()->model()->index(0, 0),
+                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ui.queueAnswer(MsgAnswer::Yes);
+    click("Command3");
+    ASSERT_EQ(history(1).RecordCount(), 1);
+    EXPECT_EQ(history(1).ReadRecord(1)->Subject.trimmed(), QStringLiteral("subject 3"));
+}
+
 TEST_F(HistoryDeletion, DeleteAllOfFiveLeavesAZeroByteFile)
 {
     storeNumbered(1, 5);
