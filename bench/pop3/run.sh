@@ -30,7 +30,8 @@ cleanup() {
     rm -rf "$work" "$scratch"
 }
 trap cleanup EXIT INT TERM
-sh "$src/tests/servers/dovecot-start.sh" "$work/server" >&2
+# The server keeps its maildir in a folder of its own under $TMPDIR: in memory too.
+TMPDIR=$(dirname "$work") sh "$src/tests/servers/dovecot-start.sh" "$work/server" >&2
 . "$work/server/pop3.env"
 python3 "$here/make-messages.py" "$work/messages" "$count"
 echo "pop3: $(du -sh "$work/messages" | cut -f1) in $count messages" >&2

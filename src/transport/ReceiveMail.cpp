@@ -444,7 +444,7 @@ bool Receiver::appendRecord(const ReceivedMessage& message, const QList<OnServer
 {
     storage::MailRecord record;
     record.Subject = trimBlanks(message.subject);
-    record.Address = trimBlanks(message.from);
+    record.Address = header::fitSender(trimBlanks(message.from), storage::MailRecord::AddressWidth);
     record.Date = trimBlanks(message.date);
     record.Body = trimBlanks(message.body);
     // The record is in the file the moment it is written, before remember() can
