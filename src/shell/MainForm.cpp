@@ -276,8 +276,15 @@ void MainForm::Form_Load()
                                 m_app.state().server);
     m_app.mail().NMailInitializeWinSock();
     m_app.mail().NMailSetOption(1, 8192);
-    if (m_app.state().server.Pop3Server.isEmpty())
+    if (m_app.state().server.Pop3Server.isEmpty()) {
         m_app.forms().get<settings::OptionForm>();
+        // The launcher is shown after this; without a window manager keeping the
+        // dialog on top it would open hidden behind it.
+        QTimer::singleShot(0, this, [this] {
+            if (auto* dialog = m_app.forms().find<settings::OptionForm>(); dialog && dialog->isVisible())
+                bringUp(dialog);
+        });
+    }
 }
 
 void MainForm::Form_Unload()
