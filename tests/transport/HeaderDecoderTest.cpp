@@ -118,8 +118,9 @@ TEST(HeaderDecoder, SenderIsShortenedInTheNameNeverInTheAddress)
     for (const Row& row : rows) {
         const QString fitted = header::fitSender(row.from, row.max);
         EXPECT_EQ(fitted, row.expected) << row.from.toStdString() << " in " << row.max;
-        if (fitted.contains(u'<'))
+        if (fitted.contains(u'<')) {
             EXPECT_LE(cp932Bytes(fitted), row.max) << fitted.toStdString();
+        }
     }
     const QString real = header::fitSender(longName.repeated(2) + u' ' + address, 90);
     EXPECT_TRUE(real.endsWith(u' ' + address)) << real.toStdString();

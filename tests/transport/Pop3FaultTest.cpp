@@ -303,8 +303,9 @@ TEST_F(Pop3Fault, ServerAbuse)
                 EXPECT_EQ(got.bytes, config.messages[n - 1]);
             else if (firstError.isEmpty())
                 firstError = got.error;
-            if (got.status == FetchStatus::TooBig)
+            if (got.status == FetchStatus::TooBig) {
                 EXPECT_GT(got.size, mail.options().maxMessageBytes) << "TooBig names the size";
+            }
             if (got.status == FetchStatus::Ok)
                 session.remove(n);
         }
@@ -316,12 +317,15 @@ TEST_F(Pop3Fault, ServerAbuse)
             expected << QString::fromLatin1(statusName(status));
         EXPECT_EQ(names, expected);
         EXPECT_TRUE(firstError.contains(row.error)) << firstError.toStdString();
-        if (count >= 0 && !row.fetched.contains(FetchStatus::Failed))
+        if (count >= 0 && !row.fetched.contains(FetchStatus::Failed)) {
             EXPECT_TRUE(session.quit()) << session.error().toStdString();
+        }
         EXPECT_LT(timer.elapsed(), 8000) << "a hostile server held the session";
-        if (!row.neverSent.isEmpty())
-            for (const QByteArray& command : server.commands())
+        if (!row.neverSent.isEmpty()) {
+            for (const QByteArray& command : server.commands()) {
                 EXPECT_FALSE(command.startsWith(row.neverSent)) << command.constData();
+            }
+        }
     }
 }
 
