@@ -6,6 +6,7 @@
 #include "shell/Launch.h"
 #include "shell/MainForm.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -34,6 +35,10 @@ bool ReceiveHost::cancelRequested()
 
 bool ReceiveHost::eventFilter(QObject* watched, QEvent* event)
 {
+    // A box the receive shows must be answerable, or the receive would wait for ever.
+    if (QWidget* modal = QApplication::activeModalWidget();
+        modal && watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == modal)
+        return false;
     switch (event->type()) {
     case QEvent::KeyPress:
         if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)

@@ -3,13 +3,16 @@
 
 #include "ReceiveServer.h"
 
+#include "compose/WriteForm.h"
 #include "history/TyakuForm.h"
+#include "shell/ReceiveHost.h"
 #include "settings/IdPassForm.h"
 #include "storage/HistoryFile.h"
 #include "support/Controls.h"
 #include "widgets/ShellTestSupport.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -153,4 +156,26 @@ TEST_F(ReceiveWindow, StopsOnItsCancelControlEscOrClosingTheLauncherNeverHalfWay
             EXPECT_FALSE(control<QPushButton>(launcher, QStringLiteral("ReceiveCancel"))->isVisible());
         }
     }
+}
+
+TEST_F(ReceiveWindow, ABoxShownDuringAReceiveTakesClicksAndKeysWhileTheLauncherWaits)
+{
+    startWithAccount(box.password());
+    shell::ReceiveHost host(*app, *launcher);
+    QMessageBox question(QMessageBox::Information, QStringLiteral("Corvidan"), QStringLiteral("確認"),
+                         QMessageBox::Ok, launcher);
+    question.setWindowModality(Qt::ApplicationModal);
+    question.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&question));
+    QTest::mouseClick(question.button(QMessageBox::Ok), Qt::LeftButton);
+    EXPECT_FALSE(question.isVisible()) << "the box could not be answered";
+    EXPECT_FALSE(host.cancelRequested());
+
+    // Outside a box, a click on a launcher label waits; Esc asks the receive to stop.
+    const QString before = label("Label12")->text();
+    QTest::mouseClick(label("Label9"), Qt::LeftButton);
+    EXPECT_EQ(app->forms().find<compose::WriteForm>() ? app->forms().find<compose::WriteForm>()->isVisible() : false, false);
+    QTest::keyClick(launcher, Qt::Key_Escape);
+    EXPECT_TRUE(host.cancelRequested());
+    EXPECT_EQ(label("Label12")->text(), before);
 }
