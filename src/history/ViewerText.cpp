@@ -1,5 +1,6 @@
 #include "history/ViewerText.h"
 
+
 namespace corvidan::history {
 
 QString toPaneText(const QString& fileText)
@@ -16,17 +17,6 @@ QString toFileText(const QString& paneText)
     QString out = toPaneText(paneText);
     out.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     return out;
-}
-
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == u' ')
-        ++begin;
-    while (end > begin && text.at(end - 1) == u' ')
-        --end;
-    return text.mid(begin, end - begin);
 }
 
 QString MessageAsText(const QString& subject, const QString& from, const QString& date,

@@ -2,15 +2,15 @@
 
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
-#include "shell/Application.h"
-#include "shell/Launch.h"
+#include "ui/Application.h"
+#include "ui/Widgets.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
 
 namespace corvidan::settings {
 
-SetForm::SetForm(shell::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
+SetForm::SetForm(ui::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
 {
     setObjectName(QStringLiteral("SetForm"));
     setWindowTitle(QStringLiteral("設定"));
@@ -35,12 +35,12 @@ SetForm::SetForm(shell::Application& app, QWidget* parent) : QWidget(parent, Qt:
 
 void SetForm::Command1_Click()
 {
-    shell::bringUp(m_app.forms().get<IdPassForm>());
+    ui::bringUp(m_app.forms().get<IdPassForm>());
 }
 
 void SetForm::Command2_Click()
 {
-    shell::bringUp(m_app.forms().get<OptionForm>());
+    ui::bringUp(m_app.forms().get<OptionForm>());
 }
 
 } // namespace corvidan::settings

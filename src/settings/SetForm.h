@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
 }
 
@@ -12,14 +12,14 @@ namespace corvidan::settings {
 class SetForm : public QWidget {
     Q_OBJECT
 public:
-    explicit SetForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit SetForm(ui::Application& app, QWidget* parent = nullptr);
     void Form_Load() {}
 
 private:
     void Command1_Click();
     void Command2_Click();
 
-    shell::Application& m_app;
+    ui::Application& m_app;
 };
 
 } // namespace corvidan::settings

@@ -3,12 +3,13 @@
 #include "common/AppDir.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
-#include "shell/Application.h"
-#include "shell/ClockText.h"
 #include "shell/Launch.h"
 #include "shell/ReceiveHost.h"
-#include "shell/Twips.h"
 #include "storage/ServerSettings.h"
+#include "ui/Application.h"
+#include "ui/ClockText.h"
+#include "ui/Twips.h"
+#include "ui/Widgets.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -22,6 +23,8 @@
 #include <QUrl>
 
 namespace corvidan::shell {
+
+using namespace ui;
 
 namespace {
 
@@ -49,7 +52,12 @@ void paintText(QLabel* label, const QColor& colour)
 
 } // namespace
 
-MainForm::MainForm(Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
+MainForm::~MainForm()
+{
+    m_app.state().LauncherClock.reset();
+}
+
+MainForm::MainForm(ui::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Corvidan  Ver 1.25"));
@@ -177,6 +185,10 @@ void MainForm::createStatusControls()
     m_clockBox->setObjectName(QStringLiteral("Text2"));
     placeTw(m_clockBox, 2880, 4920, 2175, 270);
     m_clockBox->setFocusPolicy(Qt::NoFocus);
+    // Sent mail is dated by this box; the compose window reads it from the state.
+    m_app.state().LauncherClock = m_clockBox->text();
+    connect(m_clockBox, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_app.state().LauncherClock = text; });
 }
 
 QLabel* MainForm::addLabel(const QString& name, const QString& caption, QRect twips)

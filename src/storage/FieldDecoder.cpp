@@ -1,4 +1,4 @@
-#include "storage/HeaderDecoder.h"
+#include "storage/FieldDecoder.h"
 
 #include "common/Cp932.h"
 #include "common/FixedField.h"
@@ -75,7 +75,7 @@ const Table& table()
 
 } // namespace
 
-QString HeaderDecoder::field(const char* bytes, int width) const
+QString FieldDecoder::field(const char* bytes, int width) const
 {
     const Table& t = table();
     // Dates and many addresses are plain ASCII: widen those in one go (a few

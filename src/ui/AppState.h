@@ -6,8 +6,9 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 
 /// The rich-text editor's state, which outlives the viewer window.
 struct EditorState {
@@ -31,6 +32,8 @@ struct AppState {
     storage::MailRecord SentRecord;
     std::int16_t CurrentRecordNo = 0;
     EditorState editor;
+    /// The launcher's clock box while the launcher exists; sent mail is dated by it.
+    std::optional<QString> LauncherClock;
 };
 
-} // namespace corvidan::shell
+} // namespace corvidan::ui
