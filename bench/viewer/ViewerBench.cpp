@@ -50,7 +50,7 @@ double median(std::vector<double> v)
 class YesSeam final : public ui::UiSeam {
 public:
     ui::MsgAnswer messageBox(QWidget*, const QString&, const QString&, ui::MsgButtons buttons,
-                                ui::MsgIcon) override
+                             ui::MsgIcon) override
     {
         return buttons == ui::MsgButtons::YesNo ? ui::MsgAnswer::Yes : ui::MsgAnswer::Ok;
     }

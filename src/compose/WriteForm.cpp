@@ -3,11 +3,10 @@
 #include "compose/SendMail.h"
 #include "storage/AddressBookFile.h"
 #include "ui/Application.h"
-#include "ui/HoverHints.h"
 #include "ui/ClockText.h"
+#include "ui/HoverHints.h"
 #include "ui/Twips.h"
 #include "ui/Widgets.h"
-
 
 #include <QApplication>
 #include <QCheckBox>
@@ -406,8 +405,9 @@ void WriteForm::insertText(const QString& text)
 QString WriteForm::clockText() const
 {
     // The launcher's clock box dates sent mail; without a launcher, the same format.
-    if (const auto& shown = m_app.state().LauncherClock)
-        return *shown;
+    if (const auto& launcher = m_app.state().LauncherClock)
+        if (const std::optional<QString> shown = launcher())
+            return *shown;
     return ui::clockText(QDateTime::currentDateTime());
 }
 

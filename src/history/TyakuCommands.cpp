@@ -72,8 +72,8 @@ void TyakuForm::Command3_Click()
                                  ? QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?")
                                  : QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
     const ui::MsgAnswer answer = m_app.ui().messageBox(this, question, ConfirmTitle,
-                                                          ui::MsgButtons::YesNo,
-                                                          ui::MsgIcon::Question);
+                                                       ui::MsgButtons::YesNo,
+                                                       ui::MsgIcon::Question);
     rtfEd->setFocus();
     Text5->clear();
     if (answer != ui::MsgAnswer::Yes) {

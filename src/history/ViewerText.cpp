@@ -1,6 +1,5 @@
 #include "history/ViewerText.h"
 
-
 namespace corvidan::history {
 
 QString toPaneText(const QString& fileText)

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -51,11 +52,6 @@ void paintText(QLabel* label, const QColor& colour)
 }
 
 } // namespace
-
-MainForm::~MainForm()
-{
-    m_app.state().LauncherClock.reset();
-}
 
 MainForm::MainForm(ui::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
 {
@@ -185,10 +181,10 @@ void MainForm::createStatusControls()
     m_clockBox->setObjectName(QStringLiteral("Text2"));
     placeTw(m_clockBox, 2880, 4920, 2175, 270);
     m_clockBox->setFocusPolicy(Qt::NoFocus);
-    // Sent mail is dated by this box; the compose window reads it from the state.
-    m_app.state().LauncherClock = m_clockBox->text();
-    connect(m_clockBox, &QLineEdit::textChanged, this,
-            [this](const QString& text) { m_app.state().LauncherClock = text; });
+    // Sent mail is dated by this box; the compose window reads it through the state.
+    m_app.state().LauncherClock = [box = QPointer<QLineEdit>(m_clockBox)] {
+        return box ? std::optional<QString>(box->text()) : std::nullopt;
+    };
 }
 
 QLabel* MainForm::addLabel(const QString& name, const QString& caption, QRect twips)
@@ -301,6 +297,8 @@ void MainForm::Form_Unload()
 
 void MainForm::closeEvent(QCloseEvent* event)
 {
+    // A closed launcher no longer dates sent mail, as it is gone from the registry.
+    m_app.state().LauncherClock = nullptr;
     Form_Unload();
     event->accept();
 }

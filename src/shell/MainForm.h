@@ -15,15 +15,12 @@ class Application;
 
 namespace corvidan::shell {
 
-
-
 /// The launcher: a picture-filled window whose labels act as buttons. Its load
 /// handler is start-up, closing it is shutdown.
 class MainForm : public QWidget {
     Q_OBJECT
 public:
     explicit MainForm(ui::Application& app, QWidget* parent = nullptr);
-    ~MainForm() override;
 
     /// Start-up: pictures, the hidden compose window, the server settings, the
     /// mail library, and the server dialog when no POP3 server is set.

@@ -10,7 +10,6 @@ class Application;
 
 namespace corvidan::shell {
 
-
 class MainForm;
 
 /// The receive on the desktop: status and result lines and the picture of the

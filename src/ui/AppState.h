@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace corvidan::ui {
@@ -32,8 +33,8 @@ struct AppState {
     storage::MailRecord SentRecord;
     std::int16_t CurrentRecordNo = 0;
     EditorState editor;
-    /// The launcher's clock box while the launcher exists; sent mail is dated by it.
-    std::optional<QString> LauncherClock;
+    /// The launcher's clock box text while the launcher is open; sent mail is dated by it.
+    std::function<std::optional<QString>()> LauncherClock;
 };
 
 } // namespace corvidan::ui

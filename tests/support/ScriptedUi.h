@@ -43,7 +43,7 @@ public:
     void clear() { m_shown.clear(); }
 
     ui::MsgAnswer messageBox(QWidget* parent, const QString& text, const QString& title,
-                                ui::MsgButtons buttons, ui::MsgIcon icon) override;
+                             ui::MsgButtons buttons, ui::MsgIcon icon) override;
     std::optional<QString> openFileName(QWidget* parent, const QString& title,
                                         const QString& filter) override;
     std::optional<QString> saveFileName(QWidget* parent, const QString& title,

@@ -29,7 +29,7 @@ namespace {
 class QuietUi final : public ui::UiSeam {
 public:
     ui::MsgAnswer messageBox(QWidget*, const QString&, const QString&, ui::MsgButtons b,
-                                ui::MsgIcon) override
+                             ui::MsgIcon) override
     {
         return b == ui::MsgButtons::YesNo ? ui::MsgAnswer::No : ui::MsgAnswer::Ok;
     }
