@@ -2,8 +2,8 @@
 // deleting one record through the "一件削除" path. Prints "name value unit" lines.
 #include "history/TyakuForm.h"
 #include "shell/Application.h"
-#include "shell/Fonts.h"
 #include "storage/HistoryFile.h"
+#include "ui/Fonts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -47,16 +47,16 @@ double median(std::vector<double> v)
 }
 
 /// Answers every question Yes and every dialog with cancel.
-class YesSeam final : public shell::UiSeam {
+class YesSeam final : public ui::UiSeam {
 public:
-    shell::MsgAnswer messageBox(QWidget*, const QString&, const QString&, shell::MsgButtons buttons,
-                                shell::MsgIcon) override
+    ui::MsgAnswer messageBox(QWidget*, const QString&, const QString&, ui::MsgButtons buttons,
+                             ui::MsgIcon) override
     {
-        return buttons == shell::MsgButtons::YesNo ? shell::MsgAnswer::Yes : shell::MsgAnswer::Ok;
+        return buttons == ui::MsgButtons::YesNo ? ui::MsgAnswer::Yes : ui::MsgAnswer::Ok;
     }
     std::optional<QString> openFileName(QWidget*, const QString&, const QString&) override { return {}; }
     std::optional<QString> saveFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<shell::PrintChoice> choosePrinter(QWidget*, bool) override { return {}; }
+    std::optional<ui::PrintChoice> choosePrinter(QWidget*, bool) override { return {}; }
     bool openUrl(const QUrl&) override { return false; }
 };
 
@@ -146,7 +146,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
-    shell::installJapaneseFonts();
+    ui::installJapaneseFonts();
     const int records = qEnvironmentVariableIsSet("CORVIDAN_BENCH_RECORDS")
                             ? qEnvironmentVariableIntValue("CORVIDAN_BENCH_RECORDS")
                             : 10000;

@@ -1,10 +1,12 @@
 #include "addressbook/FriendForm.h"
 
 #include "common/FixedField.h"
-#include "compose/SendMail.h"
-#include "shell/Application.h"
-#include "shell/Twips.h"
+#include "common/Text.h"
 #include "storage/AddressBookFile.h"
+#include "ui/Application.h"
+#include "ui/HoverHints.h"
+#include "ui/Twips.h"
+#include "ui/Widgets.h"
 
 #include <QClipboard>
 #include <QEvent>
@@ -26,30 +28,9 @@ namespace {
 constexpr int ClientWidth = 8250;
 constexpr int ClientHeight = 6375;
 
-template <class T>
-T* make(QWidget* parent, const char* name, int left, int top, int width, int height)
-{
-    auto* w = new T(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    shell::placeTw(w, left, top, width, height);
-    return w;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, int left, int top,
-                    int width, int height)
-{
-    auto* b = make<QPushButton>(parent, name, left, top, width, height);
-    b->setText(caption);
-    return b;
-}
-
-QLabel* label(QWidget* parent, const char* name, const QString& caption, int left, int top,
-              int width, int height)
-{
-    auto* l = make<QLabel>(parent, name, left, top, width, height);
-    l->setText(caption);
-    return l;
-}
+using ui::button;
+using ui::label;
+using ui::make;
 
 /// The window's two small decoration pictures: an envelope and a name card.
 QPixmap decoration(bool envelope)
@@ -73,18 +54,18 @@ QPixmap decoration(bool envelope)
     return picture;
 }
 
-storage::AddressBookFile book(shell::Application& app)
+storage::AddressBookFile book(ui::Application& app)
 {
     return storage::AddressBookFile::addressBook(app.appDir());
 }
 
 } // namespace
 
-FriendForm::FriendForm(shell::Application& app, QWidget* parent) : QWidget(parent), m_app(app)
+FriendForm::FriendForm(ui::Application& app, QWidget* parent) : QWidget(parent), m_app(app)
 {
     setObjectName(QStringLiteral("FriendForm"));
     setWindowTitle(QStringLiteral("アドレス帳"));
-    setFixedSize(shell::px(ClientWidth), shell::px(ClientHeight));
+    setFixedSize(ui::px(ClientWidth), ui::px(ClientHeight));
     setMouseTracking(true);
     buildControls();
     connectHandlers();
@@ -157,13 +138,12 @@ void FriendForm::buildControls()
     Command2->setFocusPolicy(Qt::NoFocus);
     Text1->setFocusPolicy(Qt::NoFocus);
 
-    m_hints = {
-        {Command1, QStringLiteral("コピーして来たメールアドレスを貼り付けます。")},
-        {Command3, QStringLiteral("登録を行います。これにより新規作成でのメールアドレスの"
-                                  "一発入力が可能になります。")},
-        {Command4, QStringLiteral("不要になったメールアドレスを削除します。")},
-        {Command38, command38Hint()},
-    };
+    m_hints = new ui::HoverHints(Text5);
+    m_hints->add(Command1, QStringLiteral("コピーして来たメールアドレスを貼り付けます。"));
+    m_hints->add(Command3, QStringLiteral("登録を行います。これにより新規作成でのメールアドレスの"
+                                          "一発入力が可能になります。"));
+    m_hints->add(Command4, QStringLiteral("不要になったメールアドレスを削除します。"));
+    m_hints->add(Command38, command38Hint());
 }
 
 void FriendForm::connectHandlers()
@@ -174,8 +154,6 @@ void FriendForm::connectHandlers()
     connect(Command4, &QPushButton::clicked, this, &FriendForm::Command4_Click);
     connect(Command38, &QPushButton::clicked, this, &FriendForm::Command38_Click);
     MailListView->viewport()->installEventFilter(this);
-    for (auto it = m_hints.cbegin(); it != m_hints.cend(); ++it)
-        it.key()->installEventFilter(this);
     // Captions and the status strip are background to the user: the hint that
     // covers the list goes away over them too, not only over the bare window.
     const QList<QWidget*> decoration = findChildren<QWidget*>();
@@ -197,6 +175,11 @@ void FriendForm::Form_Load()
     Text3->setText(QString::number(MailListView->topLevelItemCount()));
     Label7->setText(QString());
     Command2_Click();
+}
+
+void FriendForm::setAddressText(const QString& address)
+{
+    Text4->setText(address);
 }
 
 void FriendForm::Command2_Click()
@@ -233,8 +216,8 @@ void FriendForm::MailListView_MouseDown()
     const auto record = book(m_app).ReadRecord(n);
     if (!record)
         return;
-    Text2->setText(compose::trimBlanks(record->Name));
-    Text4->setText(compose::trimBlanks(record->Address));
+    Text2->setText(common::text::trimBlanks(record->Name));
+    Text4->setText(common::text::trimBlanks(record->Address));
     Label7->setText(QStringLiteral("　選択しました。"));
 }
 
@@ -253,7 +236,7 @@ void FriendForm::Command38_Click()
         m_app.notify(this, QStringLiteral("名詞が入力されていません"));
         return;
     }
-    Text4->setText(Text50->text() + u'<' + compose::trimBlanks(Text4->text()) + u'>');
+    Text4->setText(Text50->text() + u'<' + common::text::trimBlanks(Text4->text()) + u'>');
 }
 
 void FriendForm::Command3_Click()
@@ -290,16 +273,16 @@ void FriendForm::Command4_Click()
         Command2_Click();
         return;
     }
-    Text2->setText(compose::trimBlanks(record->Name));
-    Text4->setText(compose::trimBlanks(record->Address));
+    Text2->setText(common::text::trimBlanks(record->Name));
+    Text4->setText(common::text::trimBlanks(record->Address));
     m_app.state().CurrentRecordNo = static_cast<std::int16_t>(n);
     Label7->setText(QStringLiteral(" "));
 
-    const shell::MsgAnswer answer = m_app.ui().messageBox(
+    const ui::MsgAnswer answer = m_app.ui().messageBox(
         this, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
-        QStringLiteral("確認"), shell::MsgButtons::YesNo, shell::MsgIcon::Question);
+        QStringLiteral("確認"), ui::MsgButtons::YesNo, ui::MsgIcon::Question);
     bool marked = false;
-    if (answer == shell::MsgAnswer::Yes) {
+    if (answer == ui::MsgAnswer::Yes) {
         // Only the entry shown while the question was open may go.
         const common::Status status = file.MarkDeleted(m_app.state().CurrentRecordNo, *shown);
         marked = status.isOk();
@@ -340,23 +323,19 @@ void FriendForm::reportStorageError(const common::Status& status)
     }
     if (!status.detail().isEmpty())
         text += QStringLiteral("\r\n") + status.detail();
-    m_app.notify(this, text, shell::MsgIcon::Warning);
+    m_app.notify(this, text, ui::MsgIcon::Warning);
 }
 
 void FriendForm::mouseMoveEvent(QMouseEvent* event)
 {
-    Text5->hide();
+    m_hints->hide();
     QWidget::mouseMoveEvent(event);
 }
 
 bool FriendForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseMove && m_background.contains(watched)) {
-        Text5->hide();
-    } else if (event->type() == QEvent::Enter && m_hints.contains(watched)) {
-        Text5->setPlainText(m_hints.value(watched));
-        Text5->show();
-        Text5->raise();
+        m_hints->hide();
     } else if (watched == MailListView->viewport() && event->type() == QEvent::MouseButtonPress) {
         // The row under the pointer is the one meant, even before Qt selects it.
         const auto* press = static_cast<QMouseEvent*>(event);

@@ -13,8 +13,9 @@ class QTreeWidget;
 namespace corvidan::common {
 class Status;
 }
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
+class HoverHints;
 }
 
 namespace corvidan::addressbook {
@@ -24,9 +25,11 @@ namespace corvidan::addressbook {
 class FriendForm : public QWidget {
     Q_OBJECT
 public:
-    explicit FriendForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit FriendForm(ui::Application& app, QWidget* parent = nullptr);
 
     void Form_Load();
+    /// The address box, filled by the viewer's hand-on.
+    void setAddressText(const QString& address);
 
     void Command1_Click();
     void Command2_Click();
@@ -48,8 +51,8 @@ private:
     int selectedRecordNo() const;
     void reportStorageError(const common::Status& status);
 
-    shell::Application& m_app;
-    QHash<QObject*, QString> m_hints;
+    ui::Application& m_app;
+    ui::HoverHints* m_hints = nullptr;
     QSet<QObject*> m_background;
 
     QLineEdit* Text1 = nullptr;

@@ -1,8 +1,10 @@
 #include "compose/BackForm.h"
 
 #include "common/FixedField.h"
-#include "shell/Application.h"
-#include "shell/Twips.h"
+#include "common/Text.h"
+#include "ui/Application.h"
+#include "ui/Twips.h"
+#include "ui/Widgets.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
@@ -23,42 +25,24 @@ constexpr int DesignHeight = 6615;
 constexpr int StatusHeight = 375;
 constexpr int RowHeight = 300;
 
-template <class T>
-T* make(QWidget* parent, const QString& name, int left, int top, int width, int height)
-{
-    auto* w = new T(parent);
-    w->setObjectName(name);
-    shell::placeTw(w, left, top, width, height);
-    return w;
-}
+using ui::make;
 
+/// Every button of the window is one row high.
 QPushButton* button(QWidget* parent, const QString& name, const QString& caption, int left,
                     int top, int width)
 {
-    auto* b = make<QPushButton>(parent, name, left, top, width, RowHeight);
-    b->setText(caption);
-    return b;
+    return ui::button(parent, name, caption, left, top, width, RowHeight);
 }
 
-/// Removes leading and trailing ASCII blanks only; line breaks stay.
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
+using common::text::trimBlanks;
 
 } // namespace
 
-BackForm::BackForm(shell::Application& app, QWidget* parent) : QWidget(parent), m_app(app)
+BackForm::BackForm(ui::Application& app, QWidget* parent) : QWidget(parent), m_app(app)
 {
     setObjectName(QStringLiteral("BackForm"));
     setWindowTitle(QStringLiteral("返事を書く"));
-    resize(shell::px(DesignWidth), shell::px(DesignHeight));
+    resize(ui::px(DesignWidth), ui::px(DesignHeight));
     setStyleSheet(QStringLiteral("#BackForm { background-color: #eef3f8; }"));
     buildControls();
     connectHandlers();
@@ -109,7 +93,7 @@ void BackForm::connectHandlers()
 
 void BackForm::Form_Load()
 {
-    AttachText->resize(shell::px(2800), AttachText->height());
+    AttachText->resize(ui::px(2800), AttachText->height());
     List2->hide();
     // The attachment buttons start as the compose window's do.
     AttachCommand->setEnabled(true);
@@ -120,24 +104,24 @@ void BackForm::Form_Load()
 void BackForm::Form_Resize()
 {
     // The rule is stated in the window's outer size, frame and caption included.
-    const int w = shell::outerWidthTw(this);
-    const int h = shell::outerHeightTw(this);
+    const int w = ui::outerWidthTw(this);
+    const int h = ui::outerHeightTw(this);
     const auto setWidth = [](QWidget* control, double twips) {
-        control->resize(shell::px(twips), control->height());
+        control->resize(ui::px(twips), control->height());
     };
     setWidth(BodyText, w * 0.99);
     setWidth(ToText, w * 0.7);
     setWidth(SubjectText, w * 0.7);
     setWidth(AttachText, w * 0.4);
-    const int a = shell::tw(AttachText->width());
-    AttachCommand->move(shell::px(a + 1240), AttachCommand->y());
-    Command9->move(shell::px(a + 2060), Command9->y());
-    Command10->move(shell::px(a + 2940), Command10->y());
+    const int a = ui::tw(AttachText->width());
+    AttachCommand->move(ui::px(a + 1240), AttachCommand->y());
+    Command9->move(ui::px(a + 2060), Command9->y());
+    Command10->move(ui::px(a + 2940), Command10->y());
     if (h > 3500) {
-        const int rows = shell::tw(ToText->height() + SubjectText->height() + AttachText->height());
-        BodyText->resize(BodyText->width(), shell::px(h - rows - 1500));
+        const int rows = ui::tw(ToText->height() + SubjectText->height() + AttachText->height());
+        BodyText->resize(BodyText->width(), ui::px(h - rows - 1500));
     }
-    StatusBar1->setGeometry(0, height() - shell::px(StatusHeight), width(), shell::px(StatusHeight));
+    StatusBar1->setGeometry(0, height() - ui::px(StatusHeight), width(), ui::px(StatusHeight));
 }
 
 void BackForm::resizeEvent(QResizeEvent* event)
@@ -187,7 +171,7 @@ void BackForm::Command2_Click()
         int size = transport::NMail::BufferSize;
         mail.NMailGetMessage(0, message, size);
         m_app.ui().messageBox(this, common::CutAtNul(message), QStringLiteral("送信エラー"),
-                              shell::MsgButtons::Ok, shell::MsgIcon::None);
+                              ui::MsgButtons::Ok, ui::MsgIcon::None);
     }
     close();
 }

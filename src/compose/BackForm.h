@@ -10,7 +10,7 @@ class QPushButton;
 class QStatusBar;
 class QTextEdit;
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
 }
 
@@ -25,7 +25,7 @@ namespace corvidan::compose {
 class BackForm : public QWidget {
     Q_OBJECT
 public:
-    explicit BackForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit BackForm(ui::Application& app, QWidget* parent = nullptr);
 
     void Form_Load();
     void Form_Resize();
@@ -57,7 +57,7 @@ private:
     /// The file dialog for an attachment; empty when cancelled.
     std::optional<QString> chooseAttachment();
 
-    shell::Application& m_app;
+    ui::Application& m_app;
     QPushButton* Command2 = nullptr;
     QPushButton* Command3 = nullptr;
     QPushButton* Command4 = nullptr;

@@ -13,17 +13,6 @@
 
 namespace corvidan::compose {
 
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == u' ')
-        ++begin;
-    while (end > begin && text.at(end - 1) == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 QString trimTrailingBlanks(const QString& text)
 {
     qsizetype end = text.size();

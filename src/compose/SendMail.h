@@ -2,6 +2,7 @@
 
 #include "common/AppDir.h"
 #include "common/Status.h"
+#include "common/Text.h"
 #include "storage/MailRecord.h"
 
 #include <QString>
@@ -17,8 +18,7 @@ class NMail;
 
 namespace corvidan::compose {
 
-/// Blanks (U+0020 only, as the program has always trimmed) removed at both ends.
-QString trimBlanks(const QString& text);
+using common::text::trimBlanks;
 /// Blanks removed at the end only.
 QString trimTrailingBlanks(const QString& text);
 

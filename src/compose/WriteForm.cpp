@@ -1,16 +1,12 @@
 #include "compose/WriteForm.h"
 
 #include "compose/SendMail.h"
-#include "shell/Application.h"
-#include "shell/ClockText.h"
-#include "shell/MainForm.h"
-#include "shell/Twips.h"
 #include "storage/AddressBookFile.h"
-
-#if __has_include("emoticons/KaoForm.h")
-#include "emoticons/KaoForm.h"
-#define CORVIDAN_HAS_KAOFORM 1
-#endif
+#include "ui/Application.h"
+#include "ui/ClockText.h"
+#include "ui/HoverHints.h"
+#include "ui/Twips.h"
+#include "ui/Widgets.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -44,30 +40,9 @@ constexpr int WideWidth = 9700;
 constexpr int NormalHeight = 8200;
 constexpr int PasteRowHeight = 8955;
 
-template <class T>
-T* make(QWidget* parent, const char* name, int left, int top, int width, int height)
-{
-    auto* w = new T(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    shell::placeTw(w, left, top, width, height);
-    return w;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, int left, int top,
-                    int width, int height)
-{
-    auto* b = make<QPushButton>(parent, name, left, top, width, height);
-    b->setText(caption);
-    return b;
-}
-
-QLabel* label(QWidget* parent, const char* name, const QString& caption, int left, int top,
-              int width, int height)
-{
-    auto* l = make<QLabel>(parent, name, left, top, width, height);
-    l->setText(caption);
-    return l;
-}
+using ui::button;
+using ui::label;
+using ui::make;
 
 QString clipboardText()
 {
@@ -77,7 +52,7 @@ QString clipboardText()
 /// Reports the send operation's progress in the window and keeps it painted.
 class WindowSendObserver final : public SendObserver {
 public:
-    WindowSendObserver(shell::Application& app, QWidget* form, QLabel* status,
+    WindowSendObserver(ui::Application& app, QWidget* form, QLabel* status,
                        std::function<void(const QString&)> setBody, bool bulk)
         : m_app(app), m_form(form), m_status(status), m_setBody(std::move(setBody)), m_bulk(bulk)
     {
@@ -114,8 +89,8 @@ public:
     }
     void sendFailed(const QString& text) override
     {
-        m_app.ui().messageBox(m_form, text, QStringLiteral("送信エラー"), shell::MsgButtons::Ok,
-                              shell::MsgIcon::None);
+        m_app.ui().messageBox(m_form, text, QStringLiteral("送信エラー"), ui::MsgButtons::Ok,
+                              ui::MsgIcon::None);
     }
     void recordFailed(const common::Status& status) override
     {
@@ -132,8 +107,8 @@ public:
             break;
         }
         text += QStringLiteral("\r\nメールは送信していません。");
-        m_app.ui().messageBox(m_form, text, QStringLiteral("送信エラー"), shell::MsgButtons::Ok,
-                              shell::MsgIcon::Warning);
+        m_app.ui().messageBox(m_form, text, QStringLiteral("送信エラー"), ui::MsgButtons::Ok,
+                              ui::MsgIcon::Warning);
     }
 
 private:
@@ -142,7 +117,7 @@ private:
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
 
-    shell::Application& m_app;
+    ui::Application& m_app;
     QPointer<QWidget> m_form;
     QPointer<QLabel> m_status;
     std::function<void(const QString&)> m_setBody;
@@ -170,7 +145,7 @@ void keepTabStopsInside(QWidget* window, QSize client)
 
 } // namespace
 
-WriteForm::WriteForm(shell::Application& app, QWidget* parent) : QWidget(parent), m_app(app)
+WriteForm::WriteForm(ui::Application& app, QWidget* parent) : QWidget(parent), m_app(app)
 {
     setObjectName(QStringLiteral("WriteForm"));
     setWindowTitle(QStringLiteral("新規作成・送信"));
@@ -281,24 +256,21 @@ void WriteForm::buildControls()
 
 void WriteForm::setHints()
 {
-    m_hints = {
-        {Command1, QStringLiteral("送信します。電話回線が接続されていない場合は、"
-                                  "自動的に接続してメールを送信します。")},
-        {Command3, QStringLiteral("送信を中止します。")},
-        {Command4, QStringLiteral("このフォーム（新規作成）が拡張され、登録したメールアドレスの名称が"
-                                  "一覧（リスト）に現れます。送信したい名称をクリックすると、"
-                                  "メールアドレスが自動的に入力されます。")},
-        {Command5, QStringLiteral("本ソフト、他のアプリからのテキスト文書を本文中に貼付けます。")},
-        {Command6, QStringLiteral("アドレス帳を含むサイズから、元のサイズに戻します。")},
-        {Command7, QStringLiteral("コピーして来た内容を宛先に貼付ます。")},
-        {Command9, QStringLiteral("添付ファイルを複数送信する際に使用します。"
-                                  "確認しやすいように、リストボックスが表示されます。")},
-        {Command11, QStringLiteral("宛先、件名、本文他、設定等が初期状態に戻せます。")},
-        {AttachCommand, QStringLiteral("各種ファイルを添付して送信できます。")},
-        {Command8, command8Hint()},
-    };
-    for (auto it = m_hints.cbegin(); it != m_hints.cend(); ++it)
-        it.key()->installEventFilter(this);
+    m_hints = new ui::HoverHints(Text14);
+    m_hints->add(Command1, QStringLiteral("送信します。電話回線が接続されていない場合は、"
+                                          "自動的に接続してメールを送信します。"));
+    m_hints->add(Command3, QStringLiteral("送信を中止します。"));
+    m_hints->add(Command4, QStringLiteral("このフォーム（新規作成）が拡張され、登録したメールアドレスの名称が"
+                                          "一覧（リスト）に現れます。送信したい名称をクリックすると、"
+                                          "メールアドレスが自動的に入力されます。"));
+    m_hints->add(Command5, QStringLiteral("本ソフト、他のアプリからのテキスト文書を本文中に貼付けます。"));
+    m_hints->add(Command6, QStringLiteral("アドレス帳を含むサイズから、元のサイズに戻します。"));
+    m_hints->add(Command7, QStringLiteral("コピーして来た内容を宛先に貼付ます。"));
+    m_hints->add(Command9, QStringLiteral("添付ファイルを複数送信する際に使用します。"
+                                          "確認しやすいように、リストボックスが表示されます。"));
+    m_hints->add(Command11, QStringLiteral("宛先、件名、本文他、設定等が初期状態に戻せます。"));
+    m_hints->add(AttachCommand, QStringLiteral("各種ファイルを添付して送信できます。"));
+    m_hints->add(Command8, command8Hint());
 }
 
 void WriteForm::connectHandlers()
@@ -333,7 +305,7 @@ void WriteForm::setOuterSizeTw(int widthTw, int heightTw)
 {
     m_outerWidthTw = widthTw;
     m_outerHeightTw = heightTw;
-    const QSize client = shell::clientSizeForOuterTw(widthTw, heightTw);
+    const QSize client = ui::clientSizeForOuterTw(widthTw, heightTw);
     setFixedSize(client);
     keepTabStopsInside(this, client);
 }
@@ -379,7 +351,7 @@ void WriteForm::fillAddressList(bool fromAddressBook)
     // Start-up stays quiet; a press of "アドレス帳" deserves an answer.
     if (!status && fromAddressBook)
         m_app.notify(this, QStringLiteral("アドレス帳を読み込めませんでした。\r\n") + status.detail(),
-                     shell::MsgIcon::Warning);
+                     ui::MsgIcon::Warning);
 }
 
 void WriteForm::centreOnScreen()
@@ -388,7 +360,7 @@ void WriteForm::centreOnScreen()
     if (!s)
         return;
     const QRect area = s->geometry();
-    const QSize outer(shell::px(m_outerWidthTw), shell::px(m_outerHeightTw));
+    const QSize outer(ui::px(m_outerWidthTw), ui::px(m_outerHeightTw));
     move(area.x() + (area.width() - outer.width()) / 2,
          area.y() + (area.height() - outer.height()) / 2);
 }
@@ -420,12 +392,23 @@ void WriteForm::setBodyText(const QString& crlfText)
     BodyText->moveCursor(QTextCursor::End);
 }
 
+void WriteForm::setFortuneChecked(bool on)
+{
+    Check1->setChecked(on);
+}
+
+void WriteForm::insertText(const QString& text)
+{
+    BodyText->insertPlainText(text);
+}
+
 QString WriteForm::clockText() const
 {
     // The launcher's clock box dates sent mail; without a launcher, the same format.
-    if (const auto* launcher = m_app.forms().find<shell::MainForm>())
-        return launcher->clockBoxText();
-    return shell::clockText(QDateTime::currentDateTime());
+    if (const auto& launcher = m_app.state().LauncherClock)
+        if (const std::optional<QString> shown = launcher())
+            return *shown;
+    return ui::clockText(QDateTime::currentDateTime());
 }
 
 void WriteForm::setFortuneDraw(std::function<float()> draw)
@@ -528,15 +511,7 @@ void WriteForm::Command7_Click()
 
 void WriteForm::Command8_Click()
 {
-#ifdef CORVIDAN_HAS_KAOFORM
-    auto* palette = m_app.forms().get<emoticons::KaoForm>();
-    palette->show();
-    palette->raise();
-    palette->activateWindow();
-#else
-    // The emoticon palette is not part of this build yet.
-    m_app.notify(this, QStringLiteral("顔・絵文字画面はまだ用意されていません。"));
-#endif
+    m_app.navigator().showPalette();
 }
 
 void WriteForm::AttachCommand_Click()
@@ -606,7 +581,7 @@ void WriteForm::List1_MouseDown()
 {
     const QList<QListWidgetItem*> selected = List1->selectedItems();
     if (selected.isEmpty()) {
-        m_app.notify(this, QStringLiteral("データが選択されていません"), shell::MsgIcon::Warning);
+        m_app.notify(this, QStringLiteral("データが選択されていません"), ui::MsgIcon::Warning);
         List1->setFocus();
         return;
     }
@@ -633,18 +608,6 @@ void WriteForm::Label7_DblClick()
     Command2->setEnabled(true);
 }
 
-void WriteForm::showHint(QWidget* control)
-{
-    Text14->setPlainText(m_hints.value(control));
-    Text14->show();
-    Text14->raise();
-}
-
-void WriteForm::hideHint()
-{
-    Text14->hide();
-}
-
 void WriteForm::closeEvent(QCloseEvent* event)
 {
     // The window stays painted while a bulk send runs; it must not go away under it.
@@ -657,18 +620,15 @@ void WriteForm::closeEvent(QCloseEvent* event)
 
 void WriteForm::mouseMoveEvent(QMouseEvent* event)
 {
-    hideHint();
+    m_hints->hide();
     QWidget::mouseMoveEvent(event);
 }
 
 bool WriteForm::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
-    if (type == QEvent::Enter && m_hints.contains(watched)) {
-        showHint(static_cast<QWidget*>(watched));
-    } else if (watched == BodyText->viewport() &&
-               (type == QEvent::Enter || type == QEvent::MouseMove)) {
-        hideHint();
+    if (watched == BodyText->viewport() && (type == QEvent::Enter || type == QEvent::MouseMove)) {
+        m_hints->hide();
     } else if (watched == List1->viewport() && type == QEvent::MouseButtonPress) {
         // The row under the pointer is the one meant, even before Qt selects it.
         const auto* press = static_cast<QMouseEvent*>(event);

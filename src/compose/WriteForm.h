@@ -17,8 +17,9 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
+class HoverHints;
 }
 
 namespace corvidan::compose {
@@ -30,7 +31,7 @@ class MailSender;
 class WriteForm : public QWidget {
     Q_OBJECT
 public:
-    explicit WriteForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit WriteForm(ui::Application& app, QWidget* parent = nullptr);
 
     void Form_Load();
 
@@ -56,6 +57,10 @@ public:
     const std::vector<std::int16_t>& ListRecordNo() const { return m_listRecordNo; }
 
     /// Replaces the clock-seeded fortune draw (tests pin r).
+    /// The fortune switch ("おみくじ"), set by the launcher at start-up.
+    void setFortuneChecked(bool on);
+    /// Puts text into the body at its cursor (the palette's insert).
+    void insertText(const QString& text);
     void setFortuneDraw(std::function<float()> draw);
     /// Replaces how messages reach the server (tests and benchmarks).
     void setSenderFactory(std::function<std::unique_ptr<MailSender>()> factory);
@@ -77,19 +82,17 @@ private:
     void setOuterSizeTw(int widthTw, int heightTw);
     void setListColour(bool bulk);
     void deselectOption2();
-    void showHint(QWidget* control);
-    void hideHint();
     QString bodyText() const;
     void setBodyText(const QString& crlfText);
     QString clockText() const;
     std::unique_ptr<MailSender> makeSender();
 
-    shell::Application& m_app;
+    ui::Application& m_app;
     std::vector<std::int16_t> m_listRecordNo;
     bool m_sending = false;
     int m_outerWidthTw = 0;
     int m_outerHeightTw = 0;
-    QHash<QObject*, QString> m_hints;
+    ui::HoverHints* m_hints = nullptr;
     std::function<float()> m_fortuneDraw;
     std::function<std::unique_ptr<MailSender>()> m_senderFactory;
 

@@ -1,8 +1,8 @@
 #include "emoticons/KaoForm.h"
 
-#include "compose/WriteForm.h"
-#include "shell/Application.h"
-#include "shell/Twips.h"
+#include "ui/Application.h"
+#include "ui/Twips.h"
+#include "ui/Widgets.h"
 
 #include <QButtonGroup>
 #include <QClipboard>
@@ -52,23 +52,14 @@ constexpr int TabRowsHeight = 720;
 // Page contents start below the rows of tabs, which lie over the pages' top.
 constexpr int PageTop = TabRowsHeight;
 
+/// A page's button: one height, placed from the page's top.
 QPushButton* button(QWidget* parent, const char* name, const QString& caption, int left, int top,
                     int width)
 {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    shell::placeTw(b, left, PageTop + top, width, 405);
-    return b;
+    return ui::button(parent, name, caption, left, PageTop + top, width, 405);
 }
 
-QLabel* label(QWidget* parent, const QString& name, const QString& caption, int left, int top,
-              int width, int height)
-{
-    auto* l = new QLabel(caption, parent);
-    l->setObjectName(name);
-    shell::placeTw(l, left, top, width, height);
-    return l;
-}
+using ui::label;
 
 QString instructionText()
 {
@@ -82,11 +73,11 @@ QClipboard* clipboard()
 
 } // namespace
 
-KaoForm::KaoForm(shell::Application& app, QWidget* parent) : QWidget(parent), m_app(app)
+KaoForm::KaoForm(ui::Application& app, QWidget* parent) : QWidget(parent), m_app(app)
 {
     setObjectName(QStringLiteral("KaoForm"));
     setWindowTitle(QStringLiteral("絵・顔文字"));
-    setFixedSize(shell::px(ClientWidth), shell::px(ClientHeight));
+    setFixedSize(ui::px(ClientWidth), ui::px(ClientHeight));
     buildControls();
 }
 
@@ -94,7 +85,7 @@ void KaoForm::buildControls()
 {
     SSTab1 = new QTabWidget(this);
     SSTab1->setObjectName(QStringLiteral("SSTab1"));
-    shell::placeTw(SSTab1, 45, 45, 8655, 6735);
+    ui::placeTw(SSTab1, 45, 45, 8655, 6735);
     for (int page = 0; page < PageCount; ++page)
         SSTab1->addTab(buildPage(page), QString::fromUtf16(palettePages()[page].caption));
     SSTab1->setCurrentIndex(0);
@@ -110,7 +101,7 @@ void KaoForm::buildTabRows()
     SSTab1->tabBar()->hide();
     auto* rows = new QWidget(SSTab1);
     rows->setObjectName(QStringLiteral("TabRows"));
-    shell::placeTw(rows, 0, 0, 8655, TabRowsHeight);
+    ui::placeTw(rows, 0, 0, 8655, TabRowsHeight);
     auto* column = new QVBoxLayout(rows);
     column->setContentsMargins(2, 2, 2, 0);
     column->setSpacing(0);
@@ -153,7 +144,7 @@ QWidget* KaoForm::buildPage(int page)
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setLineWrapMode(QPlainTextEdit::NoWrap);
     box->setFont(QFont(QStringLiteral("ＭＳ Ｐゴシック"), 10));
-    shell::placeTw(box, 120, PageTop + 450, 8175, 4215);
+    ui::placeTw(box, 120, PageTop + 450, 8175, 4215);
     m_boxes[page] = box;
 
     const PageButtons& names = kButtons[page];
@@ -208,7 +199,7 @@ void KaoForm::Form_Load()
         m_app.notify(this,
                      QStringLiteral("次の顔文字データを読み込めませんでした。このページは保存されません。\n") +
                          unreadable.join(u'\n'),
-                     shell::MsgIcon::Exclamation);
+                     ui::MsgIcon::Exclamation);
     }
 }
 
@@ -225,7 +216,7 @@ void KaoForm::Form_Unload()
     if (!failed.isEmpty()) {
         m_app.notify(this,
                      QStringLiteral("次の顔文字データを保存できませんでした。\n") + failed.join(u'\n'),
-                     shell::MsgIcon::Exclamation);
+                     ui::MsgIcon::Exclamation);
     }
 }
 
@@ -255,9 +246,7 @@ void KaoForm::InsertButton_Click(int page)
     const QString text = trimBlanks(passSelectionThroughClipboard(m_boxes.at(page)));
     // An empty insert would only delete whatever the body has selected.
     if (!text.isEmpty()) {
-        auto* compose = m_app.forms().get<compose::WriteForm>();
-        if (auto* body = compose->findChild<QPlainTextEdit*>(QStringLiteral("BodyText")))
-            body->insertPlainText(text);
+        m_app.navigator().insertIntoCompose(text);
     }
     close();
 }

@@ -8,7 +8,7 @@
 class QPlainTextEdit;
 class QTabWidget;
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
 }
 
@@ -20,7 +20,7 @@ namespace corvidan::emoticons {
 class KaoForm : public QWidget {
     Q_OBJECT
 public:
-    explicit KaoForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit KaoForm(ui::Application& app, QWidget* parent = nullptr);
 
     void Form_Load();
     void Form_Unload();
@@ -44,7 +44,7 @@ private:
     void buildCredits();
     QString passSelectionThroughClipboard(QPlainTextEdit* box);
 
-    shell::Application& m_app;
+    ui::Application& m_app;
     QTabWidget* SSTab1 = nullptr;
     std::array<QPlainTextEdit*, PageCount> m_boxes{};
     /// Pages whose file exists but could not be read: never written back.

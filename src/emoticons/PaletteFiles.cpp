@@ -105,34 +105,4 @@ common::Status writePalette(const common::AppDir& appDir, int index, QStringView
     return common::durable::replaceFile(path, bytes);
 }
 
-QString trimBlanks(QStringView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin).toString();
-}
-
-QString withCrLf(QStringView text)
-{
-    QString out;
-    out.reserve(text.size() + text.size() / 16);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == u'\r') {
-            if (i + 1 < text.size() && text[i + 1] == u'\n')
-                ++i;
-            out += QStringLiteral("\r\n");
-        } else if (c == u'\n' || c == QChar::ParagraphSeparator) {
-            out += QStringLiteral("\r\n");
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 } // namespace corvidan::emoticons

@@ -2,6 +2,7 @@
 
 #include "common/AppDir.h"
 #include "common/Status.h"
+#include "common/Text.h"
 
 #include <QByteArray>
 #include <QString>
@@ -50,12 +51,13 @@ QByteArray paletteFileBytes(QStringView text);
 /// 932 as paletteFileBytes, or UTF-8). A read-only file is not replaced.
 common::Status writePalette(const common::AppDir& appDir, int index, QStringView text);
 
-/// `text` without leading and trailing ASCII spaces; full-width spaces and line
-/// breaks at the ends stay.
-QString trimBlanks(QStringView text);
+using common::text::trimBlanks;
 
 /// `text` with every line end (CR LF, lone CR, lone LF, paragraph separator)
 /// written as CR LF.
-QString withCrLf(QStringView text);
+inline QString withCrLf(QStringView text)
+{
+    return common::text::toCrLf(text, common::text::LineEnds::WithParagraphSeparator);
+}
 
 } // namespace corvidan::emoticons

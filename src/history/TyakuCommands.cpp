@@ -1,14 +1,11 @@
 // Deleting, copying, quick-saving and handing on the message in view.
 #include "history/TyakuForm.h"
 
-#include "addressbook/FriendForm.h"
-#include "compose/BackForm.h"
 #include "common/FixedField.h"
 #include "history/HistoryListModel.h"
 #include "history/QuickSave.h"
 #include "history/ViewerText.h"
-#include "shell/Application.h"
-#include "shell/Launch.h"
+#include "ui/Application.h"
 
 #include <QClipboard>
 #include <QFileInfo>
@@ -22,18 +19,6 @@ namespace corvidan::history {
 namespace {
 
 const QString ConfirmTitle = QStringLiteral("確認");
-
-/// Sets the text of another window's box, whatever kind of text control it is.
-void setControlText(QWidget* form, const QString& name, const QString& text)
-{
-    QWidget* control = form->findChild<QWidget*>(name);
-    if (auto* line = qobject_cast<QLineEdit*>(control))
-        line->setText(text);
-    else if (auto* rich = qobject_cast<QTextEdit*>(control))
-        rich->setPlainText(text);
-    else if (auto* plain = qobject_cast<QPlainTextEdit*>(control))
-        plain->setPlainText(text);
-}
 
 } // namespace
 
@@ -50,7 +35,7 @@ void TyakuForm::reportStorageFailure(const common::Status& status)
     text += QStringLiteral("メールは削除されていません。");
     if (!status.detail().isEmpty())
         text += u'\n' + status.detail();
-    m_app.notify(this, text, shell::MsgIcon::Exclamation);
+    m_app.notify(this, text, ui::MsgIcon::Exclamation);
 }
 
 /// Gives records first … last their live flag back after a deletion that could not finish.
@@ -86,12 +71,12 @@ void TyakuForm::Command3_Click()
     const QString question = m_app.state().HistoryKind == 2
                                  ? QStringLiteral("選択された（行、青色）データを削除します。よろしいですか?")
                                  : QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
-    const shell::MsgAnswer answer = m_app.ui().messageBox(this, question, ConfirmTitle,
-                                                          shell::MsgButtons::YesNo,
-                                                          shell::MsgIcon::Question);
+    const ui::MsgAnswer answer = m_app.ui().messageBox(this, question, ConfirmTitle,
+                                                       ui::MsgButtons::YesNo,
+                                                       ui::MsgIcon::Question);
     rtfEd->setFocus();
     Text5->clear();
-    if (answer != shell::MsgAnswer::Yes) {
+    if (answer != ui::MsgAnswer::Yes) {
         rtfEd->setPlainText(QString());
         return;
     }
@@ -118,10 +103,10 @@ void TyakuForm::Command3_Click()
 
 void TyakuForm::Command6_Click()
 {
-    const shell::MsgAnswer answer =
+    const ui::MsgAnswer answer =
         m_app.ui().messageBox(this, QStringLiteral("すべてのデータを削除して良いですか？"), ConfirmTitle,
-                              shell::MsgButtons::YesNo, shell::MsgIcon::Question);
-    if (answer != shell::MsgAnswer::Yes)
+                              ui::MsgButtons::YesNo, ui::MsgIcon::Question);
+    if (answer != ui::MsgAnswer::Yes)
         return;
 
     storage::HistoryFile file = historyFile();
@@ -166,16 +151,16 @@ void TyakuForm::Command2_Click()
     const bool exists = QFileInfo::exists(path);
     QGuiApplication::restoreOverrideCursor();
     if (exists) {
-        const shell::MsgAnswer answer = m_app.ui().messageBox(
+        const ui::MsgAnswer answer = m_app.ui().messageBox(
             this, QStringLiteral("同名のファイルが既に存在します。上書きしますか？ "), ConfirmTitle,
-            shell::MsgButtons::YesNo, shell::MsgIcon::Question);
-        if (answer != shell::MsgAnswer::Yes)
+            ui::MsgButtons::YesNo, ui::MsgIcon::Question);
+        if (answer != ui::MsgAnswer::Yes)
             return;
     }
     const QString message = MessageAsText(Text7->text(), Text8->text(), Text9->text(), bodyText());
     if (const common::Status written = writeQuickSave(path, message); !written) {
         m_app.notify(this, QStringLiteral("ファイルを作成できませんでした。\n") + path,
-                     shell::MsgIcon::Exclamation);
+                     ui::MsgIcon::Exclamation);
         return;
     }
     setBodyText(message);
@@ -197,17 +182,13 @@ void TyakuForm::Command5_Click()
 
 void TyakuForm::handOffToAddressBook()
 {
-    auto* friendForm = m_app.forms().get<addressbook::FriendForm>();
-    setControlText(friendForm, QStringLiteral("Text4"), Text8->text());
-    shell::bringUp(friendForm);
+    m_app.navigator().showAddressBookFor(Text8->text());
 }
 
 void TyakuForm::handOffToReply()
 {
-    auto* backForm = m_app.forms().get<compose::BackForm>();
-    backForm->FillReply(trimBlanks(Text7->text()), trimBlanks(Text8->text()),
-                        trimBlanks(rtfEd->toPlainText()));
-    shell::bringUp(backForm);
+    m_app.navigator().showReply(trimBlanks(Text7->text()), trimBlanks(Text8->text()),
+                                trimBlanks(rtfEd->toPlainText()));
 }
 
 } // namespace corvidan::history

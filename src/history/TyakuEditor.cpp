@@ -4,7 +4,7 @@
 #include "common/Cp932.h"
 #include "common/Durable.h"
 #include "history/ViewerText.h"
-#include "shell/Application.h"
+#include "ui/Application.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QClipboard>
@@ -81,18 +81,18 @@ void setUnderline(QFont& f, bool on) { f.setUnderline(on); }
 void TyakuForm::initialiseEditor()
 {
     lstLst->hide();
-    shell::EditorState& editor = m_app.state().editor;
+    ui::EditorState& editor = m_app.state().editor;
     // An empty name binds no file yet; the list fill replaces the pane anyway.
     while (!editor.EditorFileName.isEmpty()) {
         if (std::optional<QByteArray> bytes = readWholeFile(editor.EditorFileName)) {
             setBodyText(common::cp932::decode(*bytes));
             break;
         }
-        const shell::MsgAnswer answer =
+        const ui::MsgAnswer answer =
             m_app.ui().messageBox(this, QString(),
-                                  shell::UiSeam::applicationTitle() + QStringLiteral("  Form_LoadError"),
-                                  shell::MsgButtons::OkCancel, shell::MsgIcon::Exclamation);
-        if (answer != shell::MsgAnswer::Ok)
+                                  ui::UiSeam::applicationTitle() + QStringLiteral("  Form_LoadError"),
+                                  ui::MsgButtons::OkCancel, ui::MsgIcon::Exclamation);
+        if (answer != ui::MsgAnswer::Ok)
             break;
     }
     editor.EditorModified = false;
@@ -102,7 +102,7 @@ void TyakuForm::initialiseEditor()
 
 bool TyakuForm::SaveToEditorFile()
 {
-    shell::EditorState& editor = m_app.state().editor;
+    ui::EditorState& editor = m_app.state().editor;
     if (editor.EditorFileName.isEmpty())
         return false;
     const QByteArray bytes = common::cp932::encode(bodyText());
@@ -114,7 +114,7 @@ bool TyakuForm::SaveToEditorFile()
 
 void TyakuForm::NewEditorFile()
 {
-    shell::EditorState& editor = m_app.state().editor;
+    ui::EditorState& editor = m_app.state().editor;
     if (editor.EditorFileName.contains(NewFileName))
         return;
     if (editor.EditorModified)
@@ -153,7 +153,7 @@ bool TyakuForm::SaveTextAs()
     const common::Status status = common::durable::replaceFile(*name, bytes);
     if (!status)
         m_app.notify(this, QStringLiteral("ファイルを保存できませんでした。\n") + status.detail(),
-                     shell::MsgIcon::Exclamation);
+                     ui::MsgIcon::Exclamation);
     return true;
 }
 
@@ -162,7 +162,7 @@ void TyakuForm::PrintText()
     const QTextCursor cursor = rtfEd->textCursor();
     const bool hasSelection = cursor.hasSelection();
     const QString text = hasSelection ? selectedPlainText(cursor) : rtfEd->toPlainText();
-    std::optional<shell::PrintChoice> choice = m_app.ui().choosePrinter(this, hasSelection);
+    std::optional<ui::PrintChoice> choice = m_app.ui().choosePrinter(this, hasSelection);
     if (!choice || !choice->printer)
         return;
     // Name, size, bold and italic go to the printer; underline does not.
@@ -316,7 +316,7 @@ void TyakuForm::mpaste_Click()
 void TyakuForm::tbToolBar_ButtonClick(QAction* button)
 {
     const QString key = button->objectName();
-    shell::EditorState& editor = m_app.state().editor;
+    ui::EditorState& editor = m_app.state().editor;
     if (key == u"New")
         NewEditorFile();
     else if (key == u"Open")

@@ -4,9 +4,9 @@
 #include "history/HistoryListModel.h"
 #include "history/ToolIcons.h"
 #include "history/ViewerText.h"
-#include "shell/Application.h"
-#include "shell/Launch.h"
-#include "shell/Twips.h"
+#include "ui/Application.h"
+#include "ui/Twips.h"
+#include "ui/Widgets.h"
 
 #include <QClipboard>
 #include <QEvent>
@@ -25,9 +25,9 @@
 
 namespace corvidan::history {
 
-using shell::placeTw;
-using shell::px;
-using shell::tw;
+using ui::placeTw;
+using ui::px;
+using ui::tw;
 
 namespace {
 
@@ -86,7 +86,7 @@ QString hintFor(const QString& control)
 
 } // namespace
 
-TyakuForm::TyakuForm(shell::Application& app, QWidget* parent) : QMainWindow(parent), m_app(app)
+TyakuForm::TyakuForm(ui::Application& app, QWidget* parent) : QMainWindow(parent), m_app(app)
 {
     setObjectName(QStringLiteral("TyakuForm"));
     setWindowTitle(QStringLiteral("着信履歴"));
@@ -319,8 +319,8 @@ void TyakuForm::resizeEvent(QResizeEvent* event)
 void TyakuForm::Form_Resize()
 {
     // The rule is stated in the window's outer size, frame and caption included.
-    const double W = shell::outerWidthTw(this);
-    const double H = shell::outerHeightTw(this);
+    const double W = ui::outerWidthTw(this);
+    const double H = ui::outerHeightTw(this);
     Text6->setVisible(true);
     Command2->setVisible(true);
 
@@ -408,7 +408,7 @@ storage::MailRecord& TyakuForm::historyBuffer()
 
 void TyakuForm::OpenHistory(int kind)
 {
-    shell::bringUp(this);
+    ui::bringUp(this);
     setWindowTitle(kind == 2 ? QStringLiteral("送信履歴") : QStringLiteral("着信履歴"));
     m_app.state().HistoryKind = kind == 2 ? 2 : 1;
     QPalette palette = MailListView->palette();
@@ -515,13 +515,20 @@ void TyakuForm::MailListView_Click()
     std::optional<QByteArray> bytes = historyFile().ReadRecordBytes(row.row() + 1);
     if (!bytes) {
         m_app.notify(this, QStringLiteral("履歴ファイルからメールを読み込めませんでした。"),
-                     shell::MsgIcon::Exclamation);
+                     ui::MsgIcon::Exclamation);
         return;
     }
     historyBuffer() = storage::MailRecord::fromBytes(bytes->constData());
     rememberShown(row.row() + 1, *bytes);
     showRecord(historyBuffer(), HeaderText::Trimmed);
     Text2->setText(QString::number(m_model->rowCount()));
+}
+
+void TyakuForm::setHeaderBoxes(const QString& subject, const QString& from, const QString& date)
+{
+    Text7->setText(subject);
+    Text8->setText(from);
+    Text9->setText(date);
 }
 
 } // namespace corvidan::history

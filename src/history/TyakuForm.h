@@ -19,7 +19,7 @@ class QTreeView;
 namespace corvidan::common {
 class Status;
 }
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
 }
 
@@ -36,7 +36,7 @@ class HistoryListModel;
 class TyakuForm final : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TyakuForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit TyakuForm(ui::Application& app, QWidget* parent = nullptr);
     ~TyakuForm() override;
 
     void Form_Load();
@@ -50,6 +50,8 @@ public:
     /// The body pane's text with CR LF line ends.
     QString bodyText() const;
     void setBodyText(const QString& fileText);
+    /// The subject, sender and date boxes of the message in view.
+    void setHeaderBoxes(const QString& subject, const QString& from, const QString& date);
 
     int FindPos() const { return m_findPos; }
 
@@ -123,7 +125,7 @@ private:
     void selectMatch();
     void toggleFontAttribute(std::int16_t& counter, void (*apply)(QFont&, bool));
 
-    shell::Application& m_app;
+    ui::Application& m_app;
     HistoryListModel* m_model = nullptr;
     int m_findPos = 0;
     int m_shownRecordNo = 0;

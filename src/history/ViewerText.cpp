@@ -18,17 +18,6 @@ QString toFileText(const QString& paneText)
     return out;
 }
 
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == u' ')
-        ++begin;
-    while (end > begin && text.at(end - 1) == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 QString MessageAsText(const QString& subject, const QString& from, const QString& date,
                       const QString& body)
 {

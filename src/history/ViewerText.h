@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Text.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -13,9 +15,8 @@ QString toPaneText(const QString& fileText);
 /// "\n" becomes CR LF, as records and files hold lines.
 QString toFileText(const QString& paneText);
 
-/// Removes surrounding blanks (U+0020 only; line ends and tabs stay), as the
-/// stored fields are padded with blanks and nothing else.
-QString trimBlanks(const QString& text);
+/// The stored fields are padded with blanks and nothing else.
+using common::text::trimBlanks;
 
 /// The message rendered as four labelled lines separated by CR LF, with no line
 /// end after the body (the body is given in file form).

@@ -1,6 +1,6 @@
 #include "settings/CheckForm.h"
 
-#include "shell/Application.h"
+#include "ui/Application.h"
 #include "storage/ProfileFile.h"
 
 #include <QEventLoop>
@@ -15,7 +15,7 @@
 
 namespace corvidan::settings {
 
-CheckForm::CheckForm(shell::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
+CheckForm::CheckForm(ui::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
 {
     setObjectName(QStringLiteral("CheckForm"));
     setWindowTitle(QStringLiteral("接続テスト"));
@@ -93,7 +93,7 @@ void CheckForm::UseCommand_Click()
         storage::WriteServerSettings(m_app.appDir().path(common::paths::ServerSettings), server);
     if (!written) {
         m_app.notify(this, QStringLiteral("サーバー設定を保存できませんでした。\n") + written.detail(),
-                     shell::MsgIcon::Exclamation);
+                     ui::MsgIcon::Exclamation);
         return;
     }
     m_statusLabel->setText(QStringLiteral("サーバー設定に書き込みました。"));

@@ -8,7 +8,7 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
 }
 
@@ -19,7 +19,7 @@ namespace corvidan::settings {
 class CheckForm : public QWidget {
     Q_OBJECT
 public:
-    explicit CheckForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit CheckForm(ui::Application& app, QWidget* parent = nullptr);
     /// Runs the check (the window keeps painting meanwhile) and shows the report.
     void Form_Load();
     const transport::CheckReport& report() const { return m_report; }
@@ -28,7 +28,7 @@ private:
     void UseCommand_Click();
     transport::CheckRequest request() const;
 
-    shell::Application& m_app;
+    ui::Application& m_app;
     QLabel* m_statusLabel;
     QPlainTextEdit* m_reportText;
     QPushButton* m_useCommand;

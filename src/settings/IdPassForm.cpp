@@ -1,7 +1,7 @@
 #include "settings/IdPassForm.h"
 
-#include "shell/Application.h"
 #include "storage/ProfileFile.h"
+#include "ui/Application.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -32,7 +32,7 @@ QLineEdit* addEdit(QWidget* form, const QString& name)
 
 } // namespace
 
-IdPassForm::IdPassForm(shell::Application& app, QWidget* parent)
+IdPassForm::IdPassForm(ui::Application& app, QWidget* parent)
     : QWidget(parent, Qt::Window), m_app(app)
 {
     setObjectName(QStringLiteral("IdPassForm"));
@@ -127,7 +127,7 @@ void IdPassForm::OKCommand_Click()
         // would surface only as a login prompt at the next receive.
         m_app.notify(this, QStringLiteral("ID・パスワードを保存できませんでした。\n") +
                                written.detail(),
-                     shell::MsgIcon::Exclamation);
+                     ui::MsgIcon::Exclamation);
     }
     close();
 }

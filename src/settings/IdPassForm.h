@@ -6,7 +6,7 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
 }
 
@@ -17,7 +17,7 @@ namespace corvidan::settings {
 class IdPassForm : public QWidget {
     Q_OBJECT
 public:
-    explicit IdPassForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit IdPassForm(ui::Application& app, QWidget* parent = nullptr);
     /// Fills the boxes from the account file; does not show the window.
     void Form_Load();
 
@@ -31,7 +31,7 @@ private:
     void OKCommand_Click();
     void CancelCommand_Click();
 
-    shell::Application& m_app;
+    ui::Application& m_app;
     QLineEdit* m_idText;
     QLineEdit* m_passText;
     QCheckBox* m_check1;

@@ -1,8 +1,8 @@
 #include "settings/OptionForm.h"
 
 #include "common/AppDir.h"
-#include "shell/Application.h"
 #include "storage/ServerSettings.h"
+#include "ui/Application.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -41,7 +41,7 @@ QLineEdit* addField(QVBoxLayout* layout, QWidget* form, const QString& labelName
 
 } // namespace
 
-OptionForm::OptionForm(shell::Application& app, QWidget* parent)
+OptionForm::OptionForm(ui::Application& app, QWidget* parent)
     : QWidget(parent, Qt::Window), m_app(app)
 {
     setObjectName(QStringLiteral("OptionForm"));
@@ -128,7 +128,7 @@ void OptionForm::OKCommand_Click()
         // start without a word of why.
         m_app.notify(this, QStringLiteral("サーバー設定を保存できませんでした。\n") +
                                written.detail(),
-                     shell::MsgIcon::Exclamation);
+                     ui::MsgIcon::Exclamation);
     }
     close();
 }

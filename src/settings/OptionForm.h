@@ -6,7 +6,7 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
 }
 
@@ -17,7 +17,7 @@ namespace corvidan::settings {
 class OptionForm : public QWidget {
     Q_OBJECT
 public:
-    explicit OptionForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit OptionForm(ui::Application& app, QWidget* parent = nullptr);
     /// Shows the dialog topmost, filled from the process-wide values.
     void Form_Load();
 
@@ -28,7 +28,7 @@ private:
     void OKCommand_Click();
     void CancelCommand_Click();
 
-    shell::Application& m_app;
+    ui::Application& m_app;
     QLineEdit* m_smtpText;
     QLineEdit* m_pop3Text;
     QLineEdit* m_mailText;

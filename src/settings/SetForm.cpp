@@ -3,15 +3,15 @@
 #include "settings/CheckForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
-#include "shell/Application.h"
-#include "shell/Launch.h"
+#include "ui/Application.h"
+#include "ui/Widgets.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
 
 namespace corvidan::settings {
 
-SetForm::SetForm(shell::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
+SetForm::SetForm(ui::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
 {
     setObjectName(QStringLiteral("SetForm"));
     setWindowTitle(QStringLiteral("設定"));
@@ -40,12 +40,12 @@ SetForm::SetForm(shell::Application& app, QWidget* parent) : QWidget(parent, Qt:
 
 void SetForm::Command1_Click()
 {
-    shell::bringUp(m_app.forms().get<IdPassForm>());
+    ui::bringUp(m_app.forms().get<IdPassForm>());
 }
 
 void SetForm::Command2_Click()
 {
-    shell::bringUp(m_app.forms().get<OptionForm>());
+    ui::bringUp(m_app.forms().get<OptionForm>());
 }
 
 void SetForm::Command3_Click()
@@ -53,7 +53,7 @@ void SetForm::Command3_Click()
     // A check already shown is run again: the settings may have changed since.
     if (CheckForm* shown = m_app.forms().find<CheckForm>())
         shown->close();
-    shell::bringUp(m_app.forms().get<CheckForm>());
+    ui::bringUp(m_app.forms().get<CheckForm>());
 }
 
 } // namespace corvidan::settings

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 class Application;
 }
 
@@ -13,7 +13,7 @@ namespace corvidan::settings {
 class SetForm : public QWidget {
     Q_OBJECT
 public:
-    explicit SetForm(shell::Application& app, QWidget* parent = nullptr);
+    explicit SetForm(ui::Application& app, QWidget* parent = nullptr);
     void Form_Load() {}
 
 private:
@@ -21,7 +21,7 @@ private:
     void Command2_Click();
     void Command3_Click();
 
-    shell::Application& m_app;
+    ui::Application& m_app;
 };
 
 } // namespace corvidan::settings

@@ -3,12 +3,13 @@
 #include "common/AppDir.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
-#include "shell/Application.h"
-#include "shell/ClockText.h"
 #include "shell/Launch.h"
 #include "shell/ReceiveHost.h"
-#include "shell/Twips.h"
 #include "storage/ServerSettings.h"
+#include "ui/Application.h"
+#include "ui/ClockText.h"
+#include "ui/Twips.h"
+#include "ui/Widgets.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -17,11 +18,14 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
 
 namespace corvidan::shell {
+
+using namespace ui;
 
 namespace {
 
@@ -53,7 +57,7 @@ void paintText(QLabel* label, const QColor& colour)
 
 } // namespace
 
-MainForm::MainForm(Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
+MainForm::MainForm(ui::Application& app, QWidget* parent) : QWidget(parent, Qt::Window), m_app(app)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Corvidan  Ver 1.25"));
@@ -181,6 +185,10 @@ void MainForm::createStatusControls()
     m_clockBox->setObjectName(QStringLiteral("Text2"));
     placeTw(m_clockBox, 2880, 4920, 2175, 270);
     m_clockBox->setFocusPolicy(Qt::NoFocus);
+    // Sent mail is dated by this box; the compose window reads it through the state.
+    m_app.state().LauncherClock = [box = QPointer<QLineEdit>(m_clockBox)] {
+        return box ? std::optional<QString>(box->text()) : std::nullopt;
+    };
 }
 
 QLabel* MainForm::addLabel(const QString& name, const QString& caption, QRect twips)
@@ -300,6 +308,8 @@ void MainForm::Form_Unload()
 
 void MainForm::closeEvent(QCloseEvent* event)
 {
+    // A closed launcher no longer dates sent mail, as it is gone from the registry.
+    m_app.state().LauncherClock = nullptr;
     Form_Unload();
     event->accept();
 }

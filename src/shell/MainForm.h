@@ -9,16 +9,18 @@ class QPushButton;
 class QLineEdit;
 class QTimer;
 
-namespace corvidan::shell {
-
+namespace corvidan::ui {
 class Application;
+}
+
+namespace corvidan::shell {
 
 /// The launcher: a picture-filled window whose labels act as buttons. Its load
 /// handler is start-up, closing it is shutdown.
 class MainForm : public QWidget {
     Q_OBJECT
 public:
-    explicit MainForm(Application& app, QWidget* parent = nullptr);
+    explicit MainForm(ui::Application& app, QWidget* parent = nullptr);
 
     /// Start-up: pictures, the hidden compose window, the server settings, the
     /// mail library, and the server dialog when no POP3 server is set.
@@ -68,7 +70,7 @@ private:
     void Label4_Click();
     void Timer2_Timer();
 
-    Application& m_app;
+    ui::Application& m_app;
     QLabel* m_image2 = nullptr;
     QLabel* m_statusLine = nullptr;
     QLabel* m_resultLine = nullptr;

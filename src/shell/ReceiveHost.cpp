@@ -2,9 +2,10 @@
 
 #include "history/TyakuForm.h"
 #include "settings/IdPassForm.h"
-#include "shell/Application.h"
 #include "shell/Launch.h"
 #include "shell/MainForm.h"
+#include "ui/Application.h"
+#include "ui/Widgets.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -14,7 +15,9 @@
 
 namespace corvidan::shell {
 
-ReceiveHost::ReceiveHost(Application& app, MainForm& launcher) : m_app(app), m_launcher(launcher)
+using namespace ui;
+
+ReceiveHost::ReceiveHost(ui::Application& app, MainForm& launcher) : m_app(app), m_launcher(launcher)
 {
     qApp->installEventFilter(this);
     m_launcher.setReceiving(true);
@@ -110,9 +113,7 @@ void ReceiveHost::messageBox(const QString& text, const QString& title)
 void ReceiveHost::showMessage(const transport::ReceivedMessage& message)
 {
     auto* viewer = m_app.forms().get<history::TyakuForm>();
-    viewer->findChild<QLineEdit*>(QStringLiteral("Text7"))->setText(message.subject);
-    viewer->findChild<QLineEdit*>(QStringLiteral("Text8"))->setText(message.from);
-    viewer->findChild<QLineEdit*>(QStringLiteral("Text9"))->setText(message.date);
+    viewer->setHeaderBoxes(message.subject, message.from, message.date);
     viewer->setBodyText(message.body);
 }
 
@@ -132,7 +133,7 @@ void ReceiveHost::progress(int, int)
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-ReceiveRun runReceive(Application& app, MainForm& launcher)
+ReceiveRun runReceive(ui::Application& app, MainForm& launcher)
 {
     const AppState& state = app.state();
     transport::NMailMailbox client(app.mail());

@@ -4,9 +4,12 @@
 
 #include <QObject>
 
+namespace corvidan::ui {
+class Application;
+}
+
 namespace corvidan::shell {
 
-class Application;
 class MainForm;
 
 /// The receive on the desktop: status and result lines and the picture of the
@@ -14,7 +17,7 @@ class MainForm;
 /// dialog, message boxes through the seam. Windows stay painted between messages.
 class ReceiveHost final : public QObject, public transport::ReceiveHost {
 public:
-    ReceiveHost(Application& app, MainForm& launcher);
+    ReceiveHost(ui::Application& app, MainForm& launcher);
     ~ReceiveHost() override;
 
     void setStatusLine(const QString& text) override;
@@ -38,7 +41,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    Application& m_app;
+    ui::Application& m_app;
     MainForm& m_launcher;
     bool m_cancelRequested = false;
     bool m_closeRequested = false;
@@ -51,6 +54,6 @@ struct ReceiveRun {
 };
 
 /// The launcher's receive: runs the procedure to its end with this host.
-ReceiveRun runReceive(Application& app, MainForm& launcher);
+ReceiveRun runReceive(ui::Application& app, MainForm& launcher);
 
 } // namespace corvidan::shell

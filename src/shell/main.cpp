@@ -1,9 +1,9 @@
 #include "common/AppDir.h"
 #include "shell/Application.h"
-#include "shell/Fonts.h"
-#include "shell/Launch.h"
 #include "shell/MainForm.h"
-#include "shell/UiSeam.h"
+#include "ui/Fonts.h"
+#include "ui/UiSeam.h"
+#include "ui/Widgets.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -14,7 +14,7 @@ using namespace corvidan;
 int main(int argc, char** argv)
 {
     QApplication qapp(argc, argv);
-    shell::installJapaneseFonts();
+    ui::installJapaneseFonts();
     // The file, print and message dialogs Qt provides speak the windows' language,
     // whatever the desktop's locale.
     QTranslator qtTexts;
@@ -23,8 +23,8 @@ int main(int argc, char** argv)
     // Closing the launcher ends the program even while a dialog stays open.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    shell::QtUiSeam ui;
+    ui::QtUiSeam ui;
     shell::Application app(common::AppDir::ofExecutable(), ui);
-    shell::bringUp(app.forms().get<shell::MainForm>());
+    ui::bringUp(app.forms().get<shell::MainForm>());
     return QApplication::exec();
 }

@@ -2,7 +2,7 @@
 
 #include "common/Durable.h"
 #include "common/FixedField.h"
-#include "storage/HeaderDecoder.h"
+#include "storage/FieldDecoder.h"
 #include "storage/HistoryIndex.h"
 #include "storage/RecordFile.h"
 
@@ -207,7 +207,7 @@ std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
     if (!stamp)
         return {};
     const detail::HistoryIndex index(m_path);
-    const detail::HeaderDecoder decoder;
+    const detail::FieldDecoder decoder;
     std::vector<MailHeader> out;
     const qint64 count = stamp->size / kSize;
     out.reserve(static_cast<size_t>(count));
@@ -255,7 +255,7 @@ Status HistoryFile::MarkDeleted(int n, QByteArrayView shownRecord)
 Status HistoryFile::MarkDeleted(int n, const MailHeader& listed)
 {
     return markDeleted(n, [&listed](const char* record) {
-        const detail::HeaderDecoder decoder;
+        const detail::FieldDecoder decoder;
         return decoder.field(record + MailRecord::SubjectOffset, MailRecord::SubjectWidth) ==
                    listed.Subject &&
                decoder.field(record + MailRecord::DateOffset, MailRecord::DateWidth) ==

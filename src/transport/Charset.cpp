@@ -1,6 +1,7 @@
 #include "transport/Charset.h"
 
 #include "common/Cp932.h"
+#include "common/Text.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -367,21 +368,7 @@ QString widenHalfWidthKana(QStringView text)
 
 QString toCrLf(QStringView text)
 {
-    QString out;
-    out.reserve(text.size() + text.size() / 32);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == u'\r') {
-            out += QStringLiteral("\r\n");
-            if (i + 1 < text.size() && text[i + 1] == u'\n')
-                ++i;
-        } else if (c == u'\n') {
-            out += QStringLiteral("\r\n");
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return common::text::toCrLf(text);
 }
 
 } // namespace corvidan::transport::charset

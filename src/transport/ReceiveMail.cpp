@@ -2,6 +2,7 @@
 
 #include "common/Cp932.h"
 #include "common/FixedField.h"
+#include "common/Text.h"
 #include "storage/HistoryFile.h"
 #include "storage/ProfileFile.h"
 #include "transport/Attachment.h"
@@ -30,17 +31,7 @@ namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
 
-/// Blanks only: the stored fields keep tabs and line breaks at their ends.
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
+using common::text::trimBlanks;
 
 /// A control character in an id would break the remembered-ids file's lines.
 bool usableUid(const QString& uid)

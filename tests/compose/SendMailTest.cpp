@@ -1,6 +1,7 @@
 #include "compose/SendMail.h"
 #include "storage/AddressBookFile.h"
 #include "storage/HistoryFile.h"
+#include "support/RecordingSender.h"
 #include "support/TempAppDir.h"
 
 #include <QDir>
@@ -13,29 +14,6 @@ using compose::SendInput;
 using compose::SendMailOperation;
 
 namespace {
-
-/// Records every message and what the sent history held at that moment.
-class FakeSender final : public compose::MailSender {
-public:
-    explicit FakeSender(const common::AppDir& dir) : m_dir(dir) {}
-    int send(const compose::OutgoingMail& mail) override
-    {
-        sent.push_back(mail);
-        recordsAtSend.push_back(
-            storage::HistoryFile(m_dir, storage::HistoryKind::Sent).RecordCount());
-        return failWith.isEmpty() ? 0 : -1;
-    }
-    QString lastError() override { return failWith; }
-    void beginBatch(int count) override { batches.push_back(count); }
-
-    std::vector<compose::OutgoingMail> sent;
-    std::vector<int> recordsAtSend;
-    std::vector<int> batches;
-    QString failWith;
-
-private:
-    common::AppDir m_dir;
-};
 
 class RecordingObserver final : public compose::SendObserver {
 public:
@@ -55,8 +33,18 @@ public:
 struct SendFixture : ::testing::Test {
     test::TempAppDir tmp{false};
     common::AppDir dir = tmp.appDir();
-    FakeSender sender{dir};
+    test::SendLog log;
+    test::RecordingSender sender{log};
+    /// What the sent history held as each message reached the sender.
+    std::vector<int> recordsAtSend;
     RecordingObserver observer;
+
+    SendFixture()
+    {
+        log.onSend = [this](const compose::OutgoingMail&) {
+            recordsAtSend.push_back(storage::HistoryFile(dir, storage::HistoryKind::Sent).RecordCount());
+        };
+    }
 
     SendInput input(const QString& body = QStringLiteral("本文"))
     {
@@ -157,14 +145,14 @@ TEST_F(SendFixture, SingleSendWritesTrimmedRecordBeforeTheCall)
     in.fortune = false;
     const auto outcome = run(in);
     EXPECT_EQ(outcome.sent, 1);
-    ASSERT_EQ(sender.sent.size(), 1u);
-    EXPECT_EQ(sender.recordsAtSend.front(), 1) << "record must exist before the library call";
+    ASSERT_EQ(log.sent.size(), 1u);
+    EXPECT_EQ(recordsAtSend.front(), 1) << "record must exist before the library call";
     // The library gets the boxes untrimmed.
-    EXPECT_EQ(sender.sent[0].to, QStringLiteral("  you@example.jp "));
-    EXPECT_EQ(sender.sent[0].subject, QStringLiteral(" 件名 "));
-    EXPECT_EQ(sender.sent[0].body, QStringLiteral(" abc \r\n"));
-    EXPECT_EQ(sender.sent[0].from, QStringLiteral("me@example.jp"));
-    EXPECT_EQ(sender.sent[0].server, QStringLiteral("smtp.example.jp"));
+    EXPECT_EQ(log.sent[0].to, QStringLiteral("  you@example.jp "));
+    EXPECT_EQ(log.sent[0].subject, QStringLiteral(" 件名 "));
+    EXPECT_EQ(log.sent[0].body, QStringLiteral(" abc \r\n"));
+    EXPECT_EQ(log.sent[0].from, QStringLiteral("me@example.jp"));
+    EXPECT_EQ(log.sent[0].server, QStringLiteral("smtp.example.jp"));
     const auto records = sentRecords();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(compose::trimBlanks(records[0].Subject), QStringLiteral("件名"));
@@ -181,16 +169,16 @@ TEST_F(SendFixture, FortuneGoesIntoTheMessageButNotTheRecord)
     in.fortune = true;
     in.random = [] { return std::nextafter(1.0f, 0.0f); };
     run(in);
-    ASSERT_EQ(sender.sent.size(), 1u);
-    EXPECT_EQ(sender.sent[0].body, QStringLiteral("abc") + compose::fortune::block(12));
+    ASSERT_EQ(log.sent.size(), 1u);
+    EXPECT_EQ(log.sent[0].body, QStringLiteral("abc") + compose::fortune::block(12));
     EXPECT_EQ(compose::trimBlanks(sentRecords().at(0).Body), QStringLiteral("abc"));
-    EXPECT_EQ(observer.bodies, QStringList{sender.sent[0].body});
+    EXPECT_EQ(observer.bodies, QStringList{log.sent[0].body});
 
     SendInput first = input(QStringLiteral("abc"));
     first.fortune = true;
     first.random = [] { return 0.0f; };
     run(first);
-    EXPECT_TRUE(sender.sent.back().body.endsWith(compose::fortune::Texts[1]));
+    EXPECT_TRUE(log.sent.back().body.endsWith(compose::fortune::Texts[1]));
 }
 
 TEST_F(SendFixture, BulkSendsInListOrderWithGrowingFortunes)
@@ -205,15 +193,15 @@ TEST_F(SendFixture, BulkSendsInListOrderWithGrowingFortunes)
     in.random = [] { return 0.0f; };
     const auto outcome = run(in);
     EXPECT_EQ(outcome.passes, 3);
-    ASSERT_EQ(sender.sent.size(), 3u);
-    EXPECT_EQ(sender.sent[0].to, QStringLiteral("three@example.jp"));
-    EXPECT_EQ(sender.sent[1].to, QStringLiteral("one@example.jp"));
-    EXPECT_EQ(sender.sent[2].to, QStringLiteral("二郎<two@example.jp>"));
+    ASSERT_EQ(log.sent.size(), 3u);
+    EXPECT_EQ(log.sent[0].to, QStringLiteral("three@example.jp"));
+    EXPECT_EQ(log.sent[1].to, QStringLiteral("one@example.jp"));
+    EXPECT_EQ(log.sent[2].to, QStringLiteral("二郎<two@example.jp>"));
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(sender.sent[i].body.count(compose::fortune::Header), i + 1);
-        EXPECT_EQ(sender.recordsAtSend[i], i + 1);
+        EXPECT_EQ(log.sent[i].body.count(compose::fortune::Header), i + 1);
+        EXPECT_EQ(recordsAtSend[i], i + 1);
     }
-    EXPECT_EQ(sender.batches, std::vector<int>{3});
+    EXPECT_EQ(log.batches, std::vector<int>{3});
     const auto records = sentRecords();
     ASSERT_EQ(records.size(), 3u);
     for (int i = 0; i < 3; ++i) {
@@ -231,7 +219,7 @@ TEST_F(SendFixture, BulkWithEmptyListSendsAndRecordsNothing)
     in.bulk = true;
     const auto outcome = run(in);
     EXPECT_EQ(outcome.passes, 0);
-    EXPECT_TRUE(sender.sent.empty());
+    EXPECT_TRUE(log.sent.empty());
     EXPECT_TRUE(sentRecords().empty());
 }
 
@@ -239,7 +227,7 @@ TEST_F(SendFixture, LibraryFailureIsReportedAndTheNextPassStillRuns)
 {
     addToBook(QStringLiteral("a"), QStringLiteral("a@example.jp"));
     addToBook(QStringLiteral("b"), QStringLiteral("b@example.jp"));
-    sender.failWith = QStringLiteral("550 User unknown");
+    log.failWith(QStringLiteral("550 User unknown"));
     SendInput in = input();
     in.bulk = true;
     in.listRecordNo = {1, 2};
@@ -262,7 +250,7 @@ TEST_F(SendFixture, UnreadableAttachmentFailsThePassNamingTheFile)
     in.attachments = good + u',' + missing;
     const auto outcome = run(in);
     EXPECT_EQ(outcome.failed, 1);
-    EXPECT_TRUE(sender.sent.empty());
+    EXPECT_TRUE(log.sent.empty());
     ASSERT_EQ(observer.failures.size(), 1);
     EXPECT_TRUE(observer.failures[0].contains(missing));
     EXPECT_EQ(sentRecords().size(), 1u);
@@ -270,8 +258,8 @@ TEST_F(SendFixture, UnreadableAttachmentFailsThePassNamingTheFile)
     SendInput ok = input();
     ok.attachments = good + u',' + good;
     run(ok);
-    ASSERT_EQ(sender.sent.size(), 1u);
-    EXPECT_EQ(sender.sent[0].attachments, good + u',' + good);
+    ASSERT_EQ(log.sent.size(), 1u);
+    EXPECT_EQ(log.sent[0].attachments, good + u',' + good);
 }
 
 TEST_F(SendFixture, UnwritableHistoryStopsBeforeAnythingIsSent)
@@ -281,7 +269,7 @@ TEST_F(SendFixture, UnwritableHistoryStopsBeforeAnythingIsSent)
     SendInput in = input();
     const auto outcome = run(in);
     EXPECT_TRUE(outcome.aborted);
-    EXPECT_TRUE(sender.sent.empty());
+    EXPECT_TRUE(log.sent.empty());
     ASSERT_EQ(observer.recordErrors.size(), 1u);
     EXPECT_FALSE(observer.recordErrors[0].isOk());
 }
@@ -295,7 +283,7 @@ TEST_F(SendFixture, FullHistoryRefusesInsteadOfWrapping)
     SendInput in = input();
     const auto outcome = run(in);
     EXPECT_TRUE(outcome.aborted);
-    EXPECT_TRUE(sender.sent.empty());
+    EXPECT_TRUE(log.sent.empty());
     ASSERT_EQ(observer.recordErrors.size(), 1u);
     EXPECT_EQ(observer.recordErrors[0].code(), common::ErrorCode::TooManyRecords);
 }

@@ -4,7 +4,9 @@
 #include "ReceiveServer.h"
 
 #include "common/FixedField.h"
+#include "common/Text.h"
 #include "storage/HistoryFile.h"
+#include "support/ScriptedMailbox.h"
 #include "support/TempAppDir.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
@@ -147,45 +149,12 @@ const std::vector<Expectation>& corpus()
     return table;
 }
 
-/// Records the message boxes of the run next to the message they belong to.
-class CorpusHost final : public ReceiveHost {
-public:
-    std::vector<ReceivedMessage> shown;
-    std::vector<QStringList> boxesOf; // boxes shown before each message was shown
-    QStringList pendingBoxes;
-    QString resultLine;
-
-    void setStatusLine(const QString&) override {}
-    void setResultLine(const QString& t) override { resultLine = t; }
-    void showNewMailPicture(const QString&) override {}
-    void setAccount(const QString&, const QString&) override {}
-    void requestAccount() override {}
-    void messageBox(const QString& text, const QString&) override { pendingBoxes << text; }
-    void showMessage(const ReceivedMessage& m) override
-    {
-        shown.push_back(m);
-        boxesOf.push_back(pendingBoxes);
-        pendingBoxes.clear();
-    }
-    void setCurrentRecordNo(std::int16_t) override {}
-    void setReceivedRecord(const storage::MailRecord&) override {}
-    void progress(int, int) override {}
-    bool cancelRequested() override { return false; }
-};
-
 QString stored(const char16_t* full, int width)
 {
     return common::readField(common::fitField(QString::fromUtf16(full), width).constData(), width).trimmed();
 }
 
-QString trimBlanks(QString s)
-{
-    while (s.startsWith(u' '))
-        s.remove(0, 1);
-    while (s.endsWith(u' '))
-        s.chop(1);
-    return s;
-}
+using common::text::trimBlanks;
 
 void writeAccount(const TempAppDir& dir, const Pop3Mailbox& box)
 {
@@ -225,7 +194,7 @@ protected:
 
     Pop3Mailbox box;
     TempAppDir dir;
-    CorpusHost host;
+    test::RecordingReceiveHost host;
 };
 
 } // namespace
@@ -279,7 +248,7 @@ TEST_F(ReceiveCorpus, StoresEveryRealWorldMessageAsACorrectClientShowsIt)
         }
         EXPECT_FALSE(subject.contains(u'\uFFFD') || body.contains(u'\uFFFD') || address.contains(u'\uFFFD'));
         EXPECT_EQ(host.shown[size_t(i)].subject.isEmpty(), QString::fromUtf16(e.subject).isEmpty());
-        const QStringList boxes = host.boxesOf[size_t(i)];
+        const QStringList boxes = host.boxesOf(size_t(i));
         if (*e.box) {
             EXPECT_EQ(boxes, QStringList{QString::fromUtf16(e.box)});
         }
@@ -357,8 +326,8 @@ TEST_F(ReceiveCorpus, KeepsAPieceOfASplitMessageWhoseSiblingsAreMissing)
     const storage::MailRecord r = *storage::HistoryFile(dir.appDir(), storage::HistoryKind::Received).ReadRecord(1);
     EXPECT_TRUE(r.Body.contains(QStringLiteral("2/3"))) << r.Body.left(200).toStdString();
     EXPECT_FALSE(r.Body.contains(QStringLiteral("nlzNO8mVGVkbzXm8W55Zaellt0KqRv0ysF6H9")));
-    ASSERT_EQ(host.boxesOf.size(), 1u);
-    EXPECT_EQ(host.boxesOf[0], QStringList{QString::fromUtf16(Partial)});
+    ASSERT_EQ(host.shown.size(), 1u);
+    EXPECT_EQ(host.boxesOf(0), QStringList{QString::fromUtf16(Partial)});
     // Its bytes wait in the folder for the other pieces.
     const QStringList kept = QDir(dir.path(u"\\添付フォルダ")).entryList({QStringLiteral("*.eml")}, QDir::Files);
     ASSERT_EQ(kept.size(), 1);

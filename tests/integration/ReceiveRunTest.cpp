@@ -4,6 +4,7 @@
 #include "ReceiveServer.h"
 
 #include "storage/HistoryFile.h"
+#include "support/ScriptedMailbox.h"
 #include "support/TempAppDir.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
@@ -35,23 +36,6 @@ QByteArray simpleMessage(int i)
                .toUtf8() +
            QStringLiteral("本文 %1 です。\r\n").arg(i).toUtf8();
 }
-
-class QuietHost final : public ReceiveHost {
-public:
-    std::vector<std::pair<QString, QString>> boxes;
-    bool accountRequested = false;
-    void setStatusLine(const QString&) override {}
-    void setResultLine(const QString&) override {}
-    void showNewMailPicture(const QString&) override {}
-    void setAccount(const QString&, const QString&) override {}
-    void requestAccount() override { accountRequested = true; }
-    void messageBox(const QString& t, const QString& title) override { boxes.emplace_back(t, title); }
-    void showMessage(const ReceivedMessage&) override {}
-    void setCurrentRecordNo(std::int16_t) override {}
-    void setReceivedRecord(const storage::MailRecord&) override {}
-    void progress(int, int) override {}
-    bool cancelRequested() override { return false; }
-};
 
 /// The library with a connection that breaks instead of closing: no QUIT reaches
 /// the server, so it applies none of the deletions.
@@ -124,7 +108,7 @@ protected:
 
     Pop3Mailbox box;
     TempAppDir dir;
-    QuietHost host;
+    test::RecordingReceiveHost host;
 };
 
 } // namespace
@@ -174,8 +158,8 @@ TEST_F(ReceiveRun, ReportsAMissingAccountOrAWrongPasswordWithoutTouchingTheMailb
     const ReceiveOutcome out = runInProcess();
     EXPECT_EQ(out.end, ReceiveEnd::AuthFailed);
     ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].second, QStringLiteral("エラー"));
-    EXPECT_FALSE(host.boxes[0].first.isEmpty());
+    EXPECT_EQ(host.boxes[0].title, QStringLiteral("エラー"));
+    EXPECT_FALSE(host.boxes[0].text.isEmpty());
     EXPECT_EQ(box.messages().size(), 1);
     EXPECT_EQ(history().RecordCount(), 0);
 

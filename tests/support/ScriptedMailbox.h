@@ -87,7 +87,12 @@ public:
     void setAccount(const QString& id, const QString& pw) override { step(), accountId = id, accountPassword = pw; }
     void requestAccount() override { step(), accountRequested = true; }
     void messageBox(const QString& text, const QString& title) override { step(), boxes.push_back({text, title}); }
-    void showMessage(const transport::ReceivedMessage& m) override { step(), shown.push_back(m); }
+    void showMessage(const transport::ReceivedMessage& m) override
+    {
+        step();
+        shown.push_back(m);
+        boxesAtShow.push_back(boxes.size());
+    }
     void setCurrentRecordNo(std::int16_t n) override { step(), currentRecordNo = n; }
     void setReceivedRecord(const storage::MailRecord& r) override { step(), receivedRecord = r; }
     void progress(int i, int n) override { step(), progressCalls.emplace_back(i, n); }
@@ -97,7 +102,19 @@ public:
         return cancelAfterStored >= 0 && int(shown.size()) >= cancelAfterStored;
     }
 
+    /// The texts of the boxes shown after message `i - 1` and before message `i`.
+    QStringList boxesOf(size_t i) const
+    {
+        QStringList texts;
+        const size_t from = i == 0 ? 0 : boxesAtShow.at(i - 1);
+        for (size_t b = from; b < boxesAtShow.at(i); ++b)
+            texts << boxes[b].text;
+        return texts;
+    }
+
 private:
+    std::vector<size_t> boxesAtShow; // boxes.size() when each message was shown
+
     void step()
     {
         if (onStep)

@@ -4,8 +4,8 @@
 
 namespace corvidan::test {
 
-using shell::MsgAnswer;
-using shell::MsgButtons;
+using ui::MsgAnswer;
+using ui::MsgButtons;
 
 QStringList ScriptedUi::shownTexts() const
 {
@@ -16,15 +16,17 @@ QStringList ScriptedUi::shownTexts() const
 }
 
 MsgAnswer ScriptedUi::messageBox(QWidget*, const QString& text, const QString& title,
-                                 MsgButtons buttons, shell::MsgIcon icon)
+                                 MsgButtons buttons, ui::MsgIcon icon)
 {
     m_shown.push_back({text, title, buttons, icon});
+    if (onShown)
+        onShown(m_shown.back());
     if (!m_answers.empty()) {
         const MsgAnswer a = m_answers.front();
         m_answers.pop_front();
         return a;
     }
-    return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    return buttons == MsgButtons::YesNo ? m_unscriptedQuestion : MsgAnswer::Ok;
 }
 
 std::optional<QString> ScriptedUi::openFileName(QWidget*, const QString&, const QString&)
@@ -43,7 +45,7 @@ std::optional<QString> ScriptedUi::saveFileName(QWidget* parent, const QString& 
     return openFileName(parent, title, filter);
 }
 
-std::optional<shell::PrintChoice> ScriptedUi::choosePrinter(QWidget*, bool selectionOffered)
+std::optional<ui::PrintChoice> ScriptedUi::choosePrinter(QWidget*, bool selectionOffered)
 {
     m_lastSelectionOffered = selectionOffered;
     if (m_prints.empty() || !m_prints.front().pdfPath) {
@@ -53,7 +55,7 @@ std::optional<shell::PrintChoice> ScriptedUi::choosePrinter(QWidget*, bool selec
     }
     PrintScript script = m_prints.front();
     m_prints.pop_front();
-    shell::PrintChoice choice;
+    ui::PrintChoice choice;
     choice.printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     choice.printer->setOutputFormat(QPrinter::PdfFormat);
     choice.printer->setOutputFileName(*script.pdfPath);

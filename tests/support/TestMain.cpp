@@ -1,4 +1,4 @@
-#include "shell/Fonts.h"
+#include "ui/Fonts.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    corvidan::shell::installJapaneseFonts();
+    corvidan::ui::installJapaneseFonts();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,10 +1,10 @@
 #include "addressbook/FriendForm.h"
 #include "shell/Application.h"
-#include "shell/Twips.h"
 #include "storage/AddressBookFile.h"
 #include "support/Controls.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
+#include "ui/Twips.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -72,7 +72,7 @@ struct AddressBookWindow : ::testing::Test {
 TEST_F(AddressBookWindow, LayoutCaptionsAndLimits)
 {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("アドレス帳"));
-    EXPECT_EQ(form->size(), QSize(shell::px(8250), shell::px(6375)));
+    EXPECT_EQ(form->size(), QSize(ui::px(8250), ui::px(6375)));
     EXPECT_EQ(form->size(), QSize(550, 425));
     const std::pair<const char*, const char*> captions[] = {
         {"Command1", "貼付"}, {"Command38", "名刺挿入"}, {"Command3", "登録"},
@@ -182,7 +182,7 @@ TEST_F(AddressBookWindow, NameCardNeedsBothBoxes)
     c<QPushButton>("Command38")->click();
     EXPECT_EQ(ui.shownTexts(), (QStringList{QStringLiteral("メールアドレスが入力されていません"),
                                             QStringLiteral("名詞が入力されていません")}));
-    EXPECT_EQ(ui.shown()[0].icon, shell::MsgIcon::None);
+    EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::None);
     EXPECT_EQ(c<QLineEdit>("Text4")->text(), QStringLiteral("a@example.jp"));
 }
 
@@ -192,14 +192,14 @@ TEST_F(AddressBookWindow, DeletingRowTwoOfThreeMovesRowThreeUp)
     registerEntry(QStringLiteral("二"), QStringLiteral("two@example.jp"));
     registerEntry(QStringLiteral("三"), QStringLiteral("three@example.jp"));
     pressRow(1);
-    ui.queueAnswer(shell::MsgAnswer::Yes);
+    ui.queueAnswer(ui::MsgAnswer::Yes);
     c<QPushButton>("Command4")->click();
     ASSERT_EQ(ui.shown().size(), 1u);
     EXPECT_EQ(ui.shown()[0].text,
               QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"));
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("確認"));
-    EXPECT_EQ(ui.shown()[0].buttons, shell::MsgButtons::YesNo);
-    EXPECT_EQ(ui.shown()[0].icon, shell::MsgIcon::Question);
+    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::YesNo);
+    EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::Question);
     ASSERT_EQ(list()->topLevelItemCount(), 2);
     EXPECT_EQ(cell(1, 0).trimmed(), QStringLiteral("three@example.jp"));
     EXPECT_EQ(c<QLineEdit>("Text3")->text(), QStringLiteral("2"));
@@ -216,7 +216,7 @@ TEST_F(AddressBookWindow, AnsweringNoStillRewritesTheSameRecords)
     const QByteArray before = bookBytes();
     const ino_t inodeBefore = bookInode();
     pressRow(0);
-    ui.queueAnswer(shell::MsgAnswer::No);
+    ui.queueAnswer(ui::MsgAnswer::No);
     c<QPushButton>("Command4")->click();
     EXPECT_EQ(bookBytes(), before);
     EXPECT_NE(bookInode(), inodeBefore) << "compaction runs whatever the answer";
@@ -313,7 +313,7 @@ T* shownTopLevel()
 
 TEST(ProductionDialogs, ConfirmationAndFileDialogSpeakJapanese)
 {
-    shell::QtUiSeam seam;
+    ui::QtUiSeam seam;
     QStringList captions;
     QTimer::singleShot(0, [&] {
         QMessageBox* box = shownTopLevel<QMessageBox>();
@@ -322,10 +322,10 @@ TEST(ProductionDialogs, ConfirmationAndFileDialogSpeakJapanese)
             captions << b->text();
         box->button(QMessageBox::No)->click();
     });
-    const shell::MsgAnswer answer =
+    const ui::MsgAnswer answer =
         seam.messageBox(nullptr, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
-                        QStringLiteral("確認"), shell::MsgButtons::YesNo, shell::MsgIcon::Question);
-    EXPECT_EQ(answer, shell::MsgAnswer::No);
+                        QStringLiteral("確認"), ui::MsgButtons::YesNo, ui::MsgIcon::Question);
+    EXPECT_EQ(answer, ui::MsgAnswer::No);
     captions.sort();
     EXPECT_EQ(captions, (QStringList{QStringLiteral("いいえ(&N)"), QStringLiteral("はい(&Y)")}));
 

@@ -3,12 +3,13 @@
 #include "emoticons/KaoForm.h"
 #include "shell/Application.h"
 #include "shell/MainForm.h"
-#include "shell/Twips.h"
 #include "storage/AddressBookFile.h"
 #include "storage/HistoryFile.h"
 #include "support/Controls.h"
+#include "support/RecordingSender.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
+#include "ui/Twips.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,24 +34,6 @@ using compose::WriteForm;
 using test::control;
 
 namespace {
-
-class CountingSender final : public compose::MailSender {
-public:
-    explicit CountingSender(std::vector<compose::OutgoingMail>& sent, int result)
-        : m_sent(sent), m_result(result)
-    {
-    }
-    int send(const compose::OutgoingMail& mail) override
-    {
-        m_sent.push_back(mail);
-        return m_result;
-    }
-    QString lastError() override { return QStringLiteral("接続できません"); }
-
-private:
-    std::vector<compose::OutgoingMail>& m_sent;
-    int m_result;
-};
 
 struct ComposeWindow : ::testing::Test {
     test::TempAppDir tmp;
@@ -80,7 +63,7 @@ struct ComposeWindow : ::testing::Test {
     /// Client size for an outer size the window's handlers set.
     static QSize outer(int widthTw, int heightTw)
     {
-        return shell::clientSizeForOuterTw(widthTw, heightTw);
+        return ui::clientSizeForOuterTw(widthTw, heightTw);
     }
     static void hover(QWidget* w)
     {
@@ -120,7 +103,7 @@ TEST_F(ComposeWindow, ControlsSitWhereTheDesignPutsThem)
     for (const Place& p : table) {
         QWidget* w = c<QWidget>(p.name);
         ASSERT_NE(w, nullptr) << p.name;
-        EXPECT_EQ(w->geometry(), shell::rectTw(p.left, p.top, p.width, p.height)) << p.name;
+        EXPECT_EQ(w->geometry(), ui::rectTw(p.left, p.top, p.width, p.height)) << p.name;
     }
     EXPECT_EQ(c<QWidget>("Label7")->parentWidget()->objectName(), QStringLiteral("Picture6"));
     EXPECT_EQ(c<QWidget>("List1")->parentWidget()->objectName(), QStringLiteral("Picture5"));
@@ -218,8 +201,8 @@ TEST_F(ComposeWindow, PickingWithoutSelectionWarns)
     QTest::mousePress(list->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     ASSERT_EQ(ui.shown().size(), 1u);
     EXPECT_EQ(ui.shown()[0].text, QStringLiteral("データが選択されていません"));
-    EXPECT_EQ(ui.shown()[0].icon, shell::MsgIcon::Warning);
-    EXPECT_EQ(ui.shown()[0].buttons, shell::MsgButtons::Ok);
+    EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::Warning);
+    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::Ok);
     EXPECT_EQ(c<QLineEdit>("ToText")->text(), QStringLiteral("keep@example.jp"));
 }
 
@@ -392,18 +375,19 @@ TEST_F(ComposeWindow, StopClosesWithoutRecording)
 
 TEST_F(ComposeWindow, FailedSendShowsOneErrorKeepsOneRecordAndCloses)
 {
-    std::vector<compose::OutgoingMail> sent;
-    form->setSenderFactory([&] { return std::make_unique<CountingSender>(sent, -1); });
+    test::SendLog log;
+    log.failWith(QStringLiteral("接続できません"));
+    form->setSenderFactory(test::RecordingSender::factory(log));
     c<QLineEdit>("ToText")->setText(QStringLiteral("you@example.jp"));
     c<QLineEdit>("SubjectText")->setText(QStringLiteral("件名"));
     c<QPlainTextEdit>("BodyText")->setPlainText(QStringLiteral("一行目\n二行目"));
     c<QPushButton>("Command1")->click();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].body, QStringLiteral("一行目\r\n二行目"));
+    ASSERT_EQ(log.sent.size(), 1u);
+    EXPECT_EQ(log.sent[0].body, QStringLiteral("一行目\r\n二行目"));
     ASSERT_EQ(ui.shown().size(), 1u);
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("送信エラー"));
     EXPECT_EQ(ui.shown()[0].text, QStringLiteral("接続できません"));
-    EXPECT_EQ(ui.shown()[0].icon, shell::MsgIcon::None);
+    EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::None);
     EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 1);
     EXPECT_EQ(app.state().CurrentRecordNo, 1);
     EXPECT_EQ(compose::trimBlanks(app.state().SentRecord.Address), QStringLiteral("you@example.jp"));
@@ -413,14 +397,14 @@ TEST_F(ComposeWindow, FailedSendShowsOneErrorKeepsOneRecordAndCloses)
 
 TEST_F(ComposeWindow, FortuneShowsInTheBodyBoxWhileSending)
 {
-    std::vector<compose::OutgoingMail> sent;
-    form->setSenderFactory([&] { return std::make_unique<CountingSender>(sent, 0); });
+    test::SendLog log;
+    form->setSenderFactory(test::RecordingSender::factory(log));
     form->setFortuneDraw([] { return 0.0f; });
     c<QCheckBox>("Check1")->setChecked(true);
     c<QPlainTextEdit>("BodyText")->setPlainText(QStringLiteral("abc"));
     c<QPushButton>("Command1")->click();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].body, QStringLiteral("abc") + compose::fortune::block(1));
+    ASSERT_EQ(log.sent.size(), 1u);
+    EXPECT_EQ(log.sent[0].body, QStringLiteral("abc") + compose::fortune::block(1));
     EXPECT_EQ(compose::trimBlanks(app.state().SentRecord.Body), QStringLiteral("abc"));
     EXPECT_TRUE(ui.shown().empty());
 }
@@ -428,13 +412,13 @@ TEST_F(ComposeWindow, FortuneShowsInTheBodyBoxWhileSending)
 TEST_F(ComposeWindow, UnwritableHistoryKeepsTheMessageOpen)
 {
     ASSERT_TRUE(QDir().mkpath(tmp.path(common::paths::SentHistory)));
-    std::vector<compose::OutgoingMail> sent;
-    form->setSenderFactory([&] { return std::make_unique<CountingSender>(sent, 0); });
+    test::SendLog log;
+    form->setSenderFactory(test::RecordingSender::factory(log));
     c<QPlainTextEdit>("BodyText")->setPlainText(QStringLiteral("大事な本文"));
     c<QPushButton>("Command1")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_FALSE(form.isNull());
-    EXPECT_TRUE(sent.empty());
+    EXPECT_TRUE(log.sent.empty());
     ASSERT_EQ(ui.shown().size(), 1u);
     EXPECT_TRUE(ui.shown()[0].text.contains(QStringLiteral("送信していません")));
     EXPECT_EQ(c<QPlainTextEdit>("BodyText")->toPlainText(), QStringLiteral("大事な本文"));
@@ -442,8 +426,8 @@ TEST_F(ComposeWindow, UnwritableHistoryKeepsTheMessageOpen)
 
 TEST_F(ComposeWindow, SentRecordIsDatedByTheLaunchersClock)
 {
-    std::vector<compose::OutgoingMail> sent;
-    form->setSenderFactory([&] { return std::make_unique<CountingSender>(sent, 0); });
+    test::SendLog log;
+    form->setSenderFactory(test::RecordingSender::factory(log));
     c<QPushButton>("Command1")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_TRUE(form.isNull());
@@ -455,7 +439,7 @@ TEST_F(ComposeWindow, SentRecordIsDatedByTheLaunchersClock)
     auto* clock = control<QLineEdit>(launcher, QStringLiteral("Text2"));
     ASSERT_NE(clock, nullptr);
     form = app.forms().get<WriteForm>(); // loaded afresh by the launcher's start-up
-    form->setSenderFactory([&] { return std::make_unique<CountingSender>(sent, 0); });
+    form->setSenderFactory(test::RecordingSender::factory(log));
     clock->setText(QStringLiteral("2026/12/08  1:02:03"));
     c<QPushButton>("Command1")->click();
     EXPECT_EQ(app.state().SentRecord.Date, QStringLiteral("2026/12/08  1:02:03"));
@@ -478,21 +462,9 @@ TEST_F(ComposeWindow, EmoticonButtonOpensThePaletteModeless)
 TEST_F(ComposeWindow, WindowCannotCloseWhileSending)
 {
     bool closedDuringSend = true;
-    class ClosingSender final : public compose::MailSender {
-    public:
-        ClosingSender(QWidget* form, bool& closed) : m_form(form), m_closed(closed) {}
-        int send(const compose::OutgoingMail&) override
-        {
-            m_closed = m_form->close();
-            return 0;
-        }
-        QString lastError() override { return {}; }
-
-    private:
-        QWidget* m_form;
-        bool& m_closed;
-    };
-    form->setSenderFactory([&] { return std::make_unique<ClosingSender>(form, closedDuringSend); });
+    test::SendLog log;
+    log.onSend = [&](const compose::OutgoingMail&) { closedDuringSend = form->close(); };
+    form->setSenderFactory(test::RecordingSender::factory(log));
     c<QPushButton>("Command1")->click();
     EXPECT_FALSE(closedDuringSend);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -506,22 +478,10 @@ TEST_F(ComposeWindow, BulkSendShowsWhichRecipientIsBeingSent)
     c<QPushButton>("Command4")->click();
     c<QRadioButton>("Option2")->click();
     QStringList statusAtSend;
-    class StatusSender final : public compose::MailSender {
-    public:
-        StatusSender(QLabel* status, QStringList& seen) : m_status(status), m_seen(seen) {}
-        int send(const compose::OutgoingMail&) override
-        {
-            m_seen << m_status->text();
-            return 0;
-        }
-        QString lastError() override { return {}; }
-
-    private:
-        QLabel* m_status;
-        QStringList& m_seen;
-    };
     QLabel* status = c<QLabel>("Label7");
-    form->setSenderFactory([&] { return std::make_unique<StatusSender>(status, statusAtSend); });
+    test::SendLog log;
+    log.onSend = [&](const compose::OutgoingMail&) { statusAtSend << status->text(); };
+    form->setSenderFactory(test::RecordingSender::factory(log));
     c<QPushButton>("Command1")->click();
     const QString sending = compose::SendMailOperation::sendingText();
     EXPECT_EQ(statusAtSend, (QStringList{sending + QStringLiteral("（1/2件目）"),
@@ -544,31 +504,16 @@ TEST_F(ComposeWindow, ClosingTheLauncherDuringABulkSendEndsItWithoutFurtherPasse
 
     // The launcher's close reaches the program while the window repaints
     // between passes; here it comes during the first pass.
-    std::vector<compose::OutgoingMail> sent;
-    class ClosingLauncherSender final : public compose::MailSender {
-    public:
-        ClosingLauncherSender(QWidget* launcher, std::vector<compose::OutgoingMail>& sent)
-            : m_launcher(launcher), m_sent(sent)
-        {
-        }
-        int send(const compose::OutgoingMail& mail) override
-        {
-            m_sent.push_back(mail);
-            if (m_sent.size() == 1)
-                m_launcher->close();
-            return 0;
-        }
-        QString lastError() override { return {}; }
-
-    private:
-        QWidget* m_launcher;
-        std::vector<compose::OutgoingMail>& m_sent;
+    test::SendLog log;
+    log.onSend = [&](const compose::OutgoingMail&) {
+        if (log.sent.size() == 1)
+            launcher->close();
     };
-    form->setSenderFactory([&] { return std::make_unique<ClosingLauncherSender>(launcher, sent); });
+    form->setSenderFactory(test::RecordingSender::factory(log));
     c<QPushButton>("Command1")->click();
 
     EXPECT_TRUE(form.isNull());
-    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(log.sent.size(), 1u);
     EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 1);
     EXPECT_TRUE(ui.shown().empty());
 }

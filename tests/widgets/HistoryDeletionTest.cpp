@@ -7,7 +7,7 @@
 namespace corvidan::test {
 namespace {
 
-using shell::MsgAnswer;
+using ui::MsgAnswer;
 
 class HistoryDeletion : public HistoryViewerTest {
 protected:
@@ -26,8 +26,8 @@ TEST_F(HistoryDeletion, DeletingRowTwoOfThreeKeepsRecordsOneAndThree)
     ASSERT_EQ(ui.shown().size(), 1u);
     EXPECT_EQ(ui.shown()[0].text, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"));
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("確認"));
-    EXPECT_EQ(ui.shown()[0].buttons, shell::MsgButtons::YesNo);
-    EXPECT_EQ(ui.shown()[0].icon, shell::MsgIcon::Question);
+    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::YesNo);
+    EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::Question);
     EXPECT_EQ(app->state().CurrentRecordNo, 2);
 
     EXPECT_EQ(history(1).RecordCount(), 2);
@@ -104,7 +104,7 @@ TEST_F(HistoryDeletion, SecondPressWithoutARowClickAsksForASelection)
     click("Command3");
     ASSERT_EQ(ui.shown().size(), 2u);
     EXPECT_EQ(ui.shown()[1].text, QStringLiteral("データが選択されていません"));
-    EXPECT_EQ(ui.shown()[1].title, shell::UiSeam::applicationTitle());
+    EXPECT_EQ(ui.shown()[1].title, ui::UiSeam::applicationTitle());
     EXPECT_EQ(history(1).RecordCount(), 2);
 }
 

@@ -274,14 +274,14 @@ TEST_F(HistoryEditorFiles, EditorInitialisationLoadsTheBoundFileOrReportsFormLoa
     form->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     app->state().editor.EditorFileName = work.filePath(QStringLiteral("gone.txt"));
-    ui.queueAnswer(shell::MsgAnswer::Ok);
-    ui.queueAnswer(shell::MsgAnswer::Cancel);
+    ui.queueAnswer(ui::MsgAnswer::Ok);
+    ui.queueAnswer(ui::MsgAnswer::Cancel);
     form = app->forms().get<history::TyakuForm>();
     ASSERT_EQ(ui.shown().size(), 2u) << "OK retries the failed step, Cancel goes on";
     EXPECT_EQ(ui.shown()[0].text, QString());
-    EXPECT_EQ(ui.shown()[0].title, shell::UiSeam::applicationTitle() + QStringLiteral("  Form_LoadError"));
-    EXPECT_EQ(ui.shown()[0].buttons, shell::MsgButtons::OkCancel);
-    EXPECT_EQ(ui.shown()[0].icon, shell::MsgIcon::Exclamation);
+    EXPECT_EQ(ui.shown()[0].title, ui::UiSeam::applicationTitle() + QStringLiteral("  Form_LoadError"));
+    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::OkCancel);
+    EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::Exclamation);
     EXPECT_EQ(form->FindPos(), 0);
 }
 

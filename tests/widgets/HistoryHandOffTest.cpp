@@ -11,7 +11,7 @@
 namespace corvidan::test {
 namespace {
 
-using shell::MsgAnswer;
+using ui::MsgAnswer;
 
 class HistoryHandOff : public HistoryViewerTest {
 protected:
@@ -63,7 +63,7 @@ TEST_F(HistoryHandOff, ExistingFileIsOverwrittenOnlyOnYes)
     ASSERT_EQ(ui.shown().size(), 1u);
     EXPECT_EQ(ui.shown()[0].text, QStringLiteral("同名のファイルが既に存在します。上書きしますか？ "));
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("確認"));
-    EXPECT_EQ(ui.shown()[0].buttons, shell::MsgButtons::YesNo);
+    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::YesNo);
     EXPECT_EQ(quickSaved(QStringLiteral("test.txt")), QByteArray("previous"));
     EXPECT_EQ(paneText(), QStringLiteral("x"));
 

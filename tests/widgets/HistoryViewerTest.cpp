@@ -1,7 +1,7 @@
 // The history viewer's list and display: opening, row clicks, kinds, layout, hints.
 #include "HistoryTestSupport.h"
 
-#include "shell/Twips.h"
+#include "ui/Twips.h"
 
 #include <QHeaderView>
 #include <QMenuBar>
@@ -11,7 +11,7 @@
 namespace corvidan::test {
 namespace {
 
-using shell::px;
+using ui::px;
 
 class HistoryList : public HistoryViewerTest {};
 
@@ -83,7 +83,7 @@ TEST_F(HistoryList, ClickOnAnEmptyListSaysThereIsNothingToSelect)
     open(2);
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     ASSERT_EQ(ui.shownTexts(), QStringList{QStringLiteral("選択するデータがありません。")});
-    EXPECT_EQ(ui.shown().front().buttons, shell::MsgButtons::Ok);
+    EXPECT_EQ(ui.shown().front().buttons, ui::MsgButtons::Ok);
     EXPECT_EQ(box("Text5")->text(), QStringLiteral("1"));
 }
 
@@ -178,7 +178,7 @@ TEST_F(HistoryList, ResizePlacesControlsAsComputed)
         {9000, 6000, 8910, 1500, 2440, 2800, 8910, 2200, 4500, 2700, 1800, 0, 4500, 7180},
     };
     for (const ResizeCase& c : cases) {
-        form->resize(shell::clientSizeForOuterTw(c.W, c.H));
+        form->resize(ui::clientSizeForOuterTw(c.W, c.H));
         QCoreApplication::processEvents();
         SCOPED_TRACE(c.W);
         EXPECT_EQ(list()->width(), px(c.listW));
@@ -200,7 +200,7 @@ TEST_F(HistoryList, ResizePlacesControlsAsComputed)
         EXPECT_EQ(ctl<QWidget>("Command1")->y(), statusTop + px(80));
         EXPECT_EQ(box("Text6")->y(), statusTop + px(80));
         EXPECT_EQ(ctl<QWidget>("Command1")->x(), px(1880));
-        EXPECT_EQ(box("Text6")->x(), px(shell::tw(px(1880)) + 3380));
+        EXPECT_EQ(box("Text6")->x(), px(ui::tw(px(1880)) + 3380));
         EXPECT_TRUE(box("Text6")->isVisible());
         EXPECT_TRUE(ctl<QWidget>("Command2")->isVisible());
     }
@@ -209,15 +209,15 @@ TEST_F(HistoryList, ResizePlacesControlsAsComputed)
 TEST_F(HistoryList, LowWindowKeepsTheBodyPaneHeight)
 {
     open(1);
-    form->resize(shell::clientSizeForOuterTw(9000, 6000));
+    form->resize(ui::clientSizeForOuterTw(9000, 6000));
     QCoreApplication::processEvents();
     const int before = pane()->height();
-    form->resize(shell::clientSizeForOuterTw(9000, 3495));
+    form->resize(ui::clientSizeForOuterTw(9000, 3495));
     QCoreApplication::processEvents();
     EXPECT_EQ(pane()->height(), before);
     EXPECT_EQ(list()->height(), px(3495 * 0.25));
     // Just above the limit the pane follows the height again.
-    form->resize(shell::clientSizeForOuterTw(9000, 3510));
+    form->resize(ui::clientSizeForOuterTw(9000, 3510));
     QCoreApplication::processEvents();
     EXPECT_NE(pane()->height(), before);
 }

@@ -2,10 +2,10 @@
 #include "emoticons/KaoForm.h"
 #include "emoticons/PaletteFiles.h"
 #include "shell/Application.h"
-#include "shell/Twips.h"
 #include "support/Controls.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
+#include "ui/Twips.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -70,10 +70,10 @@ TEST_F(PaletteWindow, HasTwelveCaptionedPagesWithTheirBoxesAndButtons)
     KaoForm* form = open();
     EXPECT_EQ(form->objectName(), QStringLiteral("KaoForm"));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("絵・顔文字"));
-    EXPECT_EQ(form->size(), QSize(shell::px(8745), shell::px(7560)));
+    EXPECT_EQ(form->size(), QSize(ui::px(8745), ui::px(7560)));
     auto* tabs = control<QTabWidget>(form, QStringLiteral("SSTab1"));
     ASSERT_EQ(tabs->count(), 12);
-    EXPECT_EQ(tabs->geometry().size(), QSize(shell::px(8655), shell::px(6735)));
+    EXPECT_EQ(tabs->geometry().size(), QSize(ui::px(8655), ui::px(6735)));
 
     struct Row { const char16_t* caption; const char16_t* box; const char* insert; const char* paste; const char* favourite; };
     const Row rows[] = {
@@ -96,7 +96,7 @@ TEST_F(PaletteWindow, HasTwelveCaptionedPagesWithTheirBoxesAndButtons)
         QWidget* page = tabs->widget(i);
         auto* box = control<QPlainTextEdit>(page, QString::fromUtf16(row.box));
         ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->size(), QSize(shell::px(8175), shell::px(4215)));
+        EXPECT_EQ(box->size(), QSize(ui::px(8175), ui::px(4215)));
         EXPECT_EQ(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         EXPECT_EQ(control<QPushButton>(page, QString::fromLatin1(row.insert))->text(), QStringLiteral("新規作成本文に挿入"));
         EXPECT_EQ(control<QPushButton>(page, QString::fromLatin1(row.paste))->text(), QStringLiteral("追加（貼付）"));
@@ -278,7 +278,7 @@ TEST_F(PaletteWindow, AnUnwritableFileGivesOneMessageAndTheOthersAreWritten)
     settle();
     ASSERT_EQ(ui.shown().size(), 1u);
     EXPECT_TRUE(ui.shown()[0].text.contains(QStringLiteral("Text6.txt")));
-    EXPECT_EQ(ui.shown()[0].title, shell::UiSeam::applicationTitle());
+    EXPECT_EQ(ui.shown()[0].title, ui::UiSeam::applicationTitle());
     for (int page = 0; page < emoticons::PageCount; ++page) {
         if (page == 6)
             continue;

@@ -1,10 +1,10 @@
 #include "compose/BackForm.h"
 #include "shell/Application.h"
-#include "shell/Twips.h"
 #include "storage/HistoryFile.h"
 #include "support/Controls.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
+#include "ui/Twips.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -38,7 +38,7 @@ protected:
     void click(const char* name) { find<QPushButton>(name)->click(); }
     void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
     /// A control's extent in twips; one pixel is 15 twips.
-    static int twips(int pixels) { return shell::tw(pixels); }
+    static int twips(int pixels) { return ui::tw(pixels); }
     static QClipboard* clipboard() { return QGuiApplication::clipboard(); }
 
     test::TempAppDir dir;
@@ -46,7 +46,7 @@ protected:
     shell::Application app;
 };
 
-constexpr int OnePixel = shell::TwipsPerPixel;
+constexpr int OnePixel = ui::TwipsPerPixel;
 
 } // namespace
 
@@ -66,13 +66,13 @@ TEST_F(ReplyWindow, LoadsWithItsControlsAndTheAttachmentBoxAt2800)
     EXPECT_NE(find<QStatusBar>("StatusBar1"), nullptr);
     EXPECT_EQ(find<QTextEdit>("BodyText")->font().family(), QStringLiteral("ＭＳ Ｐゴシック"));
 
-    EXPECT_EQ(find<QLineEdit>("AttachText")->width(), shell::px(2800));
+    EXPECT_EQ(find<QLineEdit>("AttachText")->width(), ui::px(2800));
     EXPECT_TRUE(find<QListWidget>("List2")->isHidden());
     EXPECT_TRUE(find<QPushButton>("AttachCommand")->isEnabled());
     EXPECT_FALSE(find<QPushButton>("Command9")->isEnabled());
-    EXPECT_EQ(find<QLineEdit>("ToText")->geometry().topLeft(), QPoint(shell::px(1080), shell::px(600)));
-    EXPECT_EQ(find<QLineEdit>("SubjectText")->y(), shell::px(960));
-    EXPECT_EQ(find<QTextEdit>("BodyText")->geometry().topLeft(), QPoint(0, shell::px(1680)));
+    EXPECT_EQ(find<QLineEdit>("ToText")->geometry().topLeft(), QPoint(ui::px(1080), ui::px(600)));
+    EXPECT_EQ(find<QLineEdit>("SubjectText")->y(), ui::px(960));
+    EXPECT_EQ(find<QTextEdit>("BodyText")->geometry().topLeft(), QPoint(0, ui::px(1680)));
 }
 
 TEST_F(ReplyWindow, SubjectAndBodyTakeJapaneseThroughTheInputMethod)
@@ -130,7 +130,7 @@ TEST_F(ReplyWindow, ResizeRuleSetsWidthsLeftsAndBodyHeight)
     BackForm* f = form();
     f->show();
     // The rule's examples are outer sizes: a window 10000 wide and 8000 high.
-    f->resize(shell::clientSizeForOuterTw(10000, 8000));
+    f->resize(ui::clientSizeForOuterTw(10000, 8000));
     f->Form_Resize();
     EXPECT_NEAR(twips(find<QTextEdit>("BodyText")->width()), 9900, OnePixel);
     EXPECT_NEAR(twips(find<QLineEdit>("ToText")->width()), 7000, OnePixel);
@@ -140,11 +140,11 @@ TEST_F(ReplyWindow, ResizeRuleSetsWidthsLeftsAndBodyHeight)
     EXPECT_NEAR(twips(find<QPushButton>("Command9")->x()), 6060, OnePixel);
     EXPECT_NEAR(twips(find<QPushButton>("Command10")->x()), 6940, OnePixel);
     EXPECT_NEAR(twips(find<QTextEdit>("BodyText")->height()), 5600, OnePixel);
-    EXPECT_EQ(find<QPushButton>("AttachCommand")->y(), shell::px(1320));
+    EXPECT_EQ(find<QPushButton>("AttachCommand")->y(), ui::px(1320));
 
     // At 3500 high or less only the widths follow.
     const int bodyHeight = find<QTextEdit>("BodyText")->height();
-    f->resize(shell::clientSizeForOuterTw(6000, 3500));
+    f->resize(ui::clientSizeForOuterTw(6000, 3500));
     f->Form_Resize();
     EXPECT_EQ(find<QTextEdit>("BodyText")->height(), bodyHeight);
     EXPECT_NEAR(twips(find<QTextEdit>("BodyText")->width()), 5940, OnePixel);
@@ -218,8 +218,8 @@ TEST_F(ReplyWindow, AFailedSendShowsTheLibraryTextAndStillCloses)
     ASSERT_EQ(ui.shown().size(), 1u);
     const test::ScriptedUi::Shown& box = ui.shown()[0];
     EXPECT_EQ(box.title, QStringLiteral("送信エラー"));
-    EXPECT_EQ(box.buttons, shell::MsgButtons::Ok);
-    EXPECT_EQ(box.icon, shell::MsgIcon::None);
+    EXPECT_EQ(box.buttons, ui::MsgButtons::Ok);
+    EXPECT_EQ(box.icon, ui::MsgIcon::None);
     EXPECT_FALSE(box.text.isEmpty());
     EXPECT_EQ(app.forms().find<BackForm>(), nullptr);
     EXPECT_FALSE(QFile::exists(dir.path(common::paths::SentHistory)));

@@ -296,7 +296,7 @@ TEST_F(SettingsDialogs, WriteFailuresAreReportedNotPassedOffAsSaved)
     press(server, "OKCommand");
     ASSERT_EQ(ui.shown().size(), 1u);
     EXPECT_TRUE(ui.shown()[0].text.startsWith(QStringLiteral("サーバー設定を保存できませんでした。")));
-    EXPECT_EQ(ui.shown()[0].title, shell::UiSeam::applicationTitle());
+    EXPECT_EQ(ui.shown()[0].title, ui::UiSeam::applicationTitle());
 
     auto* account = openAccountDialog();
     ASSERT_NE(account, nullptr);

@@ -7,8 +7,8 @@
 #include "settings/SetForm.h"
 #include "shell/ReceiveHost.h"
 #include "storage/HistoryFile.h"
-#include "shell/ClockText.h"
 #include "support/Controls.h"
+#include "ui/ClockText.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -273,12 +273,12 @@ TEST_F(ShellLauncher, ClockBoxShowsDateTwoBlanksAndTimeWithSecondsEverySecond)
 TEST(ShellClockText, ShortDateTwoBlanksLongTimeWithoutZone)
 {
     const QDateTime when(QDate(2026, 12, 8), QTime(9, 5, 7));
-    EXPECT_EQ(shell::clockText(when, QLocale(QLocale::C)), QStringLiteral("8 Dec 2026  09:05:07"));
-    EXPECT_EQ(shell::clockText(when, QLocale(QStringLiteral("en_US"))),
+    EXPECT_EQ(ui::clockText(when, QLocale(QLocale::C)), QStringLiteral("8 Dec 2026  09:05:07"));
+    EXPECT_EQ(ui::clockText(when, QLocale(QStringLiteral("en_US"))),
               QStringLiteral("12/8/26  9:05:07 AM"));
-    EXPECT_EQ(shell::clockText(when, QLocale(QStringLiteral("ja_JP"))),
+    EXPECT_EQ(ui::clockText(when, QLocale(QStringLiteral("ja_JP"))),
               QStringLiteral("2026/12/08  9時05分07秒"));
-    EXPECT_EQ(shell::clockText(when, QLocale(QStringLiteral("zh_CN"))),
+    EXPECT_EQ(ui::clockText(when, QLocale(QStringLiteral("zh_CN"))),
               QStringLiteral("2026/12/8  09:05:07"));
 }
 
@@ -286,7 +286,7 @@ TEST(ShellClockText, EveryLocaleKeepsSecondsAndNoZoneName)
 {
     const QDateTime when(QDate(2026, 12, 8), QTime(23, 59, 58));
     for (const char* name : {"C", "de_DE", "fr_FR", "ko_KR", "ar_EG", "hi_IN", "fi_FI"}) {
-        const QString text = shell::clockText(when, QLocale(QString::fromLatin1(name)));
+        const QString text = ui::clockText(when, QLocale(QString::fromLatin1(name)));
         const QString locale = QString::fromLatin1(name);
         EXPECT_TRUE(text.contains(QLocale(locale).toString(58))) << name << text.toStdString();
         EXPECT_FALSE(text.contains(QStringLiteral("UTC"))) << name << text.toStdString();

@@ -145,6 +145,11 @@ TEST_F(ShellStartup, ClosingLauncherDiscardsEveryOtherWindowWithoutPrompt)
     EXPECT_EQ(app->forms().find<settings::IdPassForm>(), nullptr);
     EXPECT_TRUE(ui.shown().empty());
     EXPECT_EQ(dir.read(common::paths::AccountFile), accountBefore) << "nothing written at shutdown";
+    // The closed launcher dates no more mail, and may outlive the application
+    // until the event loop deletes it.
+    EXPECT_FALSE(app->state().LauncherClock);
+    app.reset();
+    settle();
 }
 
 TEST_F(ShellStartup, CentralPictureIsTheDeliveredBackgroundAndNewMailReplacesIt)

@@ -3,9 +3,9 @@
 // a fresh temporary AppDir, on whatever platform Qt runs (offscreen by default).
 
 #include "shell/Application.h"
-#include "shell/Fonts.h"
-#include "shell/UiSeam.h"
 #include "shell/tools/Scenes.h"
+#include "ui/Fonts.h"
+#include "ui/UiSeam.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -26,12 +26,12 @@ using namespace corvidan;
 namespace {
 
 /// Answers every box without showing it: a screenshot run must never block.
-class QuietUi final : public shell::UiSeam {
+class QuietUi final : public ui::UiSeam {
 public:
-    shell::MsgAnswer messageBox(QWidget*, const QString&, const QString&, shell::MsgButtons b,
-                                shell::MsgIcon) override
+    ui::MsgAnswer messageBox(QWidget*, const QString&, const QString&, ui::MsgButtons b,
+                             ui::MsgIcon) override
     {
-        return b == shell::MsgButtons::YesNo ? shell::MsgAnswer::No : shell::MsgAnswer::Ok;
+        return b == ui::MsgButtons::YesNo ? ui::MsgAnswer::No : ui::MsgAnswer::Ok;
     }
     std::optional<QString> openFileName(QWidget*, const QString&, const QString&) override
     {
@@ -41,7 +41,7 @@ public:
     {
         return std::nullopt;
     }
-    std::optional<shell::PrintChoice> choosePrinter(QWidget*, bool) override { return std::nullopt; }
+    std::optional<ui::PrintChoice> choosePrinter(QWidget*, bool) override { return std::nullopt; }
     bool openUrl(const QUrl&) override { return false; }
 };
 
@@ -131,7 +131,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
-    shell::installJapaneseFonts();
+    ui::installJapaneseFonts();
     QTextStream log(stdout);
 
     QString outDir = QStringLiteral("docs/screenshots");

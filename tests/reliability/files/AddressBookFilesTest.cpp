@@ -72,7 +72,7 @@ TEST_F(AddressBookFiles, APartialEntryAtTheEndIsNeverListedAndTheNextEntryTakesI
 
         // Deleting the first entry keeps the others in order.
         pressRow(form, 0);
-        ui.queueAnswer(shell::MsgAnswer::Yes);
+        ui.queueAnswer(ui::MsgAnswer::Yes);
         c<QPushButton>(form, "Command4")->click();
         EXPECT_EQ(bookRows(form), (QStringList{QStringLiteral("sato2@example.jp"),
                                                QStringLiteral("sato3@example.jp")}));
@@ -92,7 +92,7 @@ TEST_F(AddressBookFiles, APartialEntryIsDroppedByTheCompactionOfADeletion)
     appendFile(bookPath(), entry(4).toBytes().left(100));
     auto* form = openBook();
     pressRow(form, 1);
-    ui.queueAnswer(shell::MsgAnswer::No);
+    ui.queueAnswer(ui::MsgAnswer::No);
     c<QPushButton>(form, "Command4")->click();
     // Answered No, the file is still rewritten: the whole entries stay, the piece goes.
     EXPECT_EQ(readFile(bookPath()), whole);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/MailRecord.h"
+#include "support/ScriptedMailbox.h"
 #include "transport/ReceiveMail.h"
 
 #include <QByteArray>
@@ -52,31 +53,7 @@ private:
 };
 
 /// A receive host without windows that keeps every message box.
-class RecordingHost final : public transport::ReceiveHost {
-public:
-    struct Box {
-        QString text;
-        QString title;
-    };
-    std::vector<Box> boxes;
-    QString resultLine;
-    bool accountRequested = false;
-
-    void setStatusLine(const QString&) override {}
-    void setResultLine(const QString& text) override { resultLine = text; }
-    void showNewMailPicture(const QString&) override {}
-    void setAccount(const QString&, const QString&) override {}
-    void requestAccount() override { accountRequested = true; }
-    void messageBox(const QString& text, const QString& title) override
-    {
-        boxes.push_back({text, title});
-    }
-    void showMessage(const transport::ReceivedMessage&) override {}
-    void setCurrentRecordNo(std::int16_t) override {}
-    void setReceivedRecord(const storage::MailRecord&) override {}
-    void progress(int, int) override {}
-    bool cancelRequested() override { return false; }
-};
+using RecordingHost = test::RecordingReceiveHost;
 
 inline const QString kServer = QStringLiteral("pop.example.jp");
 

@@ -20,7 +20,7 @@ namespace {
 
 using badfiles::readFile;
 using badfiles::writeFile;
-using shell::MsgAnswer;
+using ui::MsgAnswer;
 
 class DataFolderWindows : public FilesWindowTest {
 protected:

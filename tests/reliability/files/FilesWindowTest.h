@@ -8,6 +8,7 @@
 #include "shell/Launch.h"
 #include "storage/AddressBookFile.h"
 #include "support/Controls.h"
+#include "support/RecordingSender.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
 
@@ -23,17 +24,6 @@
 #include <memory>
 
 namespace corvidan::test {
-
-/// A sender that counts what it is handed and reports success.
-class CountingSender final : public compose::MailSender {
-public:
-    explicit CountingSender(int& sent) : m_sent(sent) {}
-    int send(const compose::OutgoingMail&) override { return ++m_sent, 0; }
-    QString lastError() override { return {}; }
-
-private:
-    int& m_sent;
-};
 
 /// The program's windows over a temporary AppDir, message boxes answered by the script.
 class FilesWindowTest : public ::testing::Test {
@@ -92,7 +82,8 @@ protected:
     QPointer<compose::WriteForm> send(const QString& to, int& sent)
     {
         QPointer<compose::WriteForm> form = app->forms().get<compose::WriteForm>();
-        form->setSenderFactory([&sent] { return std::make_unique<CountingSender>(sent); });
+        sendLog.onSend = [&sent](const compose::OutgoingMail&) { ++sent; };
+        form->setSenderFactory(RecordingSender::factory(sendLog));
         c<QLineEdit>(form, "ToText")->setText(to);
         c<QLineEdit>(form, "SubjectText")->setText(QStringLiteral("ご連絡"));
         c<QPlainTextEdit>(form, "BodyText")->setPlainText(QStringLiteral("明日の件です。"));
@@ -116,6 +107,7 @@ protected:
 
     TempAppDir dir;
     ScriptedUi ui;
+    SendLog sendLog;
     std::unique_ptr<shell::Application> app;
 };
 

@@ -16,7 +16,7 @@ namespace {
 using badfiles::appendFile;
 using badfiles::numberedMail;
 using badfiles::readFile;
-using shell::MsgAnswer;
+using ui::MsgAnswer;
 using storage::MailRecord;
 
 /// Lengths of a torn last record: inside the subject, just past the header
@@ -106,15 +106,15 @@ TEST_F(TornHistory, ASentMessageTakesTheTornRecordsPlace)
 {
     const QByteArray whole = writeTorn(2, 2, MailRecord::Size / 3);
     auto* compose = app->forms().get<compose::WriteForm>();
-    int sent = 0;
-    compose->setSenderFactory([&] { return std::make_unique<CountingSender>(sent); });
+    SendLog log;
+    compose->setSenderFactory(RecordingSender::factory(log));
     control<QLineEdit>(compose, QStringLiteral("ToText"))
         ->setText(QStringLiteral("tanaka@example.jp"));
     control<QLineEdit>(compose, QStringLiteral("SubjectText"))->setText(QStringLiteral("お返事"));
     control<QPlainTextEdit>(compose, QStringLiteral("BodyText"))
         ->setPlainText(QStringLiteral("承知しました。"));
     QTest::mouseClick(control<QPushButton>(compose, QStringLiteral("Command1")), Qt::LeftButton);
-    EXPECT_EQ(sent, 1);
+    EXPECT_EQ(log.sent.size(), 1u);
     EXPECT_TRUE(ui.shown().empty()) << ui.shownTexts().join(u'\n').toStdString();
 
     const QByteArray after = readFile(history(2).path());

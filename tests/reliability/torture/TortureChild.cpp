@@ -18,6 +18,7 @@
 #include "storage/HistoryFile.h"
 #include "storage/ProfileFile.h"
 #include "storage/ServerSettings.h"
+#include "support/ScriptedUi.h"
 
 #include <QAbstractItemModel>
 #include <QPrinter>
@@ -30,22 +31,6 @@
 using namespace corvidan;
 
 namespace {
-
-/// Answers every question with Yes and cancels every dialog.
-class YesUi final : public shell::UiSeam {
-public:
-    shell::MsgAnswer messageBox(QWidget*, const QString& text, const QString&, shell::MsgButtons buttons,
-                                shell::MsgIcon) override
-    {
-        if (buttons != shell::MsgButtons::YesNo)
-            std::fprintf(stderr, "box: %s\n", text.toUtf8().constData());
-        return buttons == shell::MsgButtons::YesNo ? shell::MsgAnswer::Yes : shell::MsgAnswer::Ok;
-    }
-    std::optional<QString> openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<QString> saveFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<shell::PrintChoice> choosePrinter(QWidget*, bool) override { return {}; }
-    bool openUrl(const QUrl&) override { return false; }
-};
 
 int firstRowToDelete(const QAbstractItemModel& model)
 {
@@ -155,7 +140,14 @@ int main(int argc, char** argv)
     const QString mode = args[1];
     const common::AppDir dir(args[2]);
     const int number = args.value(3).toInt();
-    YesUi ui;
+    // Every question answered Yes, every dialog cancelled; notices go to stderr.
+    test::ScriptedUi ui;
+    ui.setUnscriptedQuestionAnswer(ui::MsgAnswer::Yes);
+    ui.setBrowserWorks(false);
+    ui.onShown = [](const test::ScriptedUi::Shown& box) {
+        if (box.buttons != ui::MsgButtons::YesNo)
+            std::fprintf(stderr, "box: %s\n", box.text.toUtf8().constData());
+    };
     shell::Application app(dir, ui);
     int rc = 2;
     if (mode == QStringLiteral("viewer-delete"))

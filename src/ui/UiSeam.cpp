@@ -1,4 +1,4 @@
-#include "shell/UiSeam.h"
+#include "ui/UiSeam.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
@@ -7,7 +7,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 
 namespace {
 /// The file dialog's own captions, which Qt shows in English without its translations.
@@ -106,4 +106,4 @@ bool QtUiSeam::openUrl(const QUrl& url)
     return QDesktopServices::openUrl(url);
 }
 
-} // namespace corvidan::shell
+} // namespace corvidan::ui

@@ -6,8 +6,10 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <optional>
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 
 /// The rich-text editor's state, which outlives the viewer window.
 struct EditorState {
@@ -31,6 +33,8 @@ struct AppState {
     storage::MailRecord SentRecord;
     std::int16_t CurrentRecordNo = 0;
     EditorState editor;
+    /// The launcher's clock box text while the launcher is open; sent mail is dated by it.
+    std::function<std::optional<QString>()> LauncherClock;
 };
 
-} // namespace corvidan::shell
+} // namespace corvidan::ui

@@ -9,7 +9,7 @@
 #include <map>
 #include <typeindex>
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 
 class Application;
 
@@ -108,4 +108,4 @@ private:
     std::map<std::type_index, QPointer<QWidget>> m_forms;
 };
 
-} // namespace corvidan::shell
+} // namespace corvidan::ui

@@ -1,4 +1,4 @@
-#include "storage/HeaderDecoder.h"
+#include "storage/FieldDecoder.h"
 
 #include "common/Cp932.h"
 #include "common/FixedField.h"
@@ -76,7 +76,7 @@ const Table& table()
 
 } // namespace
 
-QString HeaderDecoder::field(const char* bytes, int width) const
+QString FieldDecoder::field(const char* bytes, int width) const
 {
     const Table& t = table();
     // Most of a field is its blank padding: only what stands before it is decoded,

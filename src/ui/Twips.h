@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <QtMath>
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 
 // Window geometry is designed in twips (1/1440 inch); at 96 dpi one pixel is 15
 // twips. A size the design gives as a window's client area is used as it is
@@ -56,4 +56,4 @@ inline int outerHeightTw(const QWidget* w)
     return tw(w->height()) + FrameHeightTw;
 }
 
-} // namespace corvidan::shell
+} // namespace corvidan::ui

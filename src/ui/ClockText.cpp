@@ -1,6 +1,6 @@
-#include "shell/ClockText.h"
+#include "ui/ClockText.h"
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 
 namespace {
 
@@ -43,4 +43,4 @@ QString clockText(const QDateTime& when, const QLocale& locale)
            locale.toString(when.time(), timeFormat);
 }
 
-} // namespace corvidan::shell
+} // namespace corvidan::ui

@@ -8,7 +8,7 @@
 class QWidget;
 class QPrinter;
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 
 enum class MsgButtons { Ok, OkCancel, YesNo };
 enum class MsgIcon { None, Question, Warning, Exclamation, Information, Critical };
@@ -56,4 +56,4 @@ public:
     bool openUrl(const QUrl& url) override;
 };
 
-} // namespace corvidan::shell
+} // namespace corvidan::ui

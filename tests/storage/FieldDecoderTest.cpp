@@ -1,4 +1,4 @@
-#include "storage/HeaderDecoder.h"
+#include "storage/FieldDecoder.h"
 
 #include "common/Cp932.h"
 #include "common/FixedField.h"
@@ -7,11 +7,11 @@
 #include <random>
 
 using corvidan::common::readField;
-using corvidan::storage::detail::HeaderDecoder;
+using corvidan::storage::detail::FieldDecoder;
 
-TEST(HeaderDecoder, AgreesWithTheConverterOnEveryTwoByteSequence)
+TEST(FieldDecoder, AgreesWithTheConverterOnEveryTwoByteSequence)
 {
-    const HeaderDecoder decoder;
+    const FieldDecoder decoder;
     int mismatches = 0;
     for (unsigned first = 0; first < 256; ++first) {
         for (unsigned second = 0; second < 256; ++second) {
@@ -27,7 +27,7 @@ TEST(HeaderDecoder, AgreesWithTheConverterOnEveryTwoByteSequence)
     EXPECT_EQ(mismatches, 0);
 }
 
-TEST(HeaderDecoder, AgreesWithTheConverterOnMixedFields)
+TEST(FieldDecoder, AgreesWithTheConverterOnMixedFields)
 {
     const QByteArray pieces[] = {corvidan::common::cp932::encode(QStringLiteral("①㈱～髙")),
                                  corvidan::common::cp932::encode(QStringLiteral("ｶﾞｷﾞｸﾞ")),
@@ -39,7 +39,7 @@ TEST(HeaderDecoder, AgreesWithTheConverterOnMixedFields)
                                  QByteArray("\xFD\xA0\x80", 3)};
     std::mt19937 rng(7);
     std::uniform_int_distribution<size_t> pick(0, std::size(pieces) - 1);
-    const HeaderDecoder decoder;
+    const FieldDecoder decoder;
     for (int round = 0; round < 5000; ++round) {
         QByteArray field;
         while (field.size() < 100)

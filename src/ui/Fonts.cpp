@@ -1,9 +1,9 @@
-#include "shell/Fonts.h"
+#include "ui/Fonts.h"
 
 #include <QApplication>
 #include <QFont>
 
-namespace corvidan::shell {
+namespace corvidan::ui {
 
 void installJapaneseFonts()
 {
@@ -17,4 +17,4 @@ void installJapaneseFonts()
     QApplication::setFont(base);
 }
 
-} // namespace corvidan::shell
+} // namespace corvidan::ui

@@ -1,0 +1,42 @@
+#!/bin/sh
+# Each forbidden arrow, planted alone in a small tree, must make the check fail;
+# the clean tree must pass. Usage: check-includes-catches.sh CHECK WORKDIR
+set -u
+check="$1"
+work="$2"
+
+plant() { # $1 file under src, $2 include line
+    rm -rf "$work"
+    for d in common storage transport ui shell settings history compose addressbook emoticons; do
+        mkdir -p "$work/src/$d"
+    done
+    printf '#include "common/AppDir.h"\n' > "$work/src/storage/Ok.cpp"
+    printf '#include "ui/Application.h"\n#include "compose/SendMail.h"\n' > "$work/src/addressbook/Ok.cpp"
+    printf '#include "history/TyakuForm.h"\n' > "$work/src/shell/Ok.cpp"
+    [ -n "$1" ] && printf '%s\n' "$2" > "$work/src/$1"
+}
+
+failed=0
+plant "" ""
+if ! sh "$check" "$work" >/dev/null; then
+    echo "a clean tree was refused"; failed=1
+fi
+while IFS='|' read -r file line; do
+    plant "$file" "$line"
+    if sh "$check" "$work" >/dev/null; then
+        echo "not caught: $line in src/$file"; failed=1
+    fi
+done <<'CASES'
+storage/Bad.cpp|#include "history/TyakuForm.h"
+transport/Bad.h|#include <QWidget>
+transport/Bad.cpp|#include <QtWidgets/QLabel>
+common/Bad.cpp|#include "ui/UiSeam.h"
+storage/Bad.cpp|#include "transport/NMail.h"
+ui/Bad.h|#include "shell/MainForm.h"
+ui/Bad.cpp|#include "compose/WriteForm.h"
+compose/Bad.cpp|#include "shell/Launch.h"
+history/Bad.cpp|  #  include "addressbook/FriendForm.h"
+emoticons/Bad.cpp|#include "compose/WriteForm.h"
+CASES
+rm -rf "$work"
+exit $failed
