@@ -127,7 +127,11 @@ QString sanitizeFileName(const QString& name, const QString& fallbackExtension)
         if (ext.toUtf8().size() > 16)
             ext.clear();
         const QString stem = ext.isEmpty() ? clean : clean.left(dot);
-        clean = cutUtf8(stem, MaxNameBytes - static_cast<int>(ext.toUtf8().size())) + ext;
+        QString cut = cutUtf8(stem, MaxNameBytes - static_cast<int>(ext.toUtf8().size()));
+        // The cut may end where a blank or a dot stood: the same rule as above.
+        while (!cut.isEmpty() && (cut.back() == u'.' || cut.back().isSpace()))
+            cut.chop(1);
+        clean = cut.isEmpty() ? QStringLiteral("attachment") + (ext.isEmpty() ? fallbackExtension : ext) : cut + ext;
     }
     return clean;
 }

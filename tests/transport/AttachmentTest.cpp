@@ -55,6 +55,13 @@ TEST(AttachmentName, LongNamesAreCutKeepingTheExtension)
     const QString emoji = attachment::sanitizeFileName(QStringLiteral("😀").repeated(100), QStringLiteral(".bin"));
     EXPECT_LE(emoji.toUtf8().size(), attachment::MaxNameBytes);
     EXPECT_FALSE(emoji.back().isHighSurrogate());
+    // A cut that lands on a blank or a dot must not leave it at the end.
+    for (const QString& text : {QString(199, u'a') + QStringLiteral(" tail"), QString(199, u'a') + QStringLiteral(".x y"),
+                                QString(150, u'a') + QStringLiteral(" ").repeated(100) + QStringLiteral(".pdf")}) {
+        const QString cut = attachment::sanitizeFileName(text, QStringLiteral(".bin"));
+        EXPECT_LE(cut.toUtf8().size(), attachment::MaxNameBytes);
+        EXPECT_FALSE(cut.endsWith(u' ') || cut.endsWith(u'.') || cut.contains(QStringLiteral(" .pdf"))) << cut.toStdString();
+    }
 }
 
 TEST(AttachmentFile, NeverOverwrites)
