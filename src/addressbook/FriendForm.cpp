@@ -281,28 +281,15 @@ void FriendForm::Command4_Click()
     const ui::MsgAnswer answer = m_app.ui().messageBox(
         this, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
         QStringLiteral("確認"), ui::MsgButtons::YesNo, ui::MsgIcon::Question);
-    bool marked = false;
     if (answer == ui::MsgAnswer::Yes) {
         // Only the entry shown while the question was open may go.
-        const common::Status status = file.MarkDeleted(m_app.state().CurrentRecordNo, *shown);
-        marked = status.isOk();
-        if (!marked) {
-            // One box for one press: the compaction below would only fail the same way.
-            reportStorageError(status);
-            Command2_Click();
-            return;
-        }
-    }
-    // The file is rewritten whatever the answer, as it always has been.
-    if (const common::Status compacted = file.Compact(); !compacted) {
-        // A marked entry left behind would still be listed and sent to, then vanish
-        // at some later compaction: give it its flag back, the deletion did not happen.
-        file.RecoverInterruptedCompaction();
-        if (marked)
-            file.WriteRecord(n, *record);
+        if (const common::Status deleted = file.DeleteRecord(n, *shown); !deleted)
+            reportStorageError(deleted);
+        else
+            Label7->setText(QStringLiteral("削除が完了しました"));
+    } else if (const common::Status compacted = file.Compact(); !compacted) {
+        // The file is rewritten whatever the answer, as it always has been.
         reportStorageError(compacted);
-    } else if (marked) {
-        Label7->setText(QStringLiteral("削除が完了しました"));
     }
     Command2_Click();
 }

@@ -21,7 +21,7 @@ enum class ErrorCode {
 
 /// Outcome of a core operation: ok, or an error code with the detail
 /// (a path, a server line) that the window side turns into a message.
-class Status {
+class [[nodiscard]] Status {
 public:
     Status() = default;
     static Status ok() { return {}; }

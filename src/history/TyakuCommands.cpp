@@ -38,16 +38,6 @@ void TyakuForm::reportStorageFailure(const common::Status& status)
     m_app.notify(this, text, ui::MsgIcon::Exclamation);
 }
 
-/// Gives records first … last their live flag back after a deletion that could not finish.
-void TyakuForm::restoreMarked(storage::HistoryFile& file, int first, int last)
-{
-    for (int n = first; n <= last; ++n) {
-        std::optional<storage::MailRecord> record = file.ReadRecord(n);
-        if (record && record->Live == 0)
-            file.WriteRecord(n, *record);
-    }
-}
-
 bool TyakuForm::consumeSelection()
 {
     if (Text5->text().isEmpty()) {
@@ -84,19 +74,13 @@ void TyakuForm::Command3_Click()
     storage::HistoryFile file = historyFile();
     // Another writer may have changed the history since the list was read: only the
     // record the viewer showed for this row may go.
-    const common::Status marked = n == m_shownRecordNo
-                                      ? file.MarkDeleted(n, m_shownRecord)
-                                      : file.MarkDeleted(n, m_model->header(n - 1));
-    if (!marked) {
-        reportStorageFailure(marked);
+    const common::Status deleted = n == m_shownRecordNo ? file.DeleteRecord(n, m_shownRecord)
+                                                        : file.DeleteRecord(n, m_model->header(n - 1));
+    if (!deleted) {
+        reportStorageFailure(deleted);
         return;
     }
     clearShownMessage();
-    if (const common::Status compacted = file.CompactHistory(); !compacted) {
-        file.RecoverInterruptedCompaction();
-        restoreMarked(file, n, n);
-        reportStorageFailure(compacted);
-    }
     m_model->clear();
     fillList(HeaderText::AsStored);
 }
@@ -111,28 +95,14 @@ void TyakuForm::Command6_Click()
 
     storage::HistoryFile file = historyFile();
     const double length = static_cast<double>(QFileInfo(file.path()).size());
-    const int whole = file.RecordCount();
-    const int n = common::roundToInt16(length / storage::MailRecord::Size).value_or(whole);
-    for (int i = 1; i <= n; ++i) {
-        m_app.state().CurrentRecordNo = static_cast<std::int16_t>(i);
-        // A torn tail is no record to mark; the compaction drops it anyway.
-        if (i > whole)
-            continue;
-        if (const common::Status marked = file.MarkDeleted(i); !marked) {
-            restoreMarked(file, 1, i - 1);
-            reportStorageFailure(marked);
-            m_model->clear();
-            fillList(HeaderText::Trimmed);
-            return;
-        }
-    }
-    if (const common::Status compacted = file.CompactHistory(); !compacted) {
-        file.RecoverInterruptedCompaction();
-        restoreMarked(file, 1, whole);
-        reportStorageFailure(compacted);
-    }
+    // The last record number the deletion passed, torn tail included, as it always was.
+    if (const int n = common::roundToInt16(length / storage::MailRecord::Size).value_or(file.RecordCount()); n > 0)
+        m_app.state().CurrentRecordNo = static_cast<std::int16_t>(n);
+    const common::Status deleted = file.DeleteAll();
+    if (!deleted)
+        reportStorageFailure(deleted);
     m_model->clear();
-    fillList(HeaderText::AsStored);
+    fillList(deleted ? HeaderText::AsStored : HeaderText::Trimmed);
 }
 
 void TyakuForm::Command1_Click()

@@ -103,7 +103,6 @@ private:
     QModelIndex selectedRow() const;
     void reportNotSelected();
     void reportStorageFailure(const common::Status& status);
-    void restoreMarked(storage::HistoryFile& file, int first, int last);
     bool consumeSelection();
     void handOffToAddressBook();
     void handOffToReply();

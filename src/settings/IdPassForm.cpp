@@ -120,7 +120,7 @@ void IdPassForm::OKCommand_Click()
             written = storage::WriteAccountValue(dir, QStringLiteral("NAME3"), QStringLiteral("1"));
     } else {
         // Nothing reads this mark back, so a failure to write it costs nothing.
-        storage::WriteAccountValue(dir, QStringLiteral("NAME3"), QStringLiteral("0"));
+        (void)storage::WriteAccountValue(dir, QStringLiteral("NAME3"), QStringLiteral("0"));
     }
     if (!written) {
         // The user asked for the account to be kept; not keeping it unseen

@@ -91,7 +91,8 @@ Status AddressBookFile::EnsureExists() const
 
 int AddressBookFile::Count() const
 {
-    detail::restoreScratch(m_path, m_scratch);
+    // A reader reads what is there; a copy it cannot put back waits for the next writer.
+    (void)detail::restoreScratch(m_path, m_scratch);
     return static_cast<int>(
         std::min<qint64>(detail::fileSize(m_path).value_or(0) / kSize, INT32_MAX));
 }
@@ -241,6 +242,21 @@ Status AddressBookFile::Compact()
     if (Status st = EnsureExists(); !st)
         return st;
     return detail::compactRecords(m_path, m_scratch, kLayout, {});
+}
+
+Status AddressBookFile::DeleteRecord(int n, QByteArrayView shownRecord)
+{
+    if (Status marked = MarkDeleted(n, shownRecord); !marked)
+        return marked;
+    const Status compacted = Compact();
+    if (compacted)
+        return compacted;
+    Status undone = RecoverInterruptedCompaction();
+    if (undone)
+        undone = WriteRecord(n, AddressRecord::fromBytes(shownRecord.data()));
+    if (undone)
+        return compacted;
+    return Status::fail(compacted.code(), compacted.detail() + QStringLiteral("\n") + undone.detail());
 }
 
 } // namespace corvidan::storage

@@ -60,6 +60,10 @@ public:
     common::Status MarkDeleted(int n, QByteArrayView shownRecord);
     common::Status Compact();
     common::Status RecoverInterruptedCompaction();
+    /// Deletes entry n while it still holds `shownRecord`: marks it, compacts, and
+    /// gives it its flag back when the compaction fails (it would otherwise stay
+    /// listed and sent to, then vanish at some later compaction).
+    common::Status DeleteRecord(int n, QByteArrayView shownRecord);
 
 private:
     /// Writes record n, or appends when n is 0, under the writers' lock.

@@ -53,7 +53,8 @@ Status HistoryFile::RecoverInterruptedCompaction()
 
 int HistoryFile::RecordCount() const
 {
-    detail::restoreScratch(m_path, m_scratch);
+    // A reader reads what is there; a copy it cannot put back waits for the next writer.
+    (void)detail::restoreScratch(m_path, m_scratch);
     return static_cast<int>(
         std::min<qint64>(detail::fileSize(m_path).value_or(0) / kSize, INT32_MAX));
 }
@@ -160,7 +161,8 @@ std::optional<MailRecord> HistoryFile::ReadRecord(int n) const
 
 std::optional<QByteArray> HistoryFile::ReadRecordBytes(int n) const
 {
-    detail::restoreScratch(m_path, m_scratch);
+    // A reader reads what is there; a copy it cannot put back waits for the next writer.
+    (void)detail::restoreScratch(m_path, m_scratch);
     Fd fd;
     if (n < 1 || !detail::openFile(m_path, O_RDONLY, fd))
         return std::nullopt;
@@ -172,7 +174,8 @@ std::optional<QByteArray> HistoryFile::ReadRecordBytes(int n) const
 
 Status HistoryFile::ReadAllRecords(const std::function<bool(int n, const MailRecord&)>& sink) const
 {
-    detail::restoreScratch(m_path, m_scratch);
+    // A reader reads what is there; a copy it cannot put back waits for the next writer.
+    (void)detail::restoreScratch(m_path, m_scratch);
     Fd fd;
     if (Status st = detail::openFile(m_path, O_RDONLY, fd); !st)
         return st.code() == ErrorCode::NotFound ? Status::ok() : st;
@@ -199,7 +202,8 @@ Status HistoryFile::ReadAllRecords(const std::function<bool(int n, const MailRec
 
 std::vector<MailHeader> HistoryFile::ReadAllHeaders() const
 {
-    detail::restoreScratch(m_path, m_scratch);
+    // A reader reads what is there; a copy it cannot put back waits for the next writer.
+    (void)detail::restoreScratch(m_path, m_scratch);
     Fd fd;
     if (!detail::openFile(m_path, O_RDONLY, fd))
         return {};
@@ -314,6 +318,59 @@ Status HistoryFile::CompactHistory()
             detail::HistoryIndex(m_path).store(*stamp, headers);
     }
     return Status::ok();
+}
+
+Status HistoryFile::DeleteRecord(int n, QByteArrayView shownRecord)
+{
+    if (Status marked = MarkDeleted(n, shownRecord); !marked)
+        return marked;
+    return compactOrRollBack(n, n);
+}
+
+Status HistoryFile::DeleteRecord(int n, const MailHeader& listed)
+{
+    if (Status marked = MarkDeleted(n, listed); !marked)
+        return marked;
+    return compactOrRollBack(n, n);
+}
+
+Status HistoryFile::DeleteAll()
+{
+    const int whole = RecordCount();
+    for (int n = 1; n <= whole; ++n) {
+        if (Status marked = MarkDeleted(n); !marked) {
+            (void)restoreMarks(1, n - 1); // what cannot be restored stays marked, not lost
+            return marked;
+        }
+    }
+    return compactOrRollBack(1, whole);
+}
+
+Status HistoryFile::compactOrRollBack(int first, int last)
+{
+    const Status compacted = CompactHistory();
+    if (compacted)
+        return compacted;
+    // The old file is still the history: unmark what this deletion marked.
+    Status undone = RecoverInterruptedCompaction();
+    if (undone)
+        undone = restoreMarks(first, last);
+    if (undone)
+        return compacted;
+    return Status::fail(compacted.code(), compacted.detail() + QStringLiteral("\n") + undone.detail());
+}
+
+Status HistoryFile::restoreMarks(int first, int last)
+{
+    Status st;
+    for (int n = first; n <= last; ++n) {
+        std::optional<MailRecord> record = ReadRecord(n);
+        if (record && record->Live == 0) {
+            if (Status written = WriteRecord(n, *record); !written && st)
+                st = written;
+        }
+    }
+    return st;
 }
 
 } // namespace corvidan::storage

@@ -64,8 +64,17 @@ public:
     /// Finishes a compaction that a crash interrupted (scratch file but no history).
     common::Status RecoverInterruptedCompaction();
 
+    /// Deletes record n while it still is the record shown (or listed): marks it,
+    /// compacts, and gives it its flag back when the compaction fails, so a failed
+    /// deletion leaves the history as it was.
+    common::Status DeleteRecord(int n, QByteArrayView shownRecord);
+    common::Status DeleteRecord(int n, const MailHeader& listed);
+    /// Deletes every record (a torn tail goes too) the same way.
+    common::Status DeleteAll();
+
     /// Lets a test stop a compaction at a chosen point.
     void setCompactionProbe(CompactionProbe probe) { m_probe = std::move(probe); }
+
 
     /// From now on WriteRecord leaves its flush to Flush(), so that one flush can
     /// cover many records; whoever defers must call Flush() before relying on them.
@@ -75,6 +84,8 @@ public:
     common::Status Flush();
 
 private:
+    common::Status compactOrRollBack(int first, int last);
+    common::Status restoreMarks(int first, int last);
     /// Writes record n, or appends when n is 0, under the writers' lock.
     common::Status writeRecord(int n, const MailRecord& record, std::int16_t* recordNo);
     common::Status markDeleted(int n, const std::function<bool(const char* record)>& isShown);

@@ -167,7 +167,8 @@ void HistoryIndex::appendEntry(const FileStamp& before, const FileStamp& after,
     if (!writeAt(fd.get(), header, kEntry, at, m_path) || ::ftruncate(fd.get(), at + kEntry) != 0)
         return;
     const Head next = headFor(after, head.count + 1, extendChecksum(head.checksum, header, kEntry));
-    writeAt(fd.get(), reinterpret_cast<const char*>(&next), sizeof next, 0, m_path);
+    // A summary whose head was not written fails its check and is rebuilt.
+    (void)writeAt(fd.get(), reinterpret_cast<const char*>(&next), sizeof next, 0, m_path);
 }
 
 void HistoryIndex::remove() const

@@ -235,7 +235,7 @@ struct ComposeSmtp : ::testing::Test {
     std::vector<storage::MailRecord> records() const
     {
         std::vector<storage::MailRecord> all;
-        storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent)
+        (void)storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent)
             .ReadAllRecords([&](int, const storage::MailRecord& r) {
                 all.push_back(r);
                 return true;

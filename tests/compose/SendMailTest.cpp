@@ -65,7 +65,7 @@ struct SendFixture : ::testing::Test {
     std::vector<storage::MailRecord> sentRecords() const
     {
         std::vector<storage::MailRecord> records;
-        storage::HistoryFile(dir, storage::HistoryKind::Sent)
+        (void)storage::HistoryFile(dir, storage::HistoryKind::Sent)
             .ReadAllRecords([&](int, const storage::MailRecord& r) {
                 records.push_back(r);
                 return true;

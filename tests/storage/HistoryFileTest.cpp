@@ -2,6 +2,7 @@
 
 #include "storage/AddressBookFile.h"
 #include "storage/RecordFile.h"
+#include "common/Durable.h"
 
 #include "StorageTestUtil.h"
 #include "support/TempAppDir.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -485,4 +487,43 @@ TEST_F(HistoryFileTest, ListingDecodesFieldsLikeARecordRead)
     EXPECT_EQ(headers[0].Subject, whole.Subject);
     EXPECT_EQ(headers[0].Date, whole.Date);
     EXPECT_EQ(headers[0].Address, whole.Address);
+}
+
+TEST_F(HistoryFileTest, ADeletionIsWholeOrNotAtAllAndTheFolderIsFlushedAfterEachRename)
+{
+    struct Case {
+        const char* name;
+        std::function<common::Status(HistoryFile&)> remove;
+        QStringList left; // after a deletion that went through
+    };
+    const std::vector<Case> cases = {
+        {"one record, as shown", [](HistoryFile& h) { return h.DeleteRecord(2, *h.ReadRecordBytes(2)); },
+         {sampleRecord(1).Subject, sampleRecord(3).Subject}},
+        {"one record, as listed", [](HistoryFile& h) { return h.DeleteRecord(3, h.ReadAllHeaders()[2]); },
+         {sampleRecord(1).Subject, sampleRecord(2).Subject}},
+        {"every record", [](HistoryFile& h) { return h.DeleteAll(); }, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(history.path(), {});
+        appendSamples(3);
+        const QByteArray before = readBytes(history.path());
+
+        // The scratch copy cannot be flushed: nothing is deleted, no mark is left behind.
+        const QString scratch = history.scratchPath();
+        common::durable::setSyncProbe([&](const QString& path) { return path != scratch; });
+        const common::Status failed = c.remove(history);
+        common::durable::setSyncProbe({});
+        EXPECT_FALSE(failed.isOk());
+        EXPECT_EQ(readBytes(history.path()), before);
+
+        // It goes through: and the folder entry is flushed after the rename, not only the file.
+        QStringList flushes;
+        common::durable::setSyncProbe([&](const QString& path) { return flushes << path, true; });
+        ASSERT_TRUE(c.remove(history));
+        common::durable::setSyncProbe({});
+        EXPECT_EQ(test::subjectsOf(history.ReadAllHeaders()), c.left);
+        ASSERT_FALSE(flushes.isEmpty());
+        EXPECT_EQ(flushes.last(), QFileInfo(history.path()).absolutePath()) << flushes.join(u' ').toStdString();
+    }
 }

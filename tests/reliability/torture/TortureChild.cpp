@@ -69,7 +69,7 @@ int addressBookDelete(const common::AppDir& dir)
     for (;;) {
         // Listed whatever the live flag, as the address book window lists them.
         int target = 0;
-        book.Enumerate([&](int n, const storage::AddressRecord& r) {
+        (void)book.Enumerate([&](int n, const storage::AddressRecord& r) {
             if (r.Name.contains(QStringLiteral("[DEL")))
                 target = n;
             return target == 0;

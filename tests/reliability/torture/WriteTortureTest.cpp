@@ -191,7 +191,7 @@ TEST_F(WriteTorture, ViewerDeletionAlwaysLeavesTheOldOrTheNewRecords)
                                      [](const char* rec) { return labelIn(storage::MailRecord::fromBytes(rec).Subject); }},
                                     initial);
     const int kills = tortureDeletion(QStringLiteral("viewer-delete"), history.path(), sequence, initial,
-                                      [&] { history.RecoverInterruptedCompaction(); });
+                                      [&] { ASSERT_TRUE(history.RecoverInterruptedCompaction()); });
     RecordProperty("kills", kills);
     std::cout << "viewer deletion torture: " << kills << " kills survived\n";
 }
@@ -212,7 +212,7 @@ TEST_F(WriteTorture, AddressBookDeletionAlwaysLeavesTheOldOrTheNewRecords)
                                      [](const char* rec) { return labelIn(storage::AddressRecord::fromBytes(rec).Name); }},
                                     initial);
     const int kills = tortureDeletion(QStringLiteral("addressbook-delete"), book.path(), sequence, initial,
-                                      [&] { book.RecoverInterruptedCompaction(); });
+                                      [&] { ASSERT_TRUE(book.RecoverInterruptedCompaction()); });
     RecordProperty("kills", kills);
     std::cout << "address book deletion torture: " << kills << " kills survived\n";
 }
