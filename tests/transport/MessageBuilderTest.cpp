@@ -52,6 +52,34 @@ void expectOnlyCrLf(const QByteArray& bytes)
     }
 }
 
+/// True when the JIS text ends in ASCII: its last escape sequence, if any, is ESC ( B
+/// and nothing but ASCII follows. A reader that forgives a missing return hides the fault.
+bool endsInAscii(const QByteArray& jis)
+{
+    const qsizetype lastEscape = jis.lastIndexOf('\x1b');
+    return lastEscape < 0 || jis.mid(lastEscape, 3) == "\x1b(B";
+}
+
+/// Every ISO-2022-JP encoded word of the header, and every line of an ISO-2022-JP
+/// body, returns to ASCII before it ends.
+void expectJisReturnsToAscii(const QByteArray& bytes)
+{
+    const qsizetype headerEnd = bytes.indexOf("\r\n\r\n");
+    const QByteArray header = bytes.left(headerEnd);
+    static const QRegularExpression word(QStringLiteral("=\\?ISO-2022-JP\\?B\\?([A-Za-z0-9+/=]*)\\?="),
+                                         QRegularExpression::CaseInsensitiveOption);
+    int words = 0;
+    for (auto it = word.globalMatch(QString::fromLatin1(header)); it.hasNext(); ++words) {
+        const QByteArray jis = QByteArray::fromBase64(it.next().captured(1).toLatin1());
+        EXPECT_TRUE(endsInAscii(jis)) << "encoded word " << words << " ends in JIS: " << jis.toHex().constData();
+    }
+    EXPECT_EQ(words > 0, header.toUpper().contains("=?ISO-2022-JP?B?"));
+    if (!header.contains("charset=\"ISO-2022-JP\"") && !header.toLower().contains("charset=iso-2022-jp"))
+        return;
+    for (const QByteArray& line : bytes.mid(headerEnd + 4).split('\n'))
+        EXPECT_TRUE(endsInAscii(line.endsWith('\r') ? line.chopped(1) : line)) << "body line ends in JIS";
+}
+
 class TempFiles {
 public:
     QString write(const QString& name, const QByteArray& bytes)
@@ -91,6 +119,7 @@ TEST(MessageBuilder, JapaneseTextThatFitsJisGoesAsIso2022Jp7bit)
     EXPECT_EQ(mc::decodeWords(parsed.header("Subject")), m.subject);
     expectEveryLineWithin76(built.bytes);
     expectOnlyCrLf(built.bytes);
+    expectJisReturnsToAscii(built.bytes);
 }
 
 TEST(MessageBuilder, CharactersOutsideJisX0208GoAsUtf8)
@@ -189,6 +218,7 @@ TEST(MessageBuilder, LongSubjectsSplitIntoWholeCharacterWords)
     mc::Message parsed = mc::parse(built.bytes);
     EXPECT_EQ(mc::decodeWords(parsed.header("Subject")), m.subject);
     expectEveryLineWithin76(built.bytes);
+    expectJisReturnsToAscii(built.bytes);
 
     m.subject = QStringLiteral("😀①絵文字").repeated(12);
     built = buildOk(m);
