@@ -44,13 +44,18 @@ PY
 
 now() { date +%s.%N; }
 
-run_corvidan() {
+# A fresh AppDir whose settings point at the benchmark's server, and the mailbox refilled.
+fresh_app() {
     app="$work/app"
     rm -rf "$app"
     mkdir -p "$app/★MAilData" "$app/添付フォルダ" "$app/新着画像"
     printf 'SMTP=\r\nPOP3=%s:%s\r\nMAIL=\r\nAPOP=0\r\n' "$HOST" "$POP3_PORT" > "$app/zorbet.ini"
     printf '[EXEINI]\r\nNAME=%s\r\nNAME2=%s\r\n' "$POP3_USER" "$POP3_PASSWORD" > "$app/★MAilData/iniIdPass.ini"
     reset_mailbox
+}
+
+run_corvidan() {
+    fresh_app
     sync
     start=$(now)
     result=$("$build/app/corvidan-receive" --ca-file "$CA_FILE" "$app")
@@ -131,12 +136,7 @@ rm -rf "$work/messages"
 mkdir -p "$work/messages"
 big_message "$work/messages/big.eml"
 big_size=$(stat -c %s "$work/messages/big.eml")
-app="$work/app"
-rm -rf "$app"
-mkdir -p "$app/★MAilData" "$app/添付フォルダ" "$app/新着画像"
-printf 'SMTP=\r\nPOP3=%s:%s\r\nMAIL=\r\nAPOP=0\r\n' "$HOST" "$POP3_PORT" > "$app/zorbet.ini"
-printf '[EXEINI]\r\nNAME=%s\r\nNAME2=%s\r\n' "$POP3_USER" "$POP3_PASSWORD" > "$app/★MAilData/iniIdPass.ini"
-reset_mailbox
+fresh_app
 peak_kib=$(peak_rss_kib "$build/app/corvidan-receive" --ca-file "$CA_FILE" "$app")
 
 ours=$(median < "$work/ours")
