@@ -147,6 +147,8 @@ TEST_F(HistoryDeletion, DeleteAllOfFiveLeavesAZeroByteFile)
     click("Command6");
     EXPECT_EQ(ui.shownTexts(), QStringList{QStringLiteral("すべてのデータを削除して良いですか？")});
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("確認"));
+    // Enter on this question must keep the history.
+    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::YesNoDefaultNo);
     EXPECT_TRUE(QFileInfo::exists(history(1).path()));
     EXPECT_EQ(QFileInfo(history(1).path()).size(), 0);
     EXPECT_FALSE(QFileInfo::exists(scratchPath(1)));
