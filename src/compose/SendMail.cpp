@@ -109,6 +109,18 @@ QString SendMailOperation::recipientFor(const SendInput& input, int pass) const
     return record ? trimTrailingBlanks(record->Address) : QString();
 }
 
+namespace {
+/// Takes back record `n` if it is still the one written; a record someone else
+/// changed meanwhile is left alone.
+void withdrawRecord(storage::HistoryFile& file, int n, const storage::MailRecord& record)
+{
+    if (n != file.RecordCount() || !file.MarkDeleted(n, record.toBytes()))
+        return;
+    if (!file.CompactHistory())
+        file.RecoverInterruptedCompaction();
+}
+} // namespace
+
 SendOutcome SendMailOperation::run(SendInput& input)
 {
     SendOutcome outcome;
@@ -146,17 +158,23 @@ SendOutcome SendMailOperation::run(SendInput& input)
             m_observer.bodyChanged(input.body);
         }
 
+        const auto failPass = [&](const QString& text) {
+            ++outcome.failed;
+            // A single message that did not leave must not look sent: its record, the
+            // last one, goes again while the window keeps the message for another try.
+            if (!input.bulk)
+                withdrawRecord(sent, *n, record);
+            m_observer.sendFailed(text);
+        };
         const QString badAttachment = unreadableAttachment(input.attachments);
         if (!badAttachment.isEmpty()) {
-            ++outcome.failed;
-            m_observer.sendFailed(unreadableAttachmentText(badAttachment));
+            failPass(unreadableAttachmentText(badAttachment));
             continue;
         }
         const OutgoingMail mail{input.smtpServer, recipient,     input.sender,
                                 input.subject,    input.body,    input.attachments};
         if (m_sender.send(mail) < 0) {
-            ++outcome.failed;
-            m_observer.sendFailed(m_sender.lastError());
+            failPass(m_sender.lastError());
         } else {
             ++outcome.sent;
         }

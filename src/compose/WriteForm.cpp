@@ -436,6 +436,8 @@ void WriteForm::Command1_Click()
     input.clockText = [this] { return clockText(); };
     input.random = m_fortuneDraw;
 
+    // The fortune is added to the body box while sending; a retry starts from what was typed.
+    const QString typedBody = BodyText->toPlainText();
     auto sender = makeSender();
     WindowSendObserver observer(
         m_app, this, Label7, [this](const QString& body) { setBodyText(body); }, input.bulk);
@@ -450,6 +452,12 @@ void WriteForm::Command1_Click()
     if (outcome.aborted) {
         // Nothing may leave unrecorded: keep the message so it can be sent once there is room.
         Label7->setText(QStringLiteral("送信を中止しました。"));
+        return;
+    }
+    if (!input.bulk && outcome.failed > 0) {
+        // Everything typed and attached stays, so the cause can be fixed and 送信 pressed again.
+        BodyText->setPlainText(typedBody);
+        Label7->setText(QStringLiteral("送信できませんでした。"));
         return;
     }
     Label7->setText(QStringLiteral("送信完了です。"));

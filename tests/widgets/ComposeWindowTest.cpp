@@ -373,7 +373,7 @@ TEST_F(ComposeWindow, StopClosesWithoutRecording)
     EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 0);
 }
 
-TEST_F(ComposeWindow, FailedSendShowsOneErrorKeepsOneRecordAndCloses)
+TEST_F(ComposeWindow, FailedSendShowsOneErrorKeepsTheMessageAndNoRecord)
 {
     test::SendLog log;
     log.failWith(QStringLiteral("接続できません"));
@@ -388,6 +388,18 @@ TEST_F(ComposeWindow, FailedSendShowsOneErrorKeepsOneRecordAndCloses)
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("送信エラー"));
     EXPECT_EQ(ui.shown()[0].text, QStringLiteral("接続できません"));
     EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::None);
+    EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(form.isNull());
+    EXPECT_EQ(c<QLineEdit>("ToText")->text(), QStringLiteral("you@example.jp"));
+    EXPECT_EQ(c<QLineEdit>("SubjectText")->text(), QStringLiteral("件名"));
+    EXPECT_EQ(c<QPlainTextEdit>("BodyText")->toPlainText(), QStringLiteral("一行目\n二行目"));
+
+    // With the cause fixed, 送信 again sends the same message once and records it.
+    log.result = 0;
+    c<QPushButton>("Command1")->click();
+    ASSERT_EQ(log.sent.size(), 2u);
+    EXPECT_EQ(log.sent[1].body, QStringLiteral("一行目\r\n二行目"));
     EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 1);
     EXPECT_EQ(app.state().CurrentRecordNo, 1);
     EXPECT_EQ(compose::trimBlanks(app.state().SentRecord.Address), QStringLiteral("you@example.jp"));
