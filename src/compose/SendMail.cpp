@@ -98,6 +98,19 @@ QString SendMailOperation::sendingText()
     return QStringLiteral("メールを送信中です。しばらくお待ち下さい。");
 }
 
+QString bulkSummaryText(const SendOutcome& outcome)
+{
+    QString text = QStringLiteral("%1件送信しました。").arg(outcome.sent);
+    if (outcome.failures.empty())
+        return text;
+    text += QStringLiteral("\r\n送信できなかった宛先（%1件）:").arg(outcome.failures.size());
+    for (const SendOutcome::Failure& f : outcome.failures) {
+        const QString who = f.recipient.isEmpty() ? QStringLiteral("（宛先なし）") : f.recipient;
+        text += QStringLiteral("\r\n") + who + QStringLiteral(" : ") + f.reason.trimmed();
+    }
+    return text;
+}
+
 QString SendMailOperation::recipientFor(const SendInput& input, int pass) const
 {
     if (!input.bulk)
@@ -160,6 +173,7 @@ SendOutcome SendMailOperation::run(SendInput& input)
 
         const auto failPass = [&](const QString& text) {
             ++outcome.failed;
+            outcome.failures.push_back({recipient, text});
             // A single message that did not leave must not look sent: its record, the
             // last one, goes again while the window keeps the message for another try.
             if (!input.bulk)

@@ -89,6 +89,9 @@ public:
     }
     void sendFailed(const QString& text) override
     {
+        // A bulk send lists its failures in one box at the end instead.
+        if (m_bulk)
+            return;
         m_app.ui().messageBox(m_form, text, QStringLiteral("送信エラー"), ui::MsgButtons::Ok,
                               ui::MsgIcon::None);
     }
@@ -460,6 +463,10 @@ void WriteForm::Command1_Click()
         Label7->setText(QStringLiteral("送信できませんでした。"));
         return;
     }
+    if (input.bulk && outcome.passes > 0)
+        m_app.ui().messageBox(this, bulkSummaryText(outcome), QStringLiteral("送信結果"),
+                              ui::MsgButtons::Ok,
+                              outcome.failures.empty() ? ui::MsgIcon::Information : ui::MsgIcon::Exclamation);
     Label7->setText(QStringLiteral("送信完了です。"));
     ToText->clear();
     SubjectText->clear();

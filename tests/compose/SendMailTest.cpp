@@ -236,6 +236,10 @@ TEST_F(SendFixture, LibraryFailureIsReportedAndTheNextPassStillRuns)
     EXPECT_EQ(observer.failures,
               (QStringList{QStringLiteral("550 User unknown"), QStringLiteral("550 User unknown")}));
     EXPECT_EQ(sentRecords().size(), 2u);
+    ASSERT_EQ(outcome.failures.size(), 2u);
+    EXPECT_EQ(outcome.failures[1].recipient, QStringLiteral("b@example.jp"));
+    EXPECT_EQ(outcome.failures[1].reason, QStringLiteral("550 User unknown"));
+    EXPECT_TRUE(bulkSummaryText(outcome).startsWith(QStringLiteral("0件送信しました。")));
 }
 
 TEST_F(SendFixture, UnreadableAttachmentFailsThePassNamingTheFile)

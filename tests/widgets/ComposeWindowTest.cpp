@@ -499,6 +499,34 @@ TEST_F(ComposeWindow, BulkSendShowsWhichRecipientIsBeingSent)
     EXPECT_EQ(statusAtSend, (QStringList{sending + QStringLiteral("（1/2件目）"),
                                          sending + QStringLiteral("（2/2件目）")}));
     EXPECT_EQ(status->text(), QStringLiteral("送信完了です。"));
+    ASSERT_EQ(ui.shownTexts(), QStringList{QStringLiteral("2件送信しました。")});
+    EXPECT_EQ(ui.shown()[0].title, QStringLiteral("送信結果"));
+}
+
+TEST_F(ComposeWindow, BulkSendEndsWithOneBoxNamingEachFailedAddressAndWhy)
+{
+    addToBook(QStringLiteral("一"), QStringLiteral("one@example.jp"));
+    addToBook(QStringLiteral("二"), QStringLiteral("two@example.jp"));
+    addToBook(QStringLiteral("三"), QStringLiteral("three@example.jp"));
+    c<QPushButton>("Command4")->click();
+    c<QRadioButton>("Option2")->click();
+    test::SendLog log;
+    log.onSend = [&](const compose::OutgoingMail& mail) {
+        const bool refused = mail.to != QStringLiteral("two@example.jp");
+        log.result = refused ? -1 : 0;
+        log.error = QStringLiteral("550 no such user ") + mail.to;
+    };
+    form->setSenderFactory(test::RecordingSender::factory(log));
+    c<QPushButton>("Command1")->click();
+    ASSERT_EQ(log.sent.size(), 3u);
+    ASSERT_EQ(ui.shown().size(), 1u) << ui.shownTexts().join(u'|').toStdString();
+    EXPECT_EQ(ui.shown()[0].text,
+              QStringLiteral("1件送信しました。\r\n送信できなかった宛先（2件）:"
+                             "\r\none@example.jp : 550 no such user one@example.jp"
+                             "\r\nthree@example.jp : 550 no such user three@example.jp"));
+    EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::Exclamation);
+    // Bulk passes keep their records: each one names whom it was for.
+    EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 3);
 }
 
 TEST_F(ComposeWindow, ClosingTheLauncherDuringABulkSendEndsItWithoutFurtherPasses)
