@@ -280,7 +280,7 @@ void FriendForm::Command4_Click()
 
     const ui::MsgAnswer answer = m_app.ui().messageBox(
         this, QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"),
-        QStringLiteral("確認"), ui::MsgButtons::YesNo, ui::MsgIcon::Question);
+        QStringLiteral("確認"), ui::MsgButtons::YesNoDefaultNo, ui::MsgIcon::Question);
     if (answer == ui::MsgAnswer::Yes) {
         // Only the entry shown while the question was open may go.
         if (const common::Status deleted = file.DeleteRecord(n, *shown); !deleted)

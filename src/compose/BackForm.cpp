@@ -172,6 +172,8 @@ void BackForm::Command2_Click()
         mail.NMailGetMessage(0, message, size);
         m_app.ui().messageBox(this, common::CutAtNul(message), QStringLiteral("送信エラー"),
                               ui::MsgButtons::Ok, ui::MsgIcon::None);
+        // The reply stays as typed so the cause can be fixed and 送信 pressed again.
+        return;
     }
     close();
 }

@@ -98,6 +98,19 @@ QString SendMailOperation::sendingText()
     return QStringLiteral("メールを送信中です。しばらくお待ち下さい。");
 }
 
+QString bulkSummaryText(const SendOutcome& outcome)
+{
+    QString text = QStringLiteral("%1件送信しました。").arg(outcome.sent);
+    if (outcome.failures.empty())
+        return text;
+    text += QStringLiteral("\r\n送信できなかった宛先（%1件）:").arg(outcome.failures.size());
+    for (const SendOutcome::Failure& f : outcome.failures) {
+        const QString who = f.recipient.isEmpty() ? QStringLiteral("（宛先なし）") : f.recipient;
+        text += QStringLiteral("\r\n") + who + QStringLiteral(" : ") + f.reason.trimmed();
+    }
+    return text;
+}
+
 QString SendMailOperation::recipientFor(const SendInput& input, int pass) const
 {
     if (!input.bulk)
@@ -108,6 +121,18 @@ QString SendMailOperation::recipientFor(const SendInput& input, int pass) const
     // server then refuses that pass and the user sees why.
     return record ? trimTrailingBlanks(record->Address) : QString();
 }
+
+namespace {
+/// Takes back record `n` if it is still the one written; a record someone else
+/// changed meanwhile is left alone.
+void withdrawRecord(storage::HistoryFile& file, int n, const storage::MailRecord& record)
+{
+    if (n != file.RecordCount() || !file.MarkDeleted(n, record.toBytes()))
+        return;
+    if (!file.CompactHistory())
+        file.RecoverInterruptedCompaction();
+}
+} // namespace
 
 SendOutcome SendMailOperation::run(SendInput& input)
 {
@@ -146,17 +171,24 @@ SendOutcome SendMailOperation::run(SendInput& input)
             m_observer.bodyChanged(input.body);
         }
 
+        const auto failPass = [&](const QString& text) {
+            ++outcome.failed;
+            outcome.failures.push_back({recipient, text});
+            // A single message that did not leave must not look sent: its record, the
+            // last one, goes again while the window keeps the message for another try.
+            if (!input.bulk)
+                withdrawRecord(sent, *n, record);
+            m_observer.sendFailed(text);
+        };
         const QString badAttachment = unreadableAttachment(input.attachments);
         if (!badAttachment.isEmpty()) {
-            ++outcome.failed;
-            m_observer.sendFailed(unreadableAttachmentText(badAttachment));
+            failPass(unreadableAttachmentText(badAttachment));
             continue;
         }
         const OutgoingMail mail{input.smtpServer, recipient,     input.sender,
                                 input.subject,    input.body,    input.attachments};
         if (m_sender.send(mail) < 0) {
-            ++outcome.failed;
-            m_observer.sendFailed(m_sender.lastError());
+            failPass(m_sender.lastError());
         } else {
             ++outcome.sent;
         }

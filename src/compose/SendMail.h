@@ -114,7 +114,15 @@ struct SendOutcome {
     int sent = 0;        // handed over to the server
     int failed = 0;      // the library or an attachment refused
     bool aborted = false; // stopped because a sent record could not be written
+    struct Failure {
+        QString recipient;
+        QString reason;
+    };
+    std::vector<Failure> failures; // in pass order
 };
+
+/// The one box that ends a bulk send: how many left and which addresses did not, and why.
+QString bulkSummaryText(const SendOutcome& outcome);
 
 /// The sent history record of one pass: trimmed subject, address and body, the clock text.
 storage::MailRecord sentRecordFor(const SendInput& input, const QString& body);

@@ -89,6 +89,9 @@ public:
     }
     void sendFailed(const QString& text) override
     {
+        // A bulk send lists its failures in one box at the end instead.
+        if (m_bulk)
+            return;
         m_app.ui().messageBox(m_form, text, QStringLiteral("送信エラー"), ui::MsgButtons::Ok,
                               ui::MsgIcon::None);
     }
@@ -436,6 +439,8 @@ void WriteForm::Command1_Click()
     input.clockText = [this] { return clockText(); };
     input.random = m_fortuneDraw;
 
+    // The fortune is added to the body box while sending; a retry starts from what was typed.
+    const QString typedBody = BodyText->toPlainText();
     auto sender = makeSender();
     WindowSendObserver observer(
         m_app, this, Label7, [this](const QString& body) { setBodyText(body); }, input.bulk);
@@ -452,6 +457,16 @@ void WriteForm::Command1_Click()
         Label7->setText(QStringLiteral("送信を中止しました。"));
         return;
     }
+    if (!input.bulk && outcome.failed > 0) {
+        // Everything typed and attached stays, so the cause can be fixed and 送信 pressed again.
+        BodyText->setPlainText(typedBody);
+        Label7->setText(QStringLiteral("送信できませんでした。"));
+        return;
+    }
+    if (input.bulk && outcome.passes > 0)
+        m_app.ui().messageBox(this, bulkSummaryText(outcome), QStringLiteral("送信結果"),
+                              ui::MsgButtons::Ok,
+                              outcome.failures.empty() ? ui::MsgIcon::Information : ui::MsgIcon::Exclamation);
     Label7->setText(QStringLiteral("送信完了です。"));
     ToText->clear();
     SubjectText->clear();

@@ -89,7 +89,7 @@ void TyakuForm::Command6_Click()
 {
     const ui::MsgAnswer answer =
         m_app.ui().messageBox(this, QStringLiteral("すべてのデータを削除して良いですか？"), ConfirmTitle,
-                              ui::MsgButtons::YesNo, ui::MsgIcon::Question);
+                              ui::MsgButtons::YesNoDefaultNo, ui::MsgIcon::Question);
     if (answer != ui::MsgAnswer::Yes)
         return;
 

@@ -287,6 +287,19 @@ void TyakuForm::wireControls()
     // A click anywhere in the list counts, also on its empty part, so the
     // release on the viewport is the click (the press has selected the row).
     MailListView->viewport()->installEventFilter(this);
+    // The message on screen is the highlighted one, however the highlight moved
+    // (↑/↓, Home/End, a click), so a deletion acts on what the user reads.
+    connect(MailListView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const QModelIndex row = selectedRow();
+        if (row.isValid() && (row.row() + 1 != m_shownRecordNo || Text5->text().isEmpty()))
+            MailListView_Click();
+    });
+    // A consumed selection takes its highlight with it: the flag and the
+    // highlight never disagree about what is selected.
+    connect(Text5, &QLineEdit::textChanged, this, [this](const QString& flag) {
+        if (flag.isEmpty())
+            MailListView->clearSelection();
+    });
 }
 
 void TyakuForm::installHoverHints()
@@ -422,6 +435,14 @@ void TyakuForm::OpenHistory(int kind)
 void TyakuForm::LoadHistoryList(int kind)
 {
     m_app.state().HistoryKind = kind == 2 ? 2 : 1;
+    fillList(HeaderText::Trimmed);
+}
+
+void TyakuForm::historyAppended(int kind)
+{
+    if (!isVisible() || m_app.state().HistoryKind != (kind == 2 ? 2 : 1))
+        return;
+    m_model->clear();
     fillList(HeaderText::Trimmed);
 }
 

@@ -46,6 +46,9 @@ public:
     void OpenHistory(int kind);
     /// Fills the list from the history file; the boxes end showing the last record.
     void LoadHistoryList(int kind);
+    /// History `kind` gained records behind the window's back: an open view of it
+    /// is refilled so its list, count and message agree with the file.
+    void historyAppended(int kind);
 
     /// The body pane's text with CR LF line ends.
     QString bodyText() const;

@@ -1,6 +1,7 @@
 #include "shell/MainForm.h"
 
 #include "common/AppDir.h"
+#include "emoticons/KaoForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "shell/Launch.h"
@@ -302,6 +303,10 @@ void MainForm::Form_Unload()
     m_shutDown = true;
     m_timer2->stop();
     m_app.mail().NMailEndWinSock();
+    // The other windows are discarded without closing; an open palette would
+    // lose what was typed into its pages.
+    if (auto* palette = m_app.forms().find<emoticons::KaoForm>(); palette && palette->isVisible())
+        palette->Form_Unload();
     m_app.forms().discardAllExcept(this);
     QCoreApplication::quit();
 }

@@ -147,6 +147,9 @@ ReceiveRun runReceive(ui::Application& app, MainForm& launcher)
     ReceiveRun run;
     run.outcome = transport::ReceiveMail(app.appDir(), {state.server.Pop3Server, state.server.ApopFlag}, client, host);
     options.cancelled = previous;
+    // Even a failed or cancelled run may have stored some messages.
+    if (auto* viewer = app.forms().find<history::TyakuForm>())
+        viewer->historyAppended(1);
     run.closeRequested = host.closeRequested();
     return run;
 }

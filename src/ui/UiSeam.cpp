@@ -39,6 +39,11 @@ MsgAnswer QtUiSeam::messageBox(QWidget* parent, const QString& text, const QStri
     case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
     case MsgButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
     case MsgButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case MsgButtons::YesNoDefaultNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
     }
     // The buttons speak the program's language whatever translations Qt has.
     const std::pair<QMessageBox::StandardButton, QString> captions[] = {
@@ -56,7 +61,7 @@ MsgAnswer QtUiSeam::messageBox(QWidget* parent, const QString& text, const QStri
     case QMessageBox::Yes: return MsgAnswer::Yes;
     case QMessageBox::No: return MsgAnswer::No;
     case QMessageBox::Cancel: return MsgAnswer::Cancel;
-    default: return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    default: return isQuestion(buttons) ? MsgAnswer::No : MsgAnswer::Ok;
     }
 }
 

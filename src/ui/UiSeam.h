@@ -10,9 +10,15 @@ class QPrinter;
 
 namespace corvidan::ui {
 
-enum class MsgButtons { Ok, OkCancel, YesNo };
+/// YesNoDefaultNo is for a question whose Yes destroys something: Enter answers No.
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoDefaultNo };
 enum class MsgIcon { None, Question, Warning, Exclamation, Information, Critical };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
+
+inline bool isQuestion(MsgButtons buttons)
+{
+    return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoDefaultNo;
+}
 
 /// What a print dialog gave back: the printer to draw on and the copies asked for.
 struct PrintChoice {

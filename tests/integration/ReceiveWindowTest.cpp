@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTreeView>
 #include <QTimer>
 #include <functional>
 
@@ -80,6 +81,26 @@ TEST_F(ReceiveWindow, ShowsTheCountThePictureAndTheLastMessage)
     EXPECT_TRUE(app->state().ReceivedRecord.Body.contains(QStringLiteral("件名が長いメールです。")));
     EXPECT_EQ(app->state().ReceivedRecord.Subject,
               storage::HistoryFile(dir.appDir(), storage::HistoryKind::Received).ReadRecord(3)->Subject);
+}
+
+TEST_F(ReceiveWindow, AnOpenViewerOfTheReceivedHistoryListsWhatArrived)
+{
+    box.deliver(test::fixtureMessage(QStringLiteral("hostile-attachment-name.eml")));
+    box.deliver(test::fixtureMessage(QStringLiteral("long-subject.eml")));
+    startWithAccount(box.password());
+    auto* viewer = app->forms().get<history::TyakuForm>();
+    viewer->OpenHistory(1);
+    auto* list = control<QTreeView>(viewer, QStringLiteral("MailListView"));
+    ASSERT_EQ(list->model()->rowCount(), 0);
+    receive();
+
+    ASSERT_TRUE(viewer->isVisible());
+    EXPECT_EQ(list->model()->rowCount(), 2);
+    EXPECT_EQ(control<QLineEdit>(viewer, QStringLiteral("Text2"))->text(), QStringLiteral("2"));
+    EXPECT_EQ(list->model()->index(1, 0).data().toString().trimmed(),
+              control<QLineEdit>(viewer, QStringLiteral("Text7"))->text().trimmed());
+    EXPECT_TRUE(viewer->bodyText().contains(QStringLiteral("件名が長いメールです。")));
+    EXPECT_TRUE(ui.shown().empty());
 }
 
 TEST_F(ReceiveWindow, EmptyMailboxLeavesThePictureAlone)

@@ -26,7 +26,7 @@ MsgAnswer ScriptedUi::messageBox(QWidget*, const QString& text, const QString& t
         m_answers.pop_front();
         return a;
     }
-    return buttons == MsgButtons::YesNo ? m_unscriptedQuestion : MsgAnswer::Ok;
+    return ui::isQuestion(buttons) ? m_unscriptedQuestion : MsgAnswer::Ok;
 }
 
 std::optional<QString> ScriptedUi::openFileName(QWidget*, const QString&, const QString&)

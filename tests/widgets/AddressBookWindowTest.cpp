@@ -198,7 +198,7 @@ TEST_F(AddressBookWindow, DeletingRowTwoOfThreeMovesRowThreeUp)
     EXPECT_EQ(ui.shown()[0].text,
               QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"));
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("確認"));
-    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::YesNo);
+    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::YesNoDefaultNo);
     EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::Question);
     ASSERT_EQ(list()->topLevelItemCount(), 2);
     EXPECT_EQ(cell(1, 0).trimmed(), QStringLiteral("three@example.jp"));
@@ -328,6 +328,21 @@ TEST(ProductionDialogs, ConfirmationAndFileDialogSpeakJapanese)
     EXPECT_EQ(answer, ui::MsgAnswer::No);
     captions.sort();
     EXPECT_EQ(captions, (QStringList{QStringLiteral("いいえ(&N)"), QStringLiteral("はい(&Y)")}));
+
+    // A question whose Yes destroys: Enter and Escape both answer No.
+    for (const int key : {Qt::Key_Return, Qt::Key_Escape}) {
+        QTimer::singleShot(0, [&] {
+            QMessageBox* box = shownTopLevel<QMessageBox>();
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+            QTest::keyClick(box, static_cast<Qt::Key>(key));
+        });
+        EXPECT_EQ(seam.messageBox(nullptr, QStringLiteral("すべてのデータを削除して良いですか？"),
+                                  QStringLiteral("確認"), ui::MsgButtons::YesNoDefaultNo,
+                                  ui::MsgIcon::Question),
+                  ui::MsgAnswer::No)
+            << key;
+    }
 
     QString fileNameLabel;
     QString rejectLabel;

@@ -373,7 +373,7 @@ TEST_F(ComposeWindow, StopClosesWithoutRecording)
     EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 0);
 }
 
-TEST_F(ComposeWindow, FailedSendShowsOneErrorKeepsOneRecordAndCloses)
+TEST_F(ComposeWindow, FailedSendShowsOneErrorKeepsTheMessageAndNoRecord)
 {
     test::SendLog log;
     log.failWith(QStringLiteral("接続できません"));
@@ -388,6 +388,18 @@ TEST_F(ComposeWindow, FailedSendShowsOneErrorKeepsOneRecordAndCloses)
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("送信エラー"));
     EXPECT_EQ(ui.shown()[0].text, QStringLiteral("接続できません"));
     EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::None);
+    EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(form.isNull());
+    EXPECT_EQ(c<QLineEdit>("ToText")->text(), QStringLiteral("you@example.jp"));
+    EXPECT_EQ(c<QLineEdit>("SubjectText")->text(), QStringLiteral("件名"));
+    EXPECT_EQ(c<QPlainTextEdit>("BodyText")->toPlainText(), QStringLiteral("一行目\n二行目"));
+
+    // With the cause fixed, 送信 again sends the same message once and records it.
+    log.result = 0;
+    c<QPushButton>("Command1")->click();
+    ASSERT_EQ(log.sent.size(), 2u);
+    EXPECT_EQ(log.sent[1].body, QStringLiteral("一行目\r\n二行目"));
     EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 1);
     EXPECT_EQ(app.state().CurrentRecordNo, 1);
     EXPECT_EQ(compose::trimBlanks(app.state().SentRecord.Address), QStringLiteral("you@example.jp"));
@@ -487,6 +499,34 @@ TEST_F(ComposeWindow, BulkSendShowsWhichRecipientIsBeingSent)
     EXPECT_EQ(statusAtSend, (QStringList{sending + QStringLiteral("（1/2件目）"),
                                          sending + QStringLiteral("（2/2件目）")}));
     EXPECT_EQ(status->text(), QStringLiteral("送信完了です。"));
+    ASSERT_EQ(ui.shownTexts(), QStringList{QStringLiteral("2件送信しました。")});
+    EXPECT_EQ(ui.shown()[0].title, QStringLiteral("送信結果"));
+}
+
+TEST_F(ComposeWindow, BulkSendEndsWithOneBoxNamingEachFailedAddressAndWhy)
+{
+    addToBook(QStringLiteral("一"), QStringLiteral("one@example.jp"));
+    addToBook(QStringLiteral("二"), QStringLiteral("two@example.jp"));
+    addToBook(QStringLiteral("三"), QStringLiteral("three@example.jp"));
+    c<QPushButton>("Command4")->click();
+    c<QRadioButton>("Option2")->click();
+    test::SendLog log;
+    log.onSend = [&](const compose::OutgoingMail& mail) {
+        const bool refused = mail.to != QStringLiteral("two@example.jp");
+        log.result = refused ? -1 : 0;
+        log.error = QStringLiteral("550 no such user ") + mail.to;
+    };
+    form->setSenderFactory(test::RecordingSender::factory(log));
+    c<QPushButton>("Command1")->click();
+    ASSERT_EQ(log.sent.size(), 3u);
+    ASSERT_EQ(ui.shown().size(), 1u) << ui.shownTexts().join(u'|').toStdString();
+    EXPECT_EQ(ui.shown()[0].text,
+              QStringLiteral("1件送信しました。\r\n送信できなかった宛先（2件）:"
+                             "\r\none@example.jp : 550 no such user one@example.jp"
+                             "\r\nthree@example.jp : 550 no such user three@example.jp"));
+    EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::Exclamation);
+    // Bulk passes keep their records: each one names whom it was for.
+    EXPECT_EQ(storage::HistoryFile(tmp.appDir(), storage::HistoryKind::Sent).RecordCount(), 3);
 }
 
 TEST_F(ComposeWindow, ClosingTheLauncherDuringABulkSendEndsItWithoutFurtherPasses)

@@ -139,6 +139,28 @@ TEST_F(HistoryDeletion, ARecordThatChangedUnderTheRowIsNotDeleted)
     EXPECT_EQ(history(1).ReadRecord(1)->Subject.trimmed(), QStringLiteral("subject 3"));
 }
 
+TEST_F(HistoryDeletion, DeletionActsOnTheRowReachedByTheKeys)
+{
+    storeNumbered(1, 3);
+    open(1);
+    clickRow(0);
+    QTest::keyClick(list(), Qt::Key_Down);
+    ASSERT_EQ(box("Text7")->text(), QStringLiteral("subject 2"));
+    ui.queueAnswer(MsgAnswer::Yes);
+    click("Command3");
+    ASSERT_EQ(history(1).RecordCount(), 2);
+    EXPECT_EQ(history(1).ReadRecord(1)->Subject.trimmed(), QStringLiteral("subject 1"));
+    EXPECT_EQ(history(1).ReadRecord(2)->Subject.trimmed(), QStringLiteral("subject 3"));
+
+    // Answered No, the selection is used up: the highlight goes with the flag.
+    clickRow(0);
+    ui.queueAnswer(MsgAnswer::No);
+    click("Command3");
+    EXPECT_EQ(box("Text5")->text(), QString());
+    EXPECT_TRUE(list()->selectionModel()->selectedRows().isEmpty());
+    EXPECT_EQ(history(1).RecordCount(), 2);
+}
+
 TEST_F(HistoryDeletion, DeleteAllOfFiveLeavesAZeroByteFile)
 {
     storeNumbered(1, 5);
@@ -147,6 +169,8 @@ TEST_F(HistoryDeletion, DeleteAllOfFiveLeavesAZeroByteFile)
     click("Command6");
     EXPECT_EQ(ui.shownTexts(), QStringList{QStringLiteral("すべてのデータを削除して良いですか？")});
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("確認"));
+    // Enter on this question must keep the history.
+    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::YesNoDefaultNo);
     EXPECT_TRUE(QFileInfo::exists(history(1).path()));
     EXPECT_EQ(QFileInfo(history(1).path()).size(), 0);
     EXPECT_FALSE(QFileInfo::exists(scratchPath(1)));

@@ -76,6 +76,23 @@ TEST_F(HistoryList, ClickingRowTwoShowsRecordTwo)
     EXPECT_EQ(box("Text2")->text(), QStringLiteral("3"));
     EXPECT_EQ(app->state().ReceivedRecord.Body.trimmed(), QStringLiteral("body 2"));
     EXPECT_TRUE(ui.shown().empty());
+
+    // The keys move the highlight and the message on screen follows it.
+    struct Step {
+        Qt::Key key;
+        int row;
+    };
+    for (const Step& step : {Step{Qt::Key_Down, 2}, Step{Qt::Key_Up, 1}, Step{Qt::Key_Up, 0},
+                             Step{Qt::Key_End, 2}}) {
+        QTest::keyClick(list(), step.key);
+        const QString n = QString::number(step.row + 1);
+        ASSERT_EQ(list()->selectionModel()->selectedRows().size(), 1) << step.key;
+        EXPECT_EQ(list()->selectionModel()->selectedRows().first().row(), step.row) << step.key;
+        EXPECT_EQ(box("Text5")->text(), QStringLiteral("1")) << step.key;
+        EXPECT_EQ(box("Text7")->text(), QStringLiteral("subject ") + n) << step.key;
+        EXPECT_EQ(paneText(), QStringLiteral("body ") + n) << step.key;
+    }
+    EXPECT_TRUE(ui.shown().empty());
 }
 
 TEST_F(HistoryList, ClickOnAnEmptyListSaysThereIsNothingToSelect)

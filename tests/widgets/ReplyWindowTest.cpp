@@ -205,7 +205,7 @@ TEST_F(ReplyWindow, StopClosesWithoutSendingAndEmptiesTheBody)
     EXPECT_TRUE(ui.shown().empty());
 }
 
-TEST_F(ReplyWindow, AFailedSendShowsTheLibraryTextAndStillCloses)
+TEST_F(ReplyWindow, AFailedSendShowsTheLibraryTextAndKeepsTheReplyOpen)
 {
     // Nothing listens on port 1 of the loopback address.
     app.state().server.SmtpServer = QStringLiteral("127.0.0.1:1");
@@ -221,6 +221,10 @@ TEST_F(ReplyWindow, AFailedSendShowsTheLibraryTextAndStillCloses)
     EXPECT_EQ(box.buttons, ui::MsgButtons::Ok);
     EXPECT_EQ(box.icon, ui::MsgIcon::None);
     EXPECT_FALSE(box.text.isEmpty());
-    EXPECT_EQ(app.forms().find<BackForm>(), nullptr);
+    // Nothing typed is lost: the cause can be fixed and the reply sent again.
+    EXPECT_EQ(app.forms().find<BackForm>(), f);
+    EXPECT_TRUE(f->isVisible());
+    EXPECT_EQ(text("ToText"), QStringLiteral("you@example.jp"));
+    EXPECT_EQ(f->bodyText(), QStringLiteral("body"));
     EXPECT_FALSE(QFile::exists(dir.path(common::paths::SentHistory)));
 }

@@ -1,6 +1,8 @@
 #include "ShellTestSupport.h"
 
 #include "compose/WriteForm.h"
+#include "emoticons/KaoForm.h"
+#include "emoticons/PaletteFiles.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -11,6 +13,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 
 namespace corvidan::test {
@@ -138,8 +141,17 @@ TEST_F(ShellStartup, ClosingLauncherDiscardsEveryOtherWindowWithoutPrompt)
     account->show();
     account->idText()->setText(QStringLiteral("unsaved"));
     control<QCheckBox>(account, QStringLiteral("Check1"))->setChecked(true);
+    // The palette, though, keeps what was typed into its pages, as its own close would.
+    auto* palette = app->forms().get<emoticons::KaoForm>();
+    palette->show();
+    const QString faces = QStringLiteral("（　´∀｀）\n(^_^)");
+    palette->pageBox(2)->setPlainText(faces);
 
     launcher->close();
+    EXPECT_EQ(app->forms().find<emoticons::KaoForm>(), nullptr);
+    QFile pageFile(emoticons::palettePath(dir.appDir(), 2));
+    ASSERT_TRUE(pageFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(pageFile.readAll(), emoticons::paletteFileBytes(faces));
     EXPECT_EQ(app->forms().find<compose::WriteForm>(), nullptr);
     EXPECT_EQ(app->forms().find<settings::SetForm>(), nullptr);
     EXPECT_EQ(app->forms().find<settings::IdPassForm>(), nullptr);

@@ -31,7 +31,7 @@ public:
     ui::MsgAnswer messageBox(QWidget*, const QString&, const QString&, ui::MsgButtons b,
                              ui::MsgIcon) override
     {
-        return b == ui::MsgButtons::YesNo ? ui::MsgAnswer::No : ui::MsgAnswer::Ok;
+        return ui::isQuestion(b) ? ui::MsgAnswer::No : ui::MsgAnswer::Ok;
     }
     std::optional<QString> openFileName(QWidget*, const QString&, const QString&) override
     {

@@ -145,7 +145,7 @@ int main(int argc, char** argv)
     ui.setUnscriptedQuestionAnswer(ui::MsgAnswer::Yes);
     ui.setBrowserWorks(false);
     ui.onShown = [](const test::ScriptedUi::Shown& box) {
-        if (box.buttons != ui::MsgButtons::YesNo)
+        if (!ui::isQuestion(box.buttons))
             std::fprintf(stderr, "box: %s\n", box.text.toUtf8().constData());
     };
     shell::Application app(dir, ui);
