@@ -127,10 +127,9 @@ namespace {
 /// changed meanwhile is left alone.
 void withdrawRecord(storage::HistoryFile& file, int n, const storage::MailRecord& record)
 {
-    if (n != file.RecordCount() || !file.MarkDeleted(n, record.toBytes()))
-        return;
-    if (!file.CompactHistory())
-        file.RecoverInterruptedCompaction();
+    // A withdrawal that fails leaves the record as it was: never half deleted.
+    if (n == file.RecordCount())
+        (void)file.DeleteRecord(n, record.toBytes());
 }
 } // namespace
 
