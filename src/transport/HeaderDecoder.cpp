@@ -1,5 +1,6 @@
 #include "transport/HeaderDecoder.h"
 
+#include "common/Text.h"
 #include "transport/Charset.h"
 
 #include "common/Cp932.h"
@@ -55,29 +56,7 @@ struct Piece {
     QByteArray bytes;
 };
 
-/// Finds `needle` at or after a position, remembering its last answer: the
-/// first occurrence at or after p is also the first at or after any later
-/// position up to it. A flood of "=?" openings without their "?=" then costs
-/// one search in all instead of one per opening.
-class NextOf {
-public:
-    NextOf(QByteArrayView text, QByteArrayView needle) : m_text(text), m_needle(needle) {}
-    qsizetype from(qsizetype pos)
-    {
-        if (m_found < pos || m_searchedFrom > pos) {
-            const qsizetype at = m_text.indexOf(m_needle, pos);
-            m_found = at < 0 ? m_text.size() : at;
-            m_searchedFrom = pos;
-        }
-        return m_found;
-    }
-
-private:
-    QByteArrayView m_text;
-    QByteArrayView m_needle;
-    qsizetype m_found = -1;
-    qsizetype m_searchedFrom = 0;
-};
+using NextOf = common::text::NextOf<QByteArrayView>;
 
 /// Longest charset label taken (with a language suffix); real ones are far shorter.
 constexpr qsizetype MaxCharsetLength = 64;

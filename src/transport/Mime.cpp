@@ -4,6 +4,7 @@
 #include "transport/Mime.h"
 
 #include "transport/Attachment.h"
+#include "common/Text.h"
 #include "transport/Charset.h"
 #include "transport/HeaderDecoder.h"
 
@@ -545,28 +546,9 @@ bool isHtmlSpace(QChar c)
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f';
 }
 
-/// The first place at or after `from` where `needle` starts, or the end of
-/// the text. Remembers its last answer: asked again from a later place, the
-/// same answer holds as long as it still lies ahead, so a flood of openings
-/// without their end costs one search, not one per opening.
-class NextOf {
-public:
-    NextOf(QStringView text, QStringView needle) : m_text(text), m_needle(needle) {}
-    qsizetype from(qsizetype pos)
-    {
-        if (m_found < pos || m_searchedFrom > pos) {
-            const qsizetype at = m_text.indexOf(m_needle, pos, Qt::CaseInsensitive);
-            m_found = at < 0 ? m_text.size() : at;
-            m_searchedFrom = pos;
-        }
-        return m_found;
-    }
-
-private:
-    QStringView m_text;
-    QStringView m_needle;
-    qsizetype m_found = -1;
-    qsizetype m_searchedFrom = 0;
+/// Closing tags are looked for without regard to case.
+struct NextOf : common::text::NextOf<QStringView> {
+    NextOf(QStringView text, QStringView needle) : common::text::NextOf<QStringView>(text, needle, Qt::CaseInsensitive) {}
 };
 
 /// Turns HTML into the reader's text in one pass over it, without regular
