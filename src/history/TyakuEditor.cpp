@@ -1,6 +1,7 @@
 // The body pane as a small text editor: files, printing, clipboard, find, fonts.
 #include "history/TyakuForm.h"
 
+#include "common/AppDir.h"
 #include "common/Cp932.h"
 #include "common/Durable.h"
 #include "history/ViewerText.h"
@@ -8,6 +9,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -92,8 +94,11 @@ void TyakuForm::initialiseEditor()
             m_app.ui().messageBox(this, QString(),
                                   ui::UiSeam::applicationTitle() + QStringLiteral("  Form_LoadError"),
                                   ui::MsgButtons::OkCancel, ui::MsgIcon::Exclamation);
-        if (answer != ui::MsgAnswer::Ok)
+        if (answer != ui::MsgAnswer::Ok) {
+            // Given up once, the file is not asked for again at every later opening.
+            editor.EditorFileName.clear();
             break;
+        }
     }
     editor.EditorModified = false;
     lstLst->hide();
@@ -120,9 +125,20 @@ void TyakuForm::NewEditorFile()
     if (editor.EditorModified)
         SaveToEditorFile();
     rtfEd->setPlainText(QString());
-    editor.EditorFileName = newEditorFileName(editor.EditorFileName);
-    SaveToEditorFile();
+    editor.EditorFileName =
+        newEditorFileName(editor.EditorFileName, m_app.appDir().path(common::paths::DataDir));
+    const bool saved = SaveToEditorFile();
     editor.EditorModified = false;
+    if (!saved) {
+        // Left bound, the file would be asked for at every later opening of the viewer.
+        const QString failed = editor.EditorFileName;
+        editor.EditorFileName.clear();
+        m_app.notify(this,
+                     QStringLiteral("「新規作成.TXT」を作成できませんでした。\n") +
+                         QDir::toNativeSeparators(failed),
+                     ui::MsgIcon::Exclamation);
+        return;
+    }
     setWindowTitle(NewFileName + QStringLiteral("      ") + editor.EditorFileName);
 }
 

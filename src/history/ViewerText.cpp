@@ -1,5 +1,7 @@
 #include "history/ViewerText.h"
 
+#include <QDir>
+
 namespace corvidan::history {
 
 QString toPaneText(const QString& fileText)
@@ -71,8 +73,10 @@ int findNextStart(int lastPos, const QString& needle)
     return start < 1 ? 1 : start;
 }
 
-QString newEditorFileName(const QString& current)
+QString newEditorFileName(const QString& current, const QString& homeFolder)
 {
+    if (current.isEmpty())
+        return QDir(homeFolder).filePath(NewFileName);
     const qsizetype cut = std::max(current.lastIndexOf(u'\\'), current.lastIndexOf(u'/'));
     const QString folder = cut < 0 ? current : current.left(cut + 1);
     return folder + NewFileName;

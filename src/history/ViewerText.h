@@ -39,8 +39,9 @@ int findNextStart(int lastPos, const QString& needle);
 
 /// The editor file name that "new" binds to: the folder part of `current` (up to
 /// and including the last separator; the whole name when it has none) followed
-/// by NewFileName.
-QString newEditorFileName(const QString& current);
+/// by NewFileName. With no file bound yet it is NewFileName in `homeFolder`, so
+/// the program never writes where it merely happened to be started.
+QString newEditorFileName(const QString& current, const QString& homeFolder);
 inline const QString NewFileName = QStringLiteral("新規作成.TXT");
 
 } // namespace corvidan::history

@@ -77,8 +77,14 @@ TEST(ViewerFind, NextStartsPastTheMatchAndAfterAMissAtTheNeedleLength)
 
 TEST(ViewerNewFile, KeepsTheFolderPartOrAppendsToABareName)
 {
-    EXPECT_EQ(newEditorFileName(QString()), q("新規作成.TXT"));
-    EXPECT_EQ(newEditorFileName(q("C:\\docs\\memo.txt")), q("C:\\docs\\新規作成.TXT"));
-    EXPECT_EQ(newEditorFileName(q("/home/u/memo.txt")), q("/home/u/新規作成.TXT"));
-    EXPECT_EQ(newEditorFileName(q("memo")), q("memo新規作成.TXT"));
+    const QString home = q("/opt/app/data");
+    EXPECT_EQ(newEditorFileName(q("C:\\docs\\memo.txt"), home), q("C:\\docs\\新規作成.TXT"));
+    EXPECT_EQ(newEditorFileName(q("/home/u/memo.txt"), home), q("/home/u/新規作成.TXT"));
+    EXPECT_EQ(newEditorFileName(q("memo"), home), q("memo新規作成.TXT"));
+}
+
+TEST(ViewerNewFile, WithNoFileBoundGoesIntoTheHomeFolderNeverTheWorkingFolder)
+{
+    EXPECT_EQ(newEditorFileName(QString(), q("/opt/app/data")), q("/opt/app/data/新規作成.TXT"));
+    EXPECT_EQ(newEditorFileName(QString(), q("/opt/app/data/")), q("/opt/app/data/新規作成.TXT"));
 }

@@ -176,17 +176,19 @@ protected:
     QTemporaryDir work;
 };
 
-TEST_F(HistoryEditorFiles, NewWithoutAFileCreatesNewFileInTheWorkingFolderOnce)
+TEST_F(HistoryEditorFiles, NewWithoutAFileCreatesNewFileInTheDataFolderOnce)
 {
-    const QString created = work.filePath(QStringLiteral("新規作成.TXT"));
+    const QString created = dir.path(u"\\★MAilData\\新規作成.TXT");
     setPane(QStringLiteral("unsaved"));
     trigger("mnew");
     EXPECT_TRUE(QFileInfo::exists(created));
     EXPECT_EQ(readFile(created), QByteArray());
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList()) << "nothing in the working folder";
     EXPECT_EQ(paneText(), QString());
-    EXPECT_EQ(app->state().editor.EditorFileName, QStringLiteral("新規作成.TXT"));
+    EXPECT_EQ(QFileInfo(app->state().editor.EditorFileName), QFileInfo(created));
     EXPECT_FALSE(app->state().editor.EditorModified);
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("新規作成.TXT      新規作成.TXT"));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("新規作成.TXT      ") + app->state().editor.EditorFileName);
+    EXPECT_TRUE(ui.shown().empty());
 
     setPane(QStringLiteral("typed later"));
     form->setWindowTitle(QStringLiteral("other"));
@@ -194,6 +196,32 @@ TEST_F(HistoryEditorFiles, NewWithoutAFileCreatesNewFileInTheWorkingFolderOnce)
     EXPECT_EQ(paneText(), QStringLiteral("typed later"));
     EXPECT_EQ(readFile(created), QByteArray());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("other"));
+}
+
+TEST_F(HistoryEditorFiles, NewThatCannotWriteSaysSoOnceAndTheViewerStillOpens)
+{
+    // Something in the file's way fails the write even for a privileged user,
+    // as a read-only program folder does for an ordinary one.
+    const QString blocked = dir.path(u"\\★MAilData\\新規作成.TXT");
+    ASSERT_TRUE(QDir().mkdir(blocked));
+    setPane(QStringLiteral("unsaved"));
+    form->setWindowTitle(QStringLiteral("着信履歴"));
+    trigger("mnew");
+    ASSERT_EQ(ui.shown().size(), 1u);
+    EXPECT_TRUE(ui.shown()[0].text.contains(QStringLiteral("新規作成.TXT")));
+    EXPECT_TRUE(ui.shown()[0].text.contains(QStringLiteral("できませんでした")));
+    EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::Ok);
+    EXPECT_EQ(app->state().editor.EditorFileName, QString());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("着信履歴"));
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList());
+
+    form->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    storeNumbered(1, 1);
+    ASSERT_NE(open(1), nullptr);
+    EXPECT_EQ(ui.shown().size(), 1u) << "reopening the viewer asks nothing";
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(list()->model()->rowCount(), 1);
 }
 
 TEST_F(HistoryEditorFiles, NewSavesAModifiedPaneToTheBoundFileFirst)
@@ -283,6 +311,11 @@ TEST_F(HistoryEditorFiles, EditorInitialisationLoadsTheBoundFileOrReportsFormLoa
     EXPECT_EQ(ui.shown()[0].buttons, ui::MsgButtons::OkCancel);
     EXPECT_EQ(ui.shown()[0].icon, ui::MsgIcon::Exclamation);
     EXPECT_EQ(form->FindPos(), 0);
+
+    form->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    form = app->forms().get<history::TyakuForm>();
+    EXPECT_EQ(ui.shown().size(), 2u) << "once given up, the next opening does not ask again";
 }
 
 TEST_F(HistoryEditorFiles, PrintWritesThePaneTextOncePerCopy)
