@@ -207,6 +207,7 @@ void WriteForm::buildControls()
     for (int i = 0; i < 4; ++i) {
         auto* strip = make<QFrame>(this, stripNames[i], 120, tops[i], 1095, 300);
         label(strip, labelNames[i], captions[i], 0, 0, 1095, 300)->setAlignment(Qt::AlignCenter);
+        m_fortuneCaption = strip;
     }
 
     ToText = make<QLineEdit>(this, "ToText", 1200, 1200, 5415, 300);
@@ -222,13 +223,13 @@ void WriteForm::buildControls()
     AttachText = make<QLineEdit>(this, "AttachText", 2640, 2280, 3975, 300);
 
     auto* picture7 = make<QFrame>(this, "Picture7", 1200, 2640, 4935, 300);
+    m_fortuneRow = picture7;
     label(picture7, "Label3",
           QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"), 0, 0, 4935, 300);
     Check1 = make<QCheckBox>(this, "Check1", 6240, 2640, 255, 300);
 
     BodyText = make<QPlainTextEdit>(this, "BodyText", 120, 3000, 6495, 4335);
     BodyText->viewport()->setMouseTracking(true);
-    // Declared after the body so that it covers the body's top when shown.
     List2 = make<QListWidget>(this, "List2", 2640, 2280, 3975, 1860);
     Text14 = make<QPlainTextEdit>(this, "Text14", 840, 3840, 5175, 2655);
     Text14->setReadOnly(true);
@@ -321,7 +322,7 @@ void WriteForm::Form_Load()
     Command2->hide();
     Command2->setEnabled(false);
     Command9->setEnabled(false);
-    List2->hide();
+    showAttachmentList(false);
     Text14->hide();
     Check1->setChecked(false);
     Check2->setChecked(false);
@@ -422,7 +423,7 @@ void WriteForm::setFortuneDraw(std::function<float()> draw)
 void WriteForm::Command1_Click()
 {
     Command9->setEnabled(false);
-    List2->hide();
+    showAttachmentList(false);
     AttachCommand->setEnabled(true);
 
     SendInput input;
@@ -543,8 +544,7 @@ void WriteForm::AttachCommand_Click()
 
 void WriteForm::Command9_Click()
 {
-    List2->show();
-    List2->raise();
+    showAttachmentList(true);
     if (AttachText->text().isEmpty())
         return;
     const auto path = m_app.ui().openFileName(this, QStringLiteral("添付ファイル"),
@@ -559,10 +559,27 @@ void WriteForm::Command10_Click()
 {
     AttachText->clear();
     List2->clear();
-    List2->hide();
+    showAttachmentList(false);
     Command9->setEnabled(false);
     Command10->setEnabled(false);
     AttachCommand->setEnabled(true);
+}
+
+/// The list hangs below the attachment row; while it shows, the fortune row and
+/// the body's top move down below it (the body's bottom stays), so the list
+/// hides neither the fortune switch nor a line of the body.
+void WriteForm::showAttachmentList(bool shown)
+{
+    constexpr int FortuneTopTw = 2640;
+    constexpr int BodyTopTw = 3000;
+    constexpr int BodyHeightTw = 4335;
+    constexpr int RowGapTw = 60;
+    const int listBottomTw = ui::tw(List2->geometry().bottom() + 1);
+    const int shiftTw = shown ? std::max(0, listBottomTw + RowGapTw - FortuneTopTw) : 0;
+    List2->setVisible(shown);
+    for (QWidget* w : {m_fortuneCaption, m_fortuneRow, static_cast<QWidget*>(Check1)})
+        w->move(w->x(), ui::px(FortuneTopTw + shiftTw));
+    ui::placeTw(BodyText, 120, BodyTopTw + shiftTw, 6495, BodyHeightTw - shiftTw);
 }
 
 void WriteForm::Command11_Click()
@@ -573,7 +590,7 @@ void WriteForm::Command11_Click()
     AttachText->clear();
     deselectOption2();
     List2->clear();
-    List2->hide();
+    showAttachmentList(false);
     Command9->setEnabled(false);
     Command10->setEnabled(false);
     AttachCommand->setEnabled(true);

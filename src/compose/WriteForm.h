@@ -82,6 +82,7 @@ private:
     void setOuterSizeTw(int widthTw, int heightTw);
     void setListColour(bool bulk);
     void deselectOption2();
+    void showAttachmentList(bool shown);
     QString bodyText() const;
     void setBodyText(const QString& crlfText);
     QString clockText() const;
@@ -93,6 +94,8 @@ private:
     int m_outerWidthTw = 0;
     int m_outerHeightTw = 0;
     ui::HoverHints* m_hints = nullptr;
+    QWidget* m_fortuneCaption = nullptr;
+    QWidget* m_fortuneRow = nullptr;
     std::function<float()> m_fortuneDraw;
     std::function<std::unique_ptr<MailSender>()> m_senderFactory;
 

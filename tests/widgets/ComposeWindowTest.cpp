@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTextCursor>
 #include <gtest/gtest.h>
 
 using namespace corvidan;
@@ -263,6 +264,42 @@ TEST_F(ComposeWindow, AttachmentButtonsFollowTheirStates)
     EXPECT_EQ(files->count(), 0);
     EXPECT_TRUE(attach->isEnabled());
     EXPECT_FALSE(add->isEnabled());
+}
+
+TEST_F(ComposeWindow, AttachmentListCoversNeitherTheFortuneSwitchNorTheBodysFirstLine)
+{
+    auto* files = c<QListWidget>("List2");
+    auto* body = c<QPlainTextEdit>("BodyText");
+    const QRect bodyAtRest = body->geometry();
+    body->setPlainText(QStringLiteral("一行目\n二行目"));
+    ui.queueFileName(QStringLiteral("/tmp/a.txt"));
+    c<QPushButton>("AttachCommand")->click();
+    ui.queueFileName(QStringLiteral("/tmp/b.txt"));
+    c<QPushButton>("Command9")->click();
+    ASSERT_FALSE(files->isHidden());
+    EXPECT_EQ(files->geometry(), ui::rectTw(2640, 2280, 3975, 1860)) << "the list keeps its place";
+
+    QTextCursor start(body->document());
+    const QRect caret = body->cursorRect(start).translated(body->viewport()->mapTo(form, QPoint()));
+    const QRect firstLine(body->geometry().left(), caret.top(), body->width(), caret.height());
+    EXPECT_TRUE(body->geometry().contains(firstLine));
+    for (const char* name : {"Check1", "Picture7", "Picture2_3"}) {
+        const QRect other = c<QWidget>(name)->geometry();
+        EXPECT_FALSE(files->geometry().intersects(other)) << name;
+        EXPECT_TRUE(form->rect().contains(other)) << name;
+    }
+    EXPECT_FALSE(files->geometry().intersects(firstLine));
+    EXPECT_FALSE(files->geometry().intersects(body->geometry()));
+    EXPECT_EQ(body->geometry().bottom(), bodyAtRest.bottom()) << "the body gives up its top only";
+    EXPECT_GT(body->height(), bodyAtRest.height() / 2);
+
+    // Dropping the attachments puts every row back where the design has it.
+    c<QPushButton>("Command10")->click();
+    EXPECT_TRUE(files->isHidden());
+    EXPECT_EQ(body->geometry(), bodyAtRest);
+    EXPECT_EQ(c<QWidget>("Check1")->geometry(), ui::rectTw(6240, 2640, 255, 300));
+    EXPECT_EQ(c<QWidget>("Picture7")->geometry(), ui::rectTw(1200, 2640, 4935, 300));
+    EXPECT_EQ(c<QWidget>("Picture2_3")->geometry(), ui::rectTw(120, 2640, 1095, 300));
 }
 
 // Japanese is typed through an input method: the reading shows as preedit,
