@@ -169,6 +169,21 @@ QWidget* writeForm(SceneContext& ctx)
     return form;
 }
 
+QWidget* writeFormAttachments(SceneContext& ctx)
+{
+    auto* form = writeForm(ctx);
+    const QStringList files = {QStringLiteral("/home/taro/資料.pdf"), QStringLiteral("/home/taro/見積書.xlsx"),
+                               QStringLiteral("/home/taro/地図.png")};
+    child<QListWidget>(form, "List2")->addItems(files);
+    // 追加 with an empty attachment box only shows the list, no file dialog.
+    child<QLineEdit>(form, "AttachText")->clear();
+    child<QPushButton>(form, "Command9")->setEnabled(true);
+    child<QPushButton>(form, "Command9")->click();
+    child<QLineEdit>(form, "AttachText")->setText(files.join(u','));
+    child<QCheckBox>(form, "Check1")->setChecked(true);
+    return form;
+}
+
 QWidget* writeFormWide(SceneContext& ctx)
 {
     fillAddressBook(ctx);
@@ -240,6 +255,8 @@ const std::vector<Scene>& scenes()
         {"KaoForm", "the emoticon palette, a face mark selected", kaoForm},
         {"KaoForm-faces", "the emoticon palette's page of faces", kaoFormFaces},
         {"WriteForm", "the compose window with a message written", writeForm},
+        {"WriteForm-attachments", "the compose window with three attachments listed, fortune ticked",
+         writeFormAttachments},
         {"WriteForm-wide", "the compose window with the address panel in bulk mode, a hint shown",
          writeFormWide},
         {"FriendForm", "the address book with three entries, the second picked", friendForm},
