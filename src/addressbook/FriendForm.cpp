@@ -159,9 +159,7 @@ void FriendForm::connectHandlers()
     const QList<QWidget*> decoration = findChildren<QWidget*>();
     for (QWidget* w : decoration) {
         if (qobject_cast<QLabel*>(w) || w->objectName() == QStringLiteral("Picture1")) {
-            w->setMouseTracking(true);
-            w->installEventFilter(this);
-            m_background.insert(w);
+            m_hints->addQuiet(w);
         }
     }
 }
@@ -321,9 +319,7 @@ void FriendForm::mouseMoveEvent(QMouseEvent* event)
 
 bool FriendForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseMove && m_background.contains(watched)) {
-        m_hints->hide();
-    } else if (watched == MailListView->viewport() && event->type() == QEvent::MouseButtonPress) {
+    if (watched == MailListView->viewport() && event->type() == QEvent::MouseButtonPress) {
         // The row under the pointer is the one meant, even before Qt selects it.
         const auto* press = static_cast<QMouseEvent*>(event);
         if (QTreeWidgetItem* item = MailListView->itemAt(press->position().toPoint()))

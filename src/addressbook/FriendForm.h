@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QHash>
-#include <QSet>
 #include <QWidget>
 
 class QLabel;
@@ -53,7 +52,6 @@ private:
 
     ui::Application& m_app;
     ui::HoverHints* m_hints = nullptr;
-    QSet<QObject*> m_background;
 
     QLineEdit* Text1 = nullptr;
     QLineEdit* Text2 = nullptr;

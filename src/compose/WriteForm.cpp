@@ -275,6 +275,7 @@ void WriteForm::setHints()
     m_hints->add(Command11, QStringLiteral("宛先、件名、本文他、設定等が初期状態に戻せます。"));
     m_hints->add(AttachCommand, QStringLiteral("各種ファイルを添付して送信できます。"));
     m_hints->add(Command8, command8Hint());
+    m_hints->addQuiet(BodyText->viewport());
 }
 
 void WriteForm::connectHandlers()
@@ -302,7 +303,6 @@ void WriteForm::connectHandlers()
     List1->viewport()->installEventFilter(this);
     Combo1->installEventFilter(this);
     Label7->installEventFilter(this);
-    BodyText->viewport()->installEventFilter(this);
 }
 
 void WriteForm::setOuterSizeTw(int widthTw, int heightTw)
@@ -659,9 +659,7 @@ void WriteForm::mouseMoveEvent(QMouseEvent* event)
 bool WriteForm::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
-    if (watched == BodyText->viewport() && (type == QEvent::Enter || type == QEvent::MouseMove)) {
-        m_hints->hide();
-    } else if (watched == List1->viewport() && type == QEvent::MouseButtonPress) {
+    if (watched == List1->viewport() && type == QEvent::MouseButtonPress) {
         // The row under the pointer is the one meant, even before Qt selects it.
         const auto* press = static_cast<QMouseEvent*>(event);
         if (QListWidgetItem* item = List1->itemAt(press->position().toPoint()))

@@ -5,6 +5,7 @@
 #include "history/ToolIcons.h"
 #include "history/ViewerText.h"
 #include "ui/Application.h"
+#include "ui/HoverHints.h"
 #include "ui/Twips.h"
 #include "ui/Widgets.h"
 
@@ -307,10 +308,15 @@ void TyakuForm::installHoverHints()
     const QList<QWidget*> watched = {Command1, Command2, Command3, Command4, Command5, Command6,
                                      Text1, Text7, Text8, Text9, MailListView->viewport(),
                                      rtfEd->viewport(), Image1, m_client};
+    auto* hints = new ui::HoverHints(Text4);
     for (QWidget* w : watched) {
         w->setMouseTracking(true);
         w->installEventFilter(this);
+        if (const QString hint = hintFor(w->objectName()); !hint.isEmpty())
+            hints->add(w, toPaneText(hint));
     }
+    for (QWidget* w : {MailListView->viewport(), rtfEd->viewport(), static_cast<QWidget*>(Image1)})
+        hints->addQuiet(w);
 }
 
 void TyakuForm::Form_Load()
@@ -378,25 +384,17 @@ bool TyakuForm::eventFilter(QObject* watched, QEvent* event)
 
 void TyakuForm::onMouseMove(QObject* watched)
 {
-    const QString hint = hintFor(watched->objectName());
-    if (!hint.isEmpty()) {
-        Text4->setPlainText(toPaneText(hint));
-        Text4->show();
-        Text4->raise();
+    // The hints themselves are shown and put away by the window's HoverHints.
+    if (!hintFor(watched->objectName()).isEmpty())
         return;
-    }
     if (watched == Text7 || watched == Text8 || watched == Text9) {
         Text6->setText(static_cast<QLineEdit*>(watched)->text());
         return;
     }
-    if (watched == MailListView->viewport()) {
-        Text4->hide();
+    if (watched == MailListView->viewport())
         Text4->clear();
-    } else if (watched == Image1 || watched == rtfEd->viewport()) {
-        Text4->hide();
-    } else if (watched != m_client) {
+    else if (watched != Image1 && watched != rtfEd->viewport() && watched != m_client)
         return;
-    }
     anchorToStatusBar();
 }
 

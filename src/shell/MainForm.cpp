@@ -9,6 +9,7 @@
 #include "storage/ServerSettings.h"
 #include "ui/Application.h"
 #include "ui/ClockText.h"
+#include "ui/HoverHints.h"
 #include "ui/Twips.h"
 #include "ui/Widgets.h"
 
@@ -66,6 +67,7 @@ MainForm::MainForm(ui::Application& app, QWidget* parent) : QWidget(parent, Qt::
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(px(ClientWidthTw), px(ClientHeightTw));
 
+    m_hints = new ui::HoverHints(this);
     // Creation order is stacking order: the background first, the labels on top.
     createPictures();
     createFunctionLabels();
@@ -85,13 +87,13 @@ void MainForm::createPictures()
     image1->setScaledContents(true);
     image1->setPixmap(QPixmap(QStringLiteral(":/shell/Image1.jpg")));
     placeTw(image1, 0, 0, 7680, 4440);
-    setHover(image1, QString());
+    m_hints->add(image1, QString());
 
     m_image2 = new QLabel(this);
     m_image2->setObjectName(QStringLiteral("Image2"));
     m_image2->setScaledContents(true);
     placeTw(m_image2, 2620, 1180, 2550, 2100);
-    setHover(m_image2, QStringLiteral("メールの新規作成・送信を行います。"));
+    m_hints->add(m_image2, QStringLiteral("メールの新規作成・送信を行います。"));
 }
 
 void MainForm::createFunctionLabels()
@@ -130,7 +132,7 @@ void MainForm::createFunctionLabels()
         label->setCursor(Qt::PointingHandCursor);
         paintText(label, LabelColour);
         setClick(label, row.click);
-        setHover(label, QString::fromUtf16(row.hover));
+        m_hints->add(label, QString::fromUtf16(row.hover));
         // Reached by Tab as well: Enter or Space acts as a click.
         label->setFocusPolicy(Qt::StrongFocus);
     }
@@ -155,7 +157,7 @@ void MainForm::createDecoration()
     }
     dedication->setAlignment(Qt::AlignCenter);
     dedication->setWordWrap(true);
-    setHover(dedication, QStringLiteral("男の野望には終わりがない・・・"));
+    m_hints->add(dedication, QStringLiteral("男の野望には終わりがない・・・"));
 }
 
 void MainForm::createStatusControls()
@@ -166,6 +168,7 @@ void MainForm::createStatusControls()
     m_statusLine->setWordWrap(true);
     m_statusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     paintText(m_statusLine, StatusColour);
+    m_hints->showIn(m_statusLine);
 
     QFont resultFont(QStringLiteral("ＭＳ Ｐゴシック"), 11);
     resultFont.setBold(true);
@@ -179,7 +182,7 @@ void MainForm::createStatusControls()
     m_receiveCancel->hide();
     m_resultLine->setFont(resultFont);
     paintText(m_resultLine, ResultColour);
-    setHover(m_resultLine, QStringLiteral("流星を見る・・・"));
+    m_hints->add(m_resultLine, QStringLiteral("流星を見る・・・"));
 
     // Lies below the client area: it keeps the date for sent mail, unseen.
     m_clockBox = new QLineEdit(this);
@@ -202,13 +205,6 @@ QLabel* MainForm::addLabel(const QString& name, const QString& caption, QRect tw
     return label;
 }
 
-void MainForm::setHover(QWidget* control, const QString& text)
-{
-    control->setMouseTracking(true);
-    control->installEventFilter(this);
-    m_hoverTexts.insert(control, text);
-}
-
 void MainForm::setClick(QWidget* control, Handler handler)
 {
     control->installEventFilter(this);
@@ -218,12 +214,6 @@ void MainForm::setClick(QWidget* control, Handler handler)
 bool MainForm::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
-    case QEvent::MouseMove: {
-        const auto hover = m_hoverTexts.constFind(watched);
-        if (hover != m_hoverTexts.constEnd())
-            setStatusLine(*hover);
-        break;
-    }
     case QEvent::MouseButtonPress:
         if (m_clickHandlers.contains(watched) &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
@@ -264,9 +254,8 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event)
             QFont font = control->font();
             font.setUnderline(byKeyboard);
             control->setFont(font);
-            const auto hover = m_hoverTexts.constFind(watched);
-            if (byKeyboard && hover != m_hoverTexts.constEnd())
-                setStatusLine(*hover);
+            if (byKeyboard)
+                m_hints->showFor(watched);
         }
         break;
     default:

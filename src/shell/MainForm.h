@@ -11,6 +11,7 @@ class QTimer;
 
 namespace corvidan::ui {
 class Application;
+class HoverHints;
 }
 
 namespace corvidan::shell {
@@ -56,7 +57,6 @@ private:
     void createDecoration();
     void createStatusControls();
     QLabel* addLabel(const QString& name, const QString& caption, QRect twips);
-    void setHover(QWidget* control, const QString& text);
     void setClick(QWidget* control, Handler handler);
     void loadPicture(QStringView windowsRelative);
 
@@ -77,7 +77,7 @@ private:
     QLineEdit* m_clockBox = nullptr;
     QPushButton* m_receiveCancel = nullptr;
     QTimer* m_timer2 = nullptr;
-    QHash<QObject*, QString> m_hoverTexts;
+    ui::HoverHints* m_hints = nullptr;
     QHash<QObject*, Handler> m_clickHandlers;
     QObject* m_pressed = nullptr;
     bool m_shutDown = false;
