@@ -291,6 +291,15 @@ TEST_F(AddressBookWindow, CharactersTheRecordCannotHoldAreRefusedByName)
     ASSERT_FALSE(ui.shown().empty());
     for (const QString& ch : test::beyondCp932())
         EXPECT_EQ(ui.shown().back().text.count(u'「' + ch + u'」'), 1) << "each named once";
+    // An invisible character is named by its code; a long list is cut short.
+    QString many = QStringLiteral("x\u200By");
+    for (char16_t hangul = u'가'; many.size() < 30; ++hangul)
+        many += QChar(hangul);
+    registerEntry(QStringLiteral("①"), many);
+    ASSERT_FALSE(ui.shown().empty());
+    EXPECT_TRUE(ui.shown().back().text.startsWith(QStringLiteral("「U+200B」「가」")));
+    EXPECT_EQ(ui.shown().back().text.count(u'「'), 10);
+    EXPECT_TRUE(ui.shown().back().text.contains(QStringLiteral("」など")));
     EXPECT_EQ(list()->topLevelItemCount(), 1);
 }
 
