@@ -76,7 +76,10 @@ void ReadServerSettings(const QString& path, ServerSettings& settings)
     const QStringList lines = splitLines(DecodeSettingsText(file.readAll()));
     for (const QString& line : lines) {
         const QStringView key = QStringView(line).left(kKeyLength);
-        const QString value = line.mid(kKeyLength, kValueWidth);
+        QString value = line.mid(kKeyLength, kValueWidth);
+        // Half of a character beyond U+FFFF is no character: it could not be written back.
+        if (value.size() == kValueWidth && value.back().isHighSurrogate())
+            value.chop(1);
         if (key == u"SMTP=")
             settings.SmtpServer = value;
         else if (key == u"POP3=")
