@@ -1,6 +1,5 @@
 #include "common/Cp932.h"
 #include "emoticons/PaletteFiles.h"
-#include "support/Beyond932.h"
 #include "support/TempAppDir.h"
 
 #include <QDir>
@@ -120,21 +119,4 @@ TEST(PaletteFiles, EveryKindOfLineEndBecomesCrLf)
     EXPECT_EQ(withCrLf(QStringView(u"a\u2029b")), QStringLiteral("a\r\nb"));
     EXPECT_EQ(withCrLf(u"\r\n\r\n"), QStringLiteral("\r\n\r\n"));
     EXPECT_EQ(withCrLf(u"\n\r"), QStringLiteral("\r\n\r\n"));
-}
-
-TEST(PaletteFiles, TextCodePage932CannotHoldMakesTheFileMarkedUtf8)
-{
-    const test::TempAppDir dir;
-    const QString text = QStringLiteral("(^_^)\n") + test::mixedBeyondCp932();
-    for (const QString& c : test::beyondCp932()) {
-        // The page was code page 932 until the character came in.
-        QFile::remove(emoticons::palettePath(dir.appDir(), 2));
-        ASSERT_TRUE(emoticons::writePalette(dir.appDir(), 2, QStringLiteral("顔")));
-        ASSERT_EQ(dir.read(u"\\顔文字データ\\text2.txt"), common::cp932::encode(u"顔\r\n"));
-        ASSERT_TRUE(emoticons::writePalette(dir.appDir(), 2, QStringLiteral("顔") + c));
-        EXPECT_EQ(emoticons::readPalette(dir.appDir(), 2).text, QStringLiteral("顔") + c + QStringLiteral("\r\n"));
-        EXPECT_TRUE(dir.read(u"\\顔文字データ\\text2.txt").startsWith("\xEF\xBB\xBF")) << c.toStdString();
-    }
-    ASSERT_TRUE(emoticons::writePalette(dir.appDir(), 3, text));
-    EXPECT_EQ(emoticons::readPalette(dir.appDir(), 3).text, emoticons::withCrLf(text) + QStringLiteral("\r\n"));
 }

@@ -2,7 +2,6 @@
 
 #include "StorageTestUtil.h"
 #include "common/Cp932.h"
-#include "support/Beyond932.h"
 #include "support/TempAppDir.h"
 
 #include <gtest/gtest.h>
@@ -207,21 +206,4 @@ TEST_F(ServerSettingsTest, ValuesWhoseCodePage932FormLooksLikeUtf8ReadBackAsWrit
     s.SmtpServer = QStringLiteral("送信.example.jp");
     ASSERT_TRUE(storage::WriteServerSettings(path, s));
     EXPECT_TRUE(readBytes(path).startsWith("SMTP=" + common::cp932::encode(s.SmtpServer) + "\r\n"));
-}
-
-TEST_F(ServerSettingsTest, ValuesCodePage932CannotHoldReadBackAsWritten)
-{
-    for (const QString& c : test::beyondCp932()) {
-        ServerSettings s;
-        s.SmtpServer = QStringLiteral("送信.example.jp");
-        s.MailAddress = QStringLiteral("taro") + c + QStringLiteral("@example.jp");
-        s.ApopFlag = 1;
-        ASSERT_TRUE(storage::WriteServerSettings(path, s));
-        EXPECT_TRUE(readBytes(path).startsWith("\xEF\xBB\xBFSMTP=")) << c.toStdString();
-        ServerSettings back;
-        storage::ReadServerSettings(path, back);
-        EXPECT_EQ(back.MailAddress, s.MailAddress) << c.toStdString();
-        EXPECT_EQ(back.SmtpServer, s.SmtpServer);
-        EXPECT_EQ(back.ApopFlag, 1);
-    }
 }
