@@ -239,6 +239,14 @@ void FriendForm::Command38_Click()
 
 void FriendForm::Command3_Click()
 {
+    // The record's fields are code page 932 for good; a character they cannot
+    // hold is refused rather than stored as a stand-in. A yen sign is refused
+    // too: its byte 0x5C reads back as a backslash, another address.
+    if (const QString refusal = ui::unsavableCharactersMessage(Text2->text() + Text4->text());
+        !refusal.isEmpty()) {
+        m_app.notify(this, refusal, ui::MsgIcon::Exclamation);
+        return;
+    }
     storage::AddressRecord record;
     record.Name = Text2->text();
     record.Address = Text4->text();

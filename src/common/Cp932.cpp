@@ -62,6 +62,27 @@ QByteArray encode(QStringView text, int* replaced)
     return out;
 }
 
+QStringList lacking(QStringView text)
+{
+    const QString folded = foldToMicrosoft(text);
+    QStringEncoder whole(kCodec);
+    // The encoder only runs when its result is taken.
+    const QByteArray bytes = whole.encode(folded);
+    if (!whole.hasError())
+        return {};
+    QStringList missing;
+    for (qsizetype i = 0; i < folded.size();) {
+        const qsizetype len = (folded[i].isHighSurrogate() && i + 1 < folded.size()) ? 2 : 1;
+        const QStringView one = QStringView(folded).mid(i, len);
+        QStringEncoder encoder(kCodec);
+        const QByteArray piece = encoder.encode(one);
+        if ((encoder.hasError() || piece.isEmpty()) && !missing.contains(one))
+            missing.append(one.toString());
+        i += len;
+    }
+    return missing;
+}
+
 QString decode(QByteArrayView bytes)
 {
     QStringDecoder decoder(kCodec);

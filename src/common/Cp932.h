@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace corvidan::common::cp932 {
 
@@ -13,6 +14,11 @@ inline constexpr char16_t Replacement = u'〓';
 /// counterpart (WAVE DASH → FULLWIDTH TILDE …) are folded first; anything else
 /// outside the code page becomes `Replacement`. `replaced` counts those.
 QByteArray encode(QStringView text, int* replaced = nullptr);
+
+/// The characters of `text` that code page 932 cannot hold (after the folding
+/// `encode` does), each once, in the order they first occur; a character outside
+/// the Basic Multilingual Plane is one entry of two code units.
+QStringList lacking(QStringView text);
 
 /// Code page 932 bytes to text; invalid sequences become U+FFFD.
 QString decode(QByteArrayView bytes);

@@ -90,9 +90,11 @@ common::Status writePalette(const common::AppDir& appDir, int index, QStringView
         if (old.open(QIODevice::ReadOnly))
             encoding = storage::SettingsEncodingOf(old.readAll());
     }
-    // Code page 932 bytes that happen to read as UTF-8 are marked, so they read back as written.
+    // Code page 932 bytes that happen to read as UTF-8, and text the code page
+    // cannot hold (♥, Hangul, emoji), are marked UTF-8, so they read back as written.
     if (encoding == storage::SettingsEncoding::Cp932 &&
-        storage::SettingsEncodingOf(bytes) != storage::SettingsEncoding::Cp932)
+        (storage::SettingsEncodingOf(bytes) != storage::SettingsEncoding::Cp932 ||
+         !common::cp932::lacking(text).isEmpty()))
         encoding = storage::SettingsEncoding::Utf8WithBom;
     if (encoding != storage::SettingsEncoding::Cp932) {
         const QByteArray utf8 = (withCrLf(text) + QStringLiteral("\r\n")).toUtf8();

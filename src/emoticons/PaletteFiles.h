@@ -48,7 +48,8 @@ QByteArray paletteFileBytes(QStringView text);
 
 /// Writes page `index` durably (old or new content at every instant), creating
 /// the palette folder when it is missing, in the file's own encoding (code page
-/// 932 as paletteFileBytes, or UTF-8). A read-only file is not replaced.
+/// 932 as paletteFileBytes, or UTF-8). Text code page 932 cannot hold turns a
+/// code page 932 file into marked UTF-8. A read-only file is not replaced.
 common::Status writePalette(const common::AppDir& appDir, int index, QStringView text);
 
 using common::text::trimBlanks;

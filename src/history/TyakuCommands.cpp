@@ -6,6 +6,7 @@
 #include "history/QuickSave.h"
 #include "history/ViewerText.h"
 #include "ui/Application.h"
+#include "ui/Widgets.h"
 
 #include <QClipboard>
 #include <QFileInfo>
@@ -116,6 +117,12 @@ void TyakuForm::Command2_Click()
 {
     if (!consumeSelection())
         return;
+    const QString message = MessageAsText(Text7->text(), Text8->text(), Text9->text(), bodyText());
+    // Refused before the overwrite question: the file is code page 932 text.
+    if (const QString refusal = ui::unsavableCharactersMessage(message); !refusal.isEmpty()) {
+        m_app.notify(this, refusal, ui::MsgIcon::Exclamation);
+        return;
+    }
     const QString path = quickSavePath(m_app.appDir(), Text7->text());
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool exists = QFileInfo::exists(path);
@@ -127,7 +134,6 @@ void TyakuForm::Command2_Click()
         if (answer != ui::MsgAnswer::Yes)
             return;
     }
-    const QString message = MessageAsText(Text7->text(), Text8->text(), Text9->text(), bodyText());
     if (const common::Status written = writeQuickSave(path, message); !written) {
         m_app.notify(this, QStringLiteral("ファイルを作成できませんでした。\n") + path,
                      ui::MsgIcon::Exclamation);

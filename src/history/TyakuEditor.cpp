@@ -6,6 +6,7 @@
 #include "common/Durable.h"
 #include "history/ViewerText.h"
 #include "ui/Application.h"
+#include "ui/Widgets.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QClipboard>
@@ -110,6 +111,10 @@ bool TyakuForm::SaveToEditorFile()
     ui::EditorState& editor = m_app.state().editor;
     if (editor.EditorFileName.isEmpty())
         return false;
+    if (const QString refusal = ui::unsavableCharactersMessage(bodyText()); !refusal.isEmpty()) {
+        m_app.notify(this, refusal, ui::MsgIcon::Exclamation);
+        return false;
+    }
     const QByteArray bytes = common::cp932::encode(bodyText());
     if (!common::durable::replaceFile(editor.EditorFileName, bytes))
         return false;
@@ -122,8 +127,9 @@ void TyakuForm::NewEditorFile()
     ui::EditorState& editor = m_app.state().editor;
     if (editor.EditorFileName.contains(NewFileName))
         return;
-    if (editor.EditorModified)
-        SaveToEditorFile();
+    // Text refused for characters the file cannot hold stays in the pane.
+    if (editor.EditorModified && !SaveToEditorFile() && !common::cp932::lacking(bodyText()).isEmpty())
+        return;
     rtfEd->setPlainText(QString());
     editor.EditorFileName =
         newEditorFileName(editor.EditorFileName, m_app.appDir().path(common::paths::DataDir));
@@ -160,6 +166,11 @@ void TyakuForm::OpenTextFile()
 
 bool TyakuForm::SaveTextAs()
 {
+    // Asked before the file dialog: the text files are code page 932.
+    if (const QString refusal = ui::unsavableCharactersMessage(bodyText()); !refusal.isEmpty()) {
+        m_app.notify(this, refusal, ui::MsgIcon::Exclamation);
+        return false;
+    }
     const std::optional<QString> name =
         m_app.ui().saveFileName(this, QStringLiteral("名前を付けて保存"), TextFileFilter);
     if (!name || name->isEmpty())

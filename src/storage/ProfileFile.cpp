@@ -289,8 +289,16 @@ QString ReadProfileString(const QString& path, const QString& section, const QSt
 Status WriteProfileString(const QString& path, const QString& section, const QString& key,
                           const QString& value)
 {
-    const QByteArray bytes = readFile(path);
-    const Encoding encoding = encodingOf(bytes);
+    QByteArray bytes = readFile(path);
+    Encoding encoding = encodingOf(bytes);
+    // A value code page 932 cannot hold (a yen sign, an emoji) would be stored as
+    // a stand-in and never read back; the file becomes marked UTF-8 instead.
+    bool markUtf8 = false;
+    if (!encoding.utf8 && !common::cp932::lacking(section + key + value).isEmpty()) {
+        bytes = common::cp932::decode(bytes).toUtf8();
+        encoding.utf8 = true;
+        markUtf8 = true;
+    }
     std::vector<Line> lines = splitLines(bytes);
     const QByteArray eol = lineEndOf(lines);
     const Location at = locate(lines, encoding, section, key);
@@ -326,7 +334,9 @@ Status WriteProfileString(const QString& path, const QString& section, const QSt
     // Code page 932 bytes can happen to read as UTF-8 (a kanji before a half-width
     // kana): such a file is kept as marked UTF-8 of the same text, so that every
     // value reads back as it read before (bytes no character stood for included).
-    if (!encoding.utf8 && SettingsEncodingOf(out) != SettingsEncoding::Cp932)
+    if (markUtf8)
+        out.prepend(kUtf8Bom);
+    else if (!encoding.utf8 && SettingsEncodingOf(out) != SettingsEncoding::Cp932)
         out = QByteArray(kUtf8Bom) + common::cp932::decode(out).toUtf8();
     // The account file holds a password in plain text.
     return detail::replaceFilePrivately(path, out, 0600);

@@ -30,6 +30,8 @@ QString ReadProfileString(const QString& path, const QString& section, const QSt
 /// Writes one key, keeping every other line of the file as it was; creates the
 /// file or the section when missing. The value is written in the file's own
 /// encoding and line end. A new file is code page 932, readable by its owner only.
+/// A code page 932 file is rewritten as marked UTF-8 (every other value kept) when
+/// the section, key or value holds a character code page 932 lacks.
 common::Status WriteProfileString(const QString& path, const QString& section, const QString& key,
                                   const QString& value);
 

@@ -76,7 +76,10 @@ void ReadServerSettings(const QString& path, ServerSettings& settings)
     const QStringList lines = splitLines(DecodeSettingsText(file.readAll()));
     for (const QString& line : lines) {
         const QStringView key = QStringView(line).left(kKeyLength);
-        const QString value = line.mid(kKeyLength, kValueWidth);
+        QString value = line.mid(kKeyLength, kValueWidth);
+        // Half of a character beyond U+FFFF is no character: it could not be written back.
+        if (value.size() == kValueWidth && value.back().isHighSurrogate())
+            value.chop(1);
         if (key == u"SMTP=")
             settings.SmtpServer = value;
         else if (key == u"POP3=")
@@ -96,10 +99,12 @@ common::Status WriteServerSettings(const QString& path, const ServerSettings& se
         QStringLiteral("MAIL=") + oneLine(settings.MailAddress) + QStringLiteral("\r\n") +
         QStringLiteral("APOP=") + QString::number(settings.ApopFlag) + QStringLiteral("\r\n");
     // The program's own form, whatever the file held before: the four values are all of it.
-    QByteArray bytes = common::cp932::encode(text);
+    int replaced = 0;
+    QByteArray bytes = common::cp932::encode(text, &replaced);
     // Code page 932 bytes can happen to read as UTF-8 (a kanji before a half-width
-    // kana); such a file is written as marked UTF-8 so that it reads back as written.
-    if (SettingsEncodingOf(bytes) != SettingsEncoding::Cp932)
+    // kana), and a character the code page lacks would come back as a stand-in;
+    // such a file is written as marked UTF-8 so that it reads back as written.
+    if (replaced > 0 || SettingsEncodingOf(bytes) != SettingsEncoding::Cp932)
         bytes = QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8();
     return common::durable::replaceFile(path, bytes);
 }

@@ -21,7 +21,8 @@ struct ServerSettings {
 /// A missing file leaves `settings` as it was.
 void ReadServerSettings(const QString& path, ServerSettings& settings);
 
-/// Replaces "zorbet.ini" with the four lines in code page 932, each ended by CR LF.
+/// Replaces "zorbet.ini" with the four lines in code page 932, each ended by CR LF;
+/// in marked UTF-8 when code page 932 would not read back as written.
 common::Status WriteServerSettings(const QString& path, const ServerSettings& settings);
 
 /// The "APOP=" value as a number: longest leading decimal number (leading blanks

@@ -39,4 +39,10 @@ QLabel* label(QWidget* parent, const QString& name, const QString& caption, int 
 QLabel* label(QWidget* parent, const char* name, const QString& caption, int left, int top,
               int width, int height);
 
+/// The refusal shown instead of writing `text` into a code page 932 file that
+/// cannot hold some of its characters: names each of them once (「¥」「😀」, an
+/// invisible one by its code, 「U+200B」), at most ten then "など". Empty when the
+/// code page holds all of `text`.
+QString unsavableCharactersMessage(QStringView text);
+
 } // namespace corvidan::ui

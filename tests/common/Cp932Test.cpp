@@ -1,4 +1,5 @@
 #include "common/Cp932.h"
+#include "support/Beyond932.h"
 
 #include <gtest/gtest.h>
 
@@ -33,4 +34,19 @@ TEST(Cp932, RoundTripsJapaneseText)
 {
     const QString text = QStringLiteral("会議①㈱ⅱ～ｶﾀｶﾅ髙");
     EXPECT_EQ(cp932::decode(cp932::encode(text)), text);
+}
+
+TEST(Cp932, NamesEachCharacterItLacksOnceInOrder)
+{
+    for (const QString& c : corvidan::test::beyondCp932()) {
+        EXPECT_EQ(cp932::lacking(QStringLiteral("漢") + c + QStringLiteral("ｶ") + c), QStringList{c})
+            << c.toStdString();
+        int replaced = 0;
+        (void)cp932::encode(c, &replaced);
+        EXPECT_EQ(replaced, 1) << c.toStdString();
+    }
+    EXPECT_EQ(cp932::lacking(corvidan::test::mixedBeyondCp932()), corvidan::test::beyondCp932());
+    // Folded and Windows-extension characters are held; so is an empty text.
+    EXPECT_TRUE(cp932::lacking(u"〜−①㈱ｱ髙\\").isEmpty());
+    EXPECT_TRUE(cp932::lacking(u"").isEmpty());
 }

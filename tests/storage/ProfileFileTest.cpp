@@ -2,6 +2,7 @@
 
 #include "StorageTestUtil.h"
 #include "common/Cp932.h"
+#include "support/Beyond932.h"
 #include "support/TempAppDir.h"
 
 #include <QDir>
@@ -282,4 +283,25 @@ TEST_F(ProfileFileTest, AValueWhoseCodePage932FormLooksLikeUtf8ReadsBackAsWritte
     ASSERT_TRUE(write(QStringLiteral("NAME2"), QStringLiteral("山田")));
     EXPECT_EQ(readBytes(path), QByteArray("[EXEINI]\r\nNAME=taro\r\nNAME2=") +
                                    common::cp932::encode(QStringLiteral("山田")) + "\r\n");
+}
+
+TEST_F(ProfileFileTest, ValuesCodePage932CannotHoldTurnTheFileIntoMarkedUtf8)
+{
+    for (const QString& c : test::beyondCp932()) {
+        writeBytes(path, "[EXEINI]\r\nNAME=" + common::cp932::encode(u"山田ｶﾅ") + "\r\n");
+        const QString password = QStringLiteral("pa") + c + QStringLiteral("ss");
+        ASSERT_TRUE(write(QStringLiteral("NAME2"), password));
+        EXPECT_EQ(read(QStringLiteral("NAME2")), password) << c.toStdString();
+        EXPECT_EQ(read(QStringLiteral("NAME")), QStringLiteral("山田ｶﾅ")) << "the others kept";
+        EXPECT_EQ(readBytes(path), "\xEF\xBB\xBF[EXEINI]\r\nNAME=" + QStringLiteral("山田ｶﾅ").toUtf8() +
+                                       "\r\nNAME2=" + password.toUtf8() + "\r\n");
+        // Later writes keep the marked form.
+        ASSERT_TRUE(write(QStringLiteral("NAME3"), QStringLiteral("1")));
+        EXPECT_EQ(read(QStringLiteral("NAME2")), password);
+    }
+    // A new file starts marked, without an empty first line.
+    QFile::remove(path);
+    ASSERT_TRUE(write(QStringLiteral("NAME"), test::mixedBeyondCp932()));
+    EXPECT_EQ(read(QStringLiteral("NAME")), test::mixedBeyondCp932());
+    EXPECT_TRUE(readBytes(path).startsWith("\xEF\xBB\xBF[EXEINI]\r\n"));
 }

@@ -47,6 +47,16 @@ TEST_F(ServerSettingsTest, TakesAtMostOneHundredCharactersAfterTheKey)
     // Characters, not bytes: one hundred double-byte characters stay whole.
     const QString wide = QString(130, QChar(u'宛'));
     EXPECT_EQ(readText(QStringLiteral("MAIL=") + wide).MailAddress, wide.left(100));
+    // A character beyond U+FFFF across the limit is left out, not halved.
+    const QString emoji = QString(99, QChar(u'p')) + QStringLiteral("😀x");
+    writeBytes(path, "\xEF\xBB\xBFSMTP=" + emoji.toUtf8() + "\r\nPOP3=" + emoji.left(101).toUtf8());
+    ServerSettings s;
+    storage::ReadServerSettings(path, s);
+    EXPECT_EQ(s.SmtpServer, emoji.left(99));
+    EXPECT_EQ(s.Pop3Server, emoji.left(99));
+    writeBytes(path, "\xEF\xBB\xBFSMTP=" + emoji.mid(1).toUtf8());
+    storage::ReadServerSettings(path, s);
+    EXPECT_EQ(s.SmtpServer, emoji.mid(1).left(100)) << "a whole pair within the limit stays";
 }
 
 TEST_F(ServerSettingsTest, KeysAreCaseSensitiveAndStartInTheFirstColumn)

@@ -1,6 +1,7 @@
 #include "addressbook/FriendForm.h"
 #include "shell/Application.h"
 #include "storage/AddressBookFile.h"
+#include "support/Beyond932.h"
 #include "support/Controls.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
@@ -264,6 +265,42 @@ TEST_F(AddressBookWindow, PasteHintsAndStorageErrors)
     ASSERT_FALSE(ui.shown().empty());
     EXPECT_TRUE(ui.shown().back().text.startsWith(QStringLiteral("アドレス帳")));
     EXPECT_NE(c<QLabel>("Label7")->text(), QStringLiteral("　登録が完了しました。"));
+}
+
+TEST_F(AddressBookWindow, CharactersTheRecordCannotHoldAreRefusedByName)
+{
+    form->show();
+    registerEntry(QStringLiteral("山田"), QStringLiteral("yamada@example.jp"));
+    const QByteArray before = bookBytes();
+    for (const QString& ch : test::beyondCp932()) {
+        ui.clear();
+        for (const bool inName : {true, false}) {
+            const QString name = inName ? QStringLiteral("太郎") + ch : QStringLiteral("太郎");
+            const QString address = inName ? QStringLiteral("taro@example.jp")
+                                           : QStringLiteral("taro") + ch + QStringLiteral("@example.jp");
+            registerEntry(name, address);
+            ASSERT_FALSE(ui.shown().empty()) << ch.toStdString();
+            EXPECT_TRUE(ui.shown().back().text.startsWith(u'「' + ch + u'」')) << ch.toStdString();
+            EXPECT_EQ(bookBytes(), before) << "nothing written";
+            EXPECT_EQ(c<QLineEdit>("Text2")->text(), name) << "what was typed stays";
+            EXPECT_EQ(c<QLineEdit>("Text4")->text(), address);
+            EXPECT_TRUE(form->isVisible());
+        }
+    }
+    registerEntry(QStringLiteral("①"), QStringLiteral("a") + test::mixedBeyondCp932());
+    ASSERT_FALSE(ui.shown().empty());
+    for (const QString& ch : test::beyondCp932())
+        EXPECT_EQ(ui.shown().back().text.count(u'「' + ch + u'」'), 1) << "each named once";
+    // An invisible character is named by its code; a long list is cut short.
+    QString many = QStringLiteral("x\u200By");
+    for (char16_t hangul = u'가'; many.size() < 30; ++hangul)
+        many += QChar(hangul);
+    registerEntry(QStringLiteral("①"), many);
+    ASSERT_FALSE(ui.shown().empty());
+    EXPECT_TRUE(ui.shown().back().text.startsWith(QStringLiteral("「U+200B」「가」")));
+    EXPECT_EQ(ui.shown().back().text.count(u'「'), 10);
+    EXPECT_TRUE(ui.shown().back().text.contains(QStringLiteral("」など")));
+    EXPECT_EQ(list()->topLevelItemCount(), 1);
 }
 
 TEST_F(AddressBookWindow, HintGoesAwayOverTheListCaptionsAndTheStatusStrip)

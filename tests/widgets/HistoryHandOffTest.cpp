@@ -4,6 +4,7 @@
 #include "addressbook/FriendForm.h"
 #include "common/Cp932.h"
 #include "compose/BackForm.h"
+#include "support/Beyond932.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -120,6 +121,38 @@ TEST_F(HistoryHandOff, SaveAsRendersTheMessageAndWritesIt)
     ui.queueFileName(std::nullopt);
     trigger("msave");
     EXPECT_EQ(form->bodyText(), QStringLiteral("本文"));
+}
+
+TEST_F(HistoryHandOff, TextFilesRefuseWhatCodePage932CannotHoldAndKeepThePane)
+{
+    showMessage(QStringLiteral("件名"), QStringLiteral("a"), QStringLiteral("d"), QStringLiteral("本文"));
+    const QString bound = dir.root() + QStringLiteral("/memo.txt");
+    for (const QString& ch : beyondCp932()) {
+        const QString typed = QStringLiteral("本文") + ch;
+        const auto expectRefused = [&](const char* what) {
+            ASSERT_EQ(ui.shown().size(), 1u) << what << ' ' << ch.toStdString();
+            EXPECT_TRUE(ui.shown()[0].text.startsWith(u'「' + ch + u'」')) << what;
+            EXPECT_EQ(paneText(), typed) << what << ": what was typed stays";
+            ui.clear();
+        };
+        clickRow(0);
+        pane()->setPlainText(typed);
+        ui.clear();
+        click("Command2");
+        expectRefused("quick save");
+        EXPECT_FALSE(QFileInfo::exists(quickSaveFolder() + QStringLiteral("/件名.txt")));
+
+        // Refused before the file dialog is shown: no name is asked for.
+        trigger("msave");
+        expectRefused("save as");
+
+        app->state().editor.EditorFileName = bound;
+        app->state().editor.EditorModified = true;
+        trigger("mnew");
+        expectRefused("bound file");
+        EXPECT_EQ(app->state().editor.EditorFileName, bound);
+        EXPECT_FALSE(QFileInfo::exists(bound));
+    }
 }
 
 TEST_F(HistoryHandOff, ReplyGetsTrimmedSubjectAddressAndBody)

@@ -2,6 +2,7 @@
 #include "emoticons/KaoForm.h"
 #include "emoticons/PaletteFiles.h"
 #include "shell/Application.h"
+#include "support/Beyond932.h"
 #include "support/Controls.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
@@ -215,6 +216,30 @@ TEST_F(PaletteWindow, FavouritesChangeOnDiskOnlyWhenThePaletteCloses)
     form->close();
     settle();
     EXPECT_EQ(file(u"Text11.txt"), emoticons::paletteFileBytes(favouritesText));
+}
+
+TEST_F(PaletteWindow, CharactersBeyondCodePage932ComeBackAtTheNextOpening)
+{
+    const QStringList& characters = test::beyondCp932();
+    ASSERT_LT(characters.size(), emoticons::PageCount);
+    const int plainPage = static_cast<int>(characters.size());
+    KaoForm* form = open();
+    for (int page = 0; page < plainPage; ++page)
+        form->pageBox(page)->setPlainText(QStringLiteral("(・∀・)") + characters[page]);
+    form->pageBox(plainPage)->setPlainText(QStringLiteral("(・∀・)"));
+    form->close();
+    settle();
+    EXPECT_TRUE(ui.shown().empty());
+
+    // Each page reads back as a page of plain code page 932 text does.
+    form = open();
+    const QString plain = form->pageBox(plainPage)->toPlainText();
+    ASSERT_TRUE(plain.startsWith(QStringLiteral("(・∀・)")));
+    const QString ending = plain.mid(QStringLiteral("(・∀・)").size());
+    for (int page = 0; page < plainPage; ++page) {
+        EXPECT_EQ(form->pageBox(page)->toPlainText(), QStringLiteral("(・∀・)") + characters[page] + ending)
+            << characters[page].toStdString();
+    }
 }
 
 TEST_F(PaletteWindow, PasteInsertsTrimmedClipboardAndAnEmptyClipboardChangesNothing)

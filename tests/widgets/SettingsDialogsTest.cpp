@@ -5,6 +5,7 @@
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "storage/ProfileFile.h"
+#include "support/Beyond932.h"
 #include "support/Controls.h"
 
 #include <QCheckBox>
@@ -269,6 +270,35 @@ TEST_F(SettingsDialogs, AccountOkWithSaveStoresAndLaterOkWithoutSaveKeepsIt)
     ASSERT_NE(account, nullptr);
     EXPECT_EQ(edit(account, "IdText")->text(), QStringLiteral("taro"));
     EXPECT_EQ(edit(account, "PassText")->text(), QStringLiteral("ぱすわーど 1"));
+}
+
+TEST_F(SettingsDialogs, AccountAndServerTextsBeyondCodePage932ReadBackAtTheNextStart)
+{
+    dir.write(common::paths::AccountFile, kAccountFile);
+    const QString id = QStringLiteral("taro") + test::beyondCp932().join(QString());
+    const QString password = QStringLiteral("pass¥word😀");
+    auto* account = openAccountDialog();
+    ASSERT_NE(account, nullptr);
+    ui.clear();
+    edit(account, "IdText")->setText(id);
+    edit(account, "PassText")->setText(password);
+    check(account, "Check1")->setChecked(true);
+    press(account, "OKCommand");
+    EXPECT_TRUE(ui.shown().empty()) << ui.shownTexts().join(u'\n').toStdString();
+    settle();
+
+    auto* server = openServerDialog();
+    ASSERT_NE(server, nullptr);
+    edit(server, "MailText")->setText(QStringLiteral("花子♥ <hanako@example.jp>"));
+    press(server, "OKCommand");
+
+    restart();
+    EXPECT_EQ(app->state().server.MailAddress, QStringLiteral("花子♥ <hanako@example.jp>"));
+    EXPECT_EQ(stored("NAME"), id);
+    EXPECT_EQ(stored("NAME2"), password) << "the login string the next receive reads";
+    account = openAccountDialog();
+    ASSERT_NE(account, nullptr);
+    EXPECT_EQ(edit(account, "PassText")->text(), password);
 }
 
 TEST_F(SettingsDialogs, EnterInAccountDialogIsOk)
