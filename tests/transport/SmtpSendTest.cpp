@@ -1,4 +1,4 @@
-#include "FakePop3Server.h"
+#include "support/FakePop3Server.h"
 #include "SmtpTestMime.h"
 
 #include "support/Servers.h"

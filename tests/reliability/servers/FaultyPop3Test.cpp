@@ -3,10 +3,10 @@
 // refuses DELE, or goes away before QUIT. Each run ends with one clear Japanese
 // message; no message is lost or stored twice, and the next receive finishes.
 
-#include "FaultyPop3Server.h"
 #include "JapaneseMail.h"
 #include "Torture.h"
 
+#include "support/FakePop3Server.h"
 #include "support/TempAppDir.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
@@ -16,13 +16,13 @@
 #include <QProcess>
 #include <QThread>
 #include <csignal>
+#include <functional>
 #include <iostream>
 #include <gtest/gtest.h>
 
 using namespace corvidan;
 using namespace corvidan::transport;
-using Fault = corvidan::test::FaultyPop3Server::Fault;
-using Script = corvidan::test::FaultyPop3Server::Script;
+using Faults = corvidan::test::FakePop3Server::Faults;
 
 namespace {
 
@@ -54,9 +54,9 @@ protected:
         dir.write(u"\\★MailData\\iniIdPass.ini", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n");
     }
 
-    QList<test::FaultyPop3Server::Message> mailbox(int count)
+    QList<test::FakePop3Server::Message> mailbox(int count)
     {
-        QList<test::FaultyPop3Server::Message> box;
+        QList<test::FakePop3Server::Message> box;
         for (int i = 1; i <= count; ++i) {
             const QString tag = QStringLiteral("FS-%1").arg(i, 2, 10, QChar(u'0'));
             all << tag;
@@ -151,7 +151,7 @@ protected:
 
     test::TempAppDir dir;
     QStringList all;
-    test::FaultyPop3Server server;
+    test::FakePop3Server server;
     RecordingHost host;
 };
 
@@ -159,7 +159,7 @@ protected:
 
 TEST_P(FaultyPop3, ConnectionDroppedInsideRetrStopsWithTheMessageStillOnTheServer)
 {
-    server.nextSession({Fault::DropInRetr, {}, 3, 0});
+    server.nextSession([&](Faults& f) { f.dropInRetr = 3; });
     const ReceiveOutcome out = receive();
     EXPECT_EQ(out.end, ReceiveEnd::FetchFailed);
     EXPECT_EQ(out.stored, 2);
@@ -174,7 +174,7 @@ TEST_P(FaultyPop3, GarbageRepliesAreReportedAndNothingIsStoredFromThem)
 {
     for (const QByteArray verb : {"PASS", "STAT", "RETR"}) {
         SCOPED_TRACE(verb.constData());
-        server.nextSession({Fault::Garbage, verb, 0, 0});
+        server.nextSession([&](Faults& f) { f.garbageAfter = verb; });
         const ReceiveOutcome out = receive();
         EXPECT_FALSE(out.completed());
         expectOneErrorBox(QStringLiteral("POP3サーバーの応答が正しくありません"));
@@ -188,7 +188,7 @@ TEST_P(FaultyPop3, GarbageRepliesAreReportedAndNothingIsStoredFromThem)
 
 TEST_P(FaultyPop3, ASlowServerWithinTheTimeOutIsWaitedFor)
 {
-    server.nextSession({Fault::Slow, {}, 0, 60});
+    server.nextSession([&](Faults& f) { f.slowMs = 60; });
     const ReceiveOutcome out = receive(2000);
     EXPECT_TRUE(out.completed());
     EXPECT_TRUE(host.boxes.isEmpty());
@@ -200,19 +200,19 @@ TEST_P(FaultyPop3, ASlowServerWithinTheTimeOutIsWaitedFor)
 TEST_P(FaultyPop3, TimeOutsFireAndAreReported)
 {
     struct Case {
-        Script script;
+        std::function<void(Faults&)> script;
         ReceiveEnd end;
         QString reason;
     };
     const QList<Case> cases = {
-        {{Fault::Slow, {}, 0, 1500}, ReceiveEnd::NoConnection, QStringLiteral("タイムアウト")}, // greeting
-        {{Fault::Silent, "PASS", 0, 0}, ReceiveEnd::AuthFailed, QStringLiteral("応答がありません (タイムアウト")},
-        {{Fault::Slow, "RETR", 0, 1500}, ReceiveEnd::FetchFailed, QStringLiteral("応答がありません (タイムアウト")},
+        {[](Faults& f) { f.slowMs = 1500; }, ReceiveEnd::NoConnection, QStringLiteral("タイムアウト")}, // greeting
+        {[](Faults& f) { f.hangAfter = "PASS"; }, ReceiveEnd::AuthFailed, QStringLiteral("応答がありません (タイムアウト")},
+        {[](Faults& f) { f.slowFrom = "RETR"; f.slowMs = 1500; }, ReceiveEnd::FetchFailed, QStringLiteral("応答がありません (タイムアウト")},
         // A byte now and then does not keep a reply alive.
-        {{Fault::Drip, {}, 1, 40}, ReceiveEnd::FetchFailed, QStringLiteral("遅すぎます (タイムアウト")},
+        {[](Faults& f) { f.dripRetr = 1; f.dripMs = 40; }, ReceiveEnd::FetchFailed, QStringLiteral("遅すぎます (タイムアウト")},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.reason.toStdString() + " after " + c.script.verb.toStdString());
+        SCOPED_TRACE(c.reason.toStdString());
         server.nextSession(c.script);
         const ReceiveOutcome out = receive(400);
         EXPECT_EQ(out.end, c.end);
@@ -225,7 +225,7 @@ TEST_P(FaultyPop3, TimeOutsFireAndAreReported)
 
 TEST_P(FaultyPop3, RefusedDeletionKeepsTheMessageFromBeingStoredTwice)
 {
-    server.nextSession({Fault::RefuseDele, {}, 2, 0});
+    server.nextSession([&](Faults& f) { f.refuseDele = 2; });
     const ReceiveOutcome out = receive();
     EXPECT_TRUE(out.completed());
     EXPECT_EQ(out.stored, 5);
@@ -237,13 +237,13 @@ TEST_P(FaultyPop3, RefusedDeletionKeepsTheMessageFromBeingStoredTwice)
 
 TEST_P(FaultyPop3, ServerHangingUpBeforeQuitLeavesNoDoubleOnTheNextReceive)
 {
-    server.nextSession({Fault::CloseAfterRetr, {}, 5, 0});
+    server.nextSession([&](Faults& f) { f.closeAfterRetr = 5; });
     expectStoredButNotDeleted();
 }
 
 TEST_P(FaultyPop3, UnansweredQuitLeavesNoDoubleOnTheNextReceive)
 {
-    server.nextSession({Fault::QuitUnanswered, {}, 0, 0});
+    server.nextSession([&](Faults& f) { f.quitUnanswered = true; });
     expectStoredButNotDeleted();
 }
 
@@ -251,7 +251,7 @@ TEST_P(FaultyPop3, InterruptedHeadlessReceiveEndsQuicklyAndDeletesNothing)
 {
     if (GetParam())
         GTEST_SKIP() << "corvidan-receive has waits of its own";
-    server.nextSession({Fault::Drip, {}, 3, 200});
+    server.nextSession([&](Faults& f) { f.dripRetr = 3; f.dripMs = 200; });
     dir.write(u"\\zorbet.ini", "SMTP=\r\nPOP3=" + server.server().toLatin1() + "\r\nMAIL=\r\nAPOP=0\r\n");
     QProcess receiver;
     receiver.start(qEnvironmentVariable("CORVIDAN_APPDIR") + QStringLiteral("/corvidan-receive"), {dir.root()});
