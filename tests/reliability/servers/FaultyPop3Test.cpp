@@ -7,6 +7,7 @@
 #include "Torture.h"
 
 #include "support/FakePop3Server.h"
+#include "support/ScriptedMailbox.h"
 #include "support/TempAppDir.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
@@ -27,23 +28,6 @@ using Faults = corvidan::test::FakePop3Server::Faults;
 namespace {
 
 const QString kTags = QStringLiteral("FS-\\d{2}");
-
-class RecordingHost final : public ReceiveHost {
-public:
-    QList<std::pair<QString, QString>> boxes;
-    QString resultLine;
-    void setStatusLine(const QString&) override {}
-    void setResultLine(const QString& text) override { resultLine = text; }
-    void showNewMailPicture(const QString&) override {}
-    void setAccount(const QString&, const QString&) override {}
-    void requestAccount() override { boxes.append({QStringLiteral("(account dialog)"), QString()}); }
-    void messageBox(const QString& text, const QString& title) override { boxes.append({text, title}); }
-    void showMessage(const ReceivedMessage&) override {}
-    void setCurrentRecordNo(std::int16_t) override {}
-    void setReceivedRecord(const storage::MailRecord&) override {}
-    void progress(int, int) override {}
-    bool cancelRequested() override { return false; }
-};
 
 /// Every case runs twice: with the socket's blocking waits (the headless receive)
 /// and with the waits that keep the windows painting (the program's).
@@ -74,7 +58,7 @@ protected:
         mail.options().readTimeoutMs = readTimeoutMs;
         mail.options().serveEventsWhileWaiting = GetParam();
         NMailMailbox client(mail);
-        host = RecordingHost();
+        host = test::RecordingReceiveHost();
         return ReceiveMail(dir.appDir(), {server.server(), 0}, client, host);
     }
 
@@ -115,10 +99,11 @@ protected:
     /// The one box of a failed run: under "エラー", Japanese, holding `reason`.
     void expectOneErrorBox(const QString& reason)
     {
-        ASSERT_EQ(host.boxes.size(), 1) << "boxes shown: " << host.boxes.size();
-        std::cout << "  [" << host.boxes[0].second.toStdString() << "] " << host.boxes[0].first.toStdString() << '\n';
-        EXPECT_EQ(host.boxes[0].second, QStringLiteral("エラー"));
-        EXPECT_TRUE(host.boxes[0].first.contains(reason)) << host.boxes[0].first.toStdString();
+        EXPECT_FALSE(host.accountRequested);
+        ASSERT_EQ(host.boxes.size(), 1u) << "boxes shown: " << host.boxes.size();
+        std::cout << "  [" << host.boxes[0].title.toStdString() << "] " << host.boxes[0].text.toStdString() << '\n';
+        EXPECT_EQ(host.boxes[0].title, QStringLiteral("エラー"));
+        EXPECT_TRUE(host.boxes[0].text.contains(reason)) << host.boxes[0].text.toStdString();
     }
 
     /// A clean run afterwards finishes the job.
@@ -126,7 +111,8 @@ protected:
     {
         const ReceiveOutcome out = receive();
         EXPECT_TRUE(out.completed());
-        EXPECT_TRUE(host.boxes.isEmpty()) << host.boxes.value(0).first.toStdString();
+        EXPECT_FALSE(host.accountRequested);
+        EXPECT_TRUE(host.boxes.empty()) << host.boxes[0].text.toStdString();
         QStringList stored = storedTags();
         stored.sort();
         EXPECT_EQ(stored, all);
@@ -152,7 +138,7 @@ protected:
     test::TempAppDir dir;
     QStringList all;
     test::FakePop3Server server;
-    RecordingHost host;
+    test::RecordingReceiveHost host;
 };
 
 } // namespace
@@ -178,7 +164,8 @@ TEST_P(FaultyPop3, GarbageRepliesAreReportedAndNothingIsStoredFromThem)
         const ReceiveOutcome out = receive();
         EXPECT_FALSE(out.completed());
         expectOneErrorBox(QStringLiteral("POP3サーバーの応答が正しくありません"));
-        EXPECT_TRUE(host.boxes.value(0).first.contains(QStringLiteral("HTTP/1.1 400")));
+        ASSERT_FALSE(host.boxes.empty());
+        EXPECT_TRUE(host.boxes[0].text.contains(QStringLiteral("HTTP/1.1 400")));
         EXPECT_EQ(out.stored, 0);
         EXPECT_EQ(host.resultLine, QStringLiteral("新着メール無し。"));
         expectNothingLost();
@@ -191,7 +178,7 @@ TEST_P(FaultyPop3, ASlowServerWithinTheTimeOutIsWaitedFor)
     server.nextSession([&](Faults& f) { f.slowMs = 60; });
     const ReceiveOutcome out = receive(2000);
     EXPECT_TRUE(out.completed());
-    EXPECT_TRUE(host.boxes.isEmpty());
+    EXPECT_TRUE(host.boxes.empty());
     EXPECT_EQ(out.stored, 5);
     EXPECT_EQ(host.resultLine, QStringLiteral("5の新着メール有り。"));
     EXPECT_TRUE(server.mailbox().isEmpty());
