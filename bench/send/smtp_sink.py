@@ -9,11 +9,11 @@ Usage: /usr/bin/python3 smtp_sink.py STATE
 import itertools
 import os
 import signal
-import socket
 import sys
 import threading
 
-from aiosmtpd.controller import Controller
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "servers"))
+from bound_controller import BoundController  # noqa: E402
 
 
 class Sink:
@@ -37,11 +37,9 @@ def main():
     state = os.path.abspath(sys.argv[1])
     spool = os.path.join(state, "spool")
     os.makedirs(spool, exist_ok=True)
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
-    controller = Controller(Sink(spool), hostname="127.0.0.1", port=port, decode_data=False)
+    controller = BoundController(Sink(spool), decode_data=False)
     controller.start()
+    port = controller.port
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     signal.signal(signal.SIGINT, lambda *_: stop.set())

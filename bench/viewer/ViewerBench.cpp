@@ -3,6 +3,7 @@
 #include "history/TyakuForm.h"
 #include "shell/Application.h"
 #include "storage/HistoryFile.h"
+#include "support/ScriptedUi.h"
 #include "ui/Fonts.h"
 
 #include <QApplication>
@@ -45,20 +46,6 @@ double median(std::vector<double> v)
     std::fprintf(stderr, "bench_viewer: %s\n", what);
     std::exit(1);
 }
-
-/// Answers every question Yes and every dialog with cancel.
-class YesSeam final : public ui::UiSeam {
-public:
-    ui::MsgAnswer messageBox(QWidget*, const QString&, const QString&, ui::MsgButtons buttons,
-                             ui::MsgIcon) override
-    {
-        return buttons == ui::MsgButtons::YesNo ? ui::MsgAnswer::Yes : ui::MsgAnswer::Ok;
-    }
-    std::optional<QString> openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<QString> saveFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<ui::PrintChoice> choosePrinter(QWidget*, bool) override { return {}; }
-    bool openUrl(const QUrl&) override { return false; }
-};
 
 storage::MailRecord record(int i)
 {
@@ -155,7 +142,10 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     if (!dir.isValid() || !QDir(dir.path()).mkpath(QStringLiteral("★MAilData")))
         die("temporary folder");
-    YesSeam seam;
+    // Every question is answered Yes, every other dialog cancelled.
+    test::ScriptedUi seam;
+    seam.setUnscriptedQuestionAnswer(ui::MsgAnswer::Yes);
+    seam.setBrowserWorks(false);
     shell::Application app(common::AppDir(dir.path()), seam);
     storage::HistoryFile history(app.appDir(), storage::HistoryKind::Received);
     buildHistory(history.path(), records);

@@ -10,6 +10,7 @@
 #include "storage/HistoryFile.h"
 #include "storage/ProfileFile.h"
 #include "support/Controls.h"
+#include "support/LoopbackPort.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
 
@@ -28,7 +29,6 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStringDecoder>
-#include <QTcpServer>
 #include <QUuid>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -421,11 +421,9 @@ TEST_F(ComposeSmtp, AWrongPopPasswordIsRefusedWithTheServersReply)
 
 TEST_F(ComposeSmtp, ServerDownShowsOneErrorAndTheMessageCanBeSentAgain)
 {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    const quint16 closedPort = probe.serverPort();
-    probe.close();
-    app.state().server.SmtpServer = QStringLiteral("127.0.0.1:%1").arg(closedPort);
+    const auto closed = test::LoopbackPort::refusing();
+    ASSERT_TRUE(closed.isValid());
+    app.state().server.SmtpServer = QStringLiteral("127.0.0.1:%1").arg(closed.port());
     c<QLineEdit>("ToText")->setText(address(QStringLiteral("nobody")));
     c<QPlainTextEdit>("BodyText")->setPlainText(QStringLiteral("届かない"));
     send();

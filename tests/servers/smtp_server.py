@@ -30,14 +30,14 @@ import itertools
 import json
 import os
 import signal
-import socket
 import ssl
 import sys
 import threading
 import time
 
-from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
+
+from bound_controller import BoundController
 
 REJECT_DATA_MARKER = b"X-Corvidan-Reject-Data"
 
@@ -52,12 +52,6 @@ def read_env(path):
                     key, value = line.split("=", 1)
                     values[key] = value
     return values
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def write_atomically(path, data):
@@ -197,21 +191,10 @@ def main():
     ports = {}
     controllers = []
     for name, kwargs in settings.items():
-        # A port probed free may be taken by another server before the bind.
-        for attempt in range(5):
-            port = free_port()
-            if port in ports.values():
-                continue
-            controller = Controller(handler, port=port, **kwargs)
-            try:
-                controller.start()
-            except OSError:
-                if attempt == 4:
-                    raise
-                continue
-            ports[name] = port
-            controllers.append(controller)
-            break
+        controller = BoundController(handler, **kwargs)
+        controller.start()
+        ports[name] = controller.port
+        controllers.append(controller)
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())

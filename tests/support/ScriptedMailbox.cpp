@@ -16,6 +16,7 @@ bool ScriptedMailbox::connect(const QString& server)
 {
     step();
     log.push_back(QStringLiteral("connect ") + server);
+    ++connects;
     return connectOk;
 }
 
@@ -24,6 +25,8 @@ int ScriptedMailbox::login(const QString& id, const QString& password, bool apop
     step();
     log.push_back(QStringLiteral("login ") + id + u'/' + password);
     lastApop = apop;
+    lastId = id;
+    lastPassword = password;
     m_marked.assign(box.size(), false);
     return loginResult.value_or(int(box.size()));
 }

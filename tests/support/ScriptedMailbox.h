@@ -30,6 +30,9 @@ public:
     bool confirmClose = true;
     QString errorText = QStringLiteral("-ERR [AUTH] Authentication failed.");
     bool lastApop = false;
+    /// Connections asked for, and the account of the last login.
+    int connects = 0;
+    QString lastId, lastPassword;
     /// Called at every call of the receive, before it acts (a kill test ends the process here).
     std::function<void()> onStep;
     std::function<void(int n)> onFetch;

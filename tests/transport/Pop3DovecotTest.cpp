@@ -1,5 +1,5 @@
 // The POP3 calls against the real Dovecot of the `dovecot` fixture.
-#include "FakePop3Server.h"
+#include "support/FakePop3Server.h"
 #include "support/Servers.h"
 #include "transport/NMail.h"
 #include "transport/Pop3Session.h"

@@ -1,5 +1,5 @@
 // Faults a real server will not produce on demand, served by a scripted fake.
-#include "FakePop3Server.h"
+#include "support/FakePop3Server.h"
 #include "common/Cp932.h"
 #include "transport/NMail.h"
 #include "transport/Pop3Session.h"

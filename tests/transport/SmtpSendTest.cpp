@@ -1,6 +1,7 @@
-#include "FakePop3Server.h"
+#include "support/FakePop3Server.h"
 #include "SmtpTestMime.h"
 
+#include "support/LoopbackPort.h"
 #include "support/Servers.h"
 #include "transport/ConnectionCheck.h"
 #include "transport/NMail.h"
@@ -16,10 +17,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using corvidan::test::TlsStrippingProxy;
 using corvidan::transport::NetErrorKind;
@@ -115,20 +112,6 @@ protected:
     NMail m_mail;
     QString m_sender;
 };
-
-/// A loopback port with nothing listening on it.
-int closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 } // namespace
 
@@ -232,7 +215,8 @@ TEST_F(SmtpSend, RefusalsCarryTheServersReply)
 
 TEST_F(SmtpSend, UnreachableServersGiveJapaneseTexts)
 {
-    const int port = closedPort();
+    const auto closed = corvidan::test::LoopbackPort::refusing();
+    const int port = closed.port();
     EXPECT_EQ(send(QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("rcpt@example.jp")), -4);
     QString text = lastError();
     EXPECT_TRUE(text.startsWith(QStringLiteral("SMTPサーバー「127.0.0.1」(ポート%1)に接続できません。").arg(port)))
@@ -246,18 +230,10 @@ TEST_F(SmtpSend, UnreachableServersGiveJapaneseTexts)
 
 TEST_F(SmtpSend, ServerThatNeverAnswersTimesOut)
 {
-    // Accepts connections into its backlog but never greets.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(fd, 4), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    const auto silent = corvidan::test::LoopbackPort::silent();
+    ASSERT_TRUE(silent.isValid());
     m_mail.options().readTimeoutMs = 1000;
-    EXPECT_EQ(send(QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port)), QStringLiteral("rcpt@example.jp")), -4);
-    ::close(fd);
+    EXPECT_EQ(send(QStringLiteral("127.0.0.1:%1").arg(silent.port()), QStringLiteral("rcpt@example.jp")), -4);
     EXPECT_TRUE(lastError().contains(QStringLiteral("タイムアウト"))) << lastError().toStdString();
 }
 
@@ -499,21 +475,15 @@ TEST_F(ConnectionCheckTest, NeverSendsThePasswordInClearAndNamesDeadPorts)
     // POP3 on 110 with its STLS removed on the way; SMTPS on a port that never answers; no POP3S.
     TlsStrippingProxy stripped(pop.port);
     stripped.setStripping(true);
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(silent, 4), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    const auto silent = corvidan::test::LoopbackPort::silent();
+    const auto closed = corvidan::test::LoopbackPort::refusing();
+    ASSERT_TRUE(silent.isValid() && closed.isValid());
     request.ports.pop3 = stripped.port();
-    request.ports.pop3s = static_cast<quint16>(closedPort());
-    request.ports.smtps = ntohs(address.sin_port);
+    request.ports.pop3s = closed.port();
+    request.ports.smtps = silent.port();
     request.options.tlsMemoryFile.clear();
 
     const corvidan::transport::CheckReport report = corvidan::transport::RunConnectionCheck(request);
-    ::close(silent);
     EXPECT_TRUE(report.pop3Line.isEmpty()) << report.pop3Line.toStdString();
     EXPECT_EQ(report.smtpLine, QStringLiteral("127.0.0.1:%1").arg(port("SMTP_PORT")));
     EXPECT_EQ(probe(report, ProbeKind::Pop3s)->error.kind, NetErrorKind::Refused);

@@ -7,6 +7,7 @@
 #include "storage/ProfileFile.h"
 #include "support/Beyond932.h"
 #include "support/Controls.h"
+#include "support/LoopbackPort.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -336,14 +337,6 @@ TEST_F(SettingsDialogs, WriteFailuresAreReportedNotPassedOffAsSaved)
     EXPECT_TRUE(ui.shown()[1].text.startsWith(QStringLiteral("ID・パスワードを保存できませんでした。")));
 }
 
-/// A loopback port that is closed: nothing listens there once this returns.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
 TEST_F(SettingsDialogs, ConnectionCheckReportsAndWritesTheLineItFound)
 {
     // An old POP3 server without TLS that offers APOP; every other probed port is closed.
@@ -361,7 +354,10 @@ TEST_F(SettingsDialogs, ConnectionCheckReportsAndWritesTheLineItFound)
             }
         });
     });
-    app->mail().options().checkPorts = {closedPort(), pop3.serverPort(), closedPort(), closedPort(), closedPort()};
+    const LoopbackPort refusing[] = {LoopbackPort::refusing(), LoopbackPort::refusing(), LoopbackPort::refusing(),
+                                     LoopbackPort::refusing()};
+    app->mail().options().checkPorts = {refusing[0].port(), pop3.serverPort(), refusing[1].port(), refusing[2].port(),
+                                        refusing[3].port()};
     app->state().server.Pop3Server = QStringLiteral("127.0.0.1");
     app->state().server.SmtpServer = QStringLiteral("127.0.0.1");
     app->state().server.ApopFlag = 1;

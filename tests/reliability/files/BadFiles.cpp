@@ -62,62 +62,23 @@ QStringList historySubjects(const QString& path, qint64* tornTail)
     return subjects;
 }
 
-std::vector<Message> mailbox(const QString& tag, int count)
+test::ScriptedMailbox mailbox(const QString& tag, int count)
 {
-    std::vector<Message> box;
+    test::ScriptedMailbox mail;
     for (int i = 1; i <= count; ++i)
-        box.push_back({QStringLiteral("%1-uid-%2").arg(tag).arg(i),
-                       QStringLiteral("お知らせ [%1-%2]").arg(tag).arg(i),
-                       QStringLiteral("いつもありがとうございます。\r\n受付番号 [%1-%2]\r\n")
-                           .arg(tag)
-                           .arg(i)});
-    return box;
+        mail.box.push_back({QStringLiteral("%1-uid-%2").arg(tag).arg(i),
+                            test::ScriptedMailbox::text(QStringLiteral("お知らせ [%1-%2]").arg(tag).arg(i),
+                                                        QStringLiteral("いつもありがとうございます。\r\n受付番号 [%1-%2]\r\n")
+                                                            .arg(tag)
+                                                            .arg(i),
+                                                        QStringLiteral("山田 花子 <hanako@example.co.jp>"))});
+    return mail;
 }
 
-bool ScriptedMailbox::connect(const QString&)
+QString subjectOf(const test::ScriptedMailbox::Message& message)
 {
-    ++connects;
-    return true;
-}
-
-int ScriptedMailbox::login(const QString& id, const QString& password, bool)
-{
-    lastId = id;
-    lastPassword = password;
-    m_marked.assign(m_box.size(), false);
-    return static_cast<int>(m_box.size());
-}
-
-transport::MailboxFetch ScriptedMailbox::fetch(int n)
-{
-    transport::MailboxFetch out;
-    out.status = transport::MailboxFetch::Status::Ok;
-    out.bytes = test::ScriptedMailbox::text(m_box.at(n - 1).subject, m_box.at(n - 1).body, QStringLiteral("山田 花子 <hanako@example.co.jp>"));
-    out.listedSize = out.bytes.size();
-    return out;
-}
-
-bool ScriptedMailbox::remove(int n)
-{
-    m_marked.at(n - 1) = true;
-    return true;
-}
-
-bool ScriptedMailbox::close()
-{
-    std::vector<Message> kept;
-    for (size_t i = 0; i < m_box.size(); ++i) {
-        if (i >= m_marked.size() || !m_marked[i])
-            kept.push_back(m_box[i]);
-    }
-    m_box = kept;
-    m_marked.clear();
-    return true;
-}
-
-QString ScriptedMailbox::uniqueId(int n)
-{
-    return m_box.at(n - 1).uid;
+    const qsizetype from = message.bytes.indexOf("\r\nSubject: ") + 11;
+    return QString::fromUtf8(message.bytes.mid(from, message.bytes.indexOf("\r\n", from) - from));
 }
 
 QByteArray accountFile()

@@ -22,35 +22,10 @@ storage::MailRecord numberedMail(const QString& tag, int i);
 /// Subjects of the whole records of a history file; `tornTail` gets the bytes after them.
 QStringList historySubjects(const QString& path, qint64* tornTail = nullptr);
 
-struct Message {
-    QString uid;
-    QString subject;
-    QString body;
-};
-/// `count` waiting messages "お知らせ [tag-k]" with a Japanese body.
-std::vector<Message> mailbox(const QString& tag, int count);
-
-/// The receive's library calls over a mailbox that applies deletions only on a
-/// confirmed close, as a POP3 server does.
-class ScriptedMailbox final : public transport::Mailbox {
-public:
-    explicit ScriptedMailbox(std::vector<Message>& box) : m_box(box) {}
-
-    int connects = 0;
-    QString lastId, lastPassword;
-
-    bool connect(const QString& server) override;
-    int login(const QString& id, const QString& password, bool apop) override;
-    QString uniqueId(int n) override;
-    transport::MailboxFetch fetch(int n) override;
-    bool remove(int n) override;
-    bool close() override;
-    QString error() const override { return {}; }
-
-private:
-    std::vector<Message>& m_box;
-    std::vector<bool> m_marked;
-};
+/// A mailbox of `count` waiting messages "お知らせ [tag-k]" with a Japanese body.
+test::ScriptedMailbox mailbox(const QString& tag, int count);
+/// The subject of a message of mailbox().
+QString subjectOf(const test::ScriptedMailbox::Message& message);
 
 /// A receive host without windows that keeps every message box.
 using RecordingHost = test::RecordingReceiveHost;

@@ -19,6 +19,7 @@ using namespace corvidan;
 using namespace corvidan::test::badfiles;
 using transport::ReceiveEnd;
 using transport::ReceiveOutcome;
+using Message = corvidan::test::ScriptedMailbox::Message;
 
 namespace {
 
@@ -35,12 +36,12 @@ protected:
             ASSERT_TRUE(file.AppendRecord(numberedMail(tag, i)));
     }
 
-    ReceiveOutcome receive(std::vector<Message>& box)
+    ReceiveOutcome receive(test::ScriptedMailbox& server)
     {
-        ScriptedMailbox mail(box);
+        const int before = server.connects;
         host = RecordingHost();
-        const ReceiveOutcome out = transport::ReceiveMail(dir.appDir(), {kServer, 0}, mail, host);
-        connects = mail.connects;
+        const ReceiveOutcome out = transport::ReceiveMail(dir.appDir(), {kServer, 0}, server, host);
+        connects = server.connects - before;
         return out;
     }
 
@@ -57,7 +58,7 @@ protected:
     }
 
     /// Every message is in the history once, after the earlier records, or still on the server.
-    void expectNothingLost(const std::vector<Message>& all, const std::vector<Message>& onServer,
+    void expectNothingLost(const std::vector<Message>& all, const test::ScriptedMailbox& server,
                            const QStringList& earlier)
     {
         qint64 torn = -1;
@@ -67,10 +68,10 @@ protected:
         EXPECT_EQ(subjects.mid(0, earlier.size()), earlier);
         const QStringList stored = subjects.mid(earlier.size());
         for (const Message& m : all) {
-            const bool waiting = std::any_of(onServer.begin(), onServer.end(),
+            const bool waiting = std::any_of(server.box.begin(), server.box.end(),
                                              [&](const Message& s) { return s.uid == m.uid; });
-            EXPECT_EQ(stored.count(m.subject) + (waiting ? 1 : 0), 1)
-                << m.subject.toStdString() << (waiting ? " stored and still waiting" : " lost");
+            EXPECT_EQ(stored.count(subjectOf(m)) + (waiting ? 1 : 0), 1)
+                << subjectOf(m).toStdString() << (waiting ? " stored and still waiting" : " lost");
         }
     }
 
@@ -84,23 +85,23 @@ protected:
 TEST_F(ReceiveBadFiles, MissingDataFolderIsReportedBeforeTheServerIsAsked)
 {
     ASSERT_TRUE(QDir(dataDir()).removeRecursively());
-    std::vector<Message> box = mailbox(QStringLiteral("MD"), 3);
-    const ReceiveOutcome out = receive(box);
+    test::ScriptedMailbox server = mailbox(QStringLiteral("MD"), 3);
+    const ReceiveOutcome out = receive(server);
     EXPECT_EQ(out.end, ReceiveEnd::NoDataFolder);
     EXPECT_FALSE(host.accountRequested) << "an account that could not be saved was asked for";
     expectOneBox(QStringLiteral("★MAilData"));
     EXPECT_EQ(connects, 0);
-    EXPECT_EQ(box.size(), 3u);
+    EXPECT_EQ(server.box.size(), 3u);
     EXPECT_FALSE(QFileInfo::exists(dataDir())) << "the folder is the user's to restore";
 
     // Put back, the folder and its account let the receive finish.
     ASSERT_TRUE(QDir().mkpath(dataDir()));
     dir.write(common::paths::AccountFile, accountFile());
-    const std::vector<Message> all = box;
-    EXPECT_EQ(receive(box).stored, 3);
+    const std::vector<Message> all = server.box;
+    EXPECT_EQ(receive(server).stored, 3);
     EXPECT_TRUE(host.boxes.empty());
-    EXPECT_TRUE(box.empty());
-    expectNothingLost(all, box, {});
+    EXPECT_TRUE(server.box.empty());
+    expectNothingLost(all, server, {});
 }
 
 TEST_F(ReceiveBadFiles, ReadOnlyDataFolderKeepsEveryMessageOnTheServer)
@@ -108,25 +109,25 @@ TEST_F(ReceiveBadFiles, ReadOnlyDataFolderKeepsEveryMessageOnTheServer)
     dir.write(common::paths::AccountFile, accountFile());
     storeEarlier(QStringLiteral("RO"), 2);
     const QByteArray before = readFile(history());
-    std::vector<Message> box = mailbox(QStringLiteral("RO-new"), 3);
-    const std::vector<Message> all = box;
+    test::ScriptedMailbox server = mailbox(QStringLiteral("RO-new"), 3);
+    const std::vector<Message> all = server.box;
     {
         ReadOnlyFolder readOnly(dataDir());
         if (!readOnly.active())
             GTEST_SKIP() << "cannot make a folder read-only here: " << readOnly.why().toStdString();
-        const ReceiveOutcome out = receive(box);
+        const ReceiveOutcome out = receive(server);
         EXPECT_EQ(out.end, ReceiveEnd::StoreFailed);
         EXPECT_EQ(out.stored, 0);
         expectOneBox(QStringLiteral("保存できませんでした"), QString());
-        EXPECT_EQ(box.size(), 3u) << "a message left the server without its record";
+        EXPECT_EQ(server.box.size(), 3u) << "a message left the server without its record";
     }
     EXPECT_EQ(readFile(history()), before);
 
-    const ReceiveOutcome again = receive(box);
+    const ReceiveOutcome again = receive(server);
     EXPECT_EQ(again.stored, 3);
     EXPECT_TRUE(host.boxes.empty());
     expectNothingLost(
-        all, box, {QStringLiteral("会議のご案内 [RO-1]"), QStringLiteral("会議のご案内 [RO-2]")});
+        all, server, {QStringLiteral("会議のご案内 [RO-1]"), QStringLiteral("会議のご案内 [RO-2]")});
 }
 
 TEST_F(ReceiveBadFiles, FullDiskStoresWhatFitsAndLeavesTheRestOnTheServer)
@@ -143,9 +144,9 @@ TEST_F(ReceiveBadFiles, FullDiskStoresWhatFitsAndLeavesTheRestOnTheServer)
     // Room for one more record and the remembered-id file, not for a second record.
     constexpr qint64 kPage = 4096;
     ASSERT_TRUE(disk.leaveFree(9 * kPage));
-    std::vector<Message> box = mailbox(QStringLiteral("FD-new"), 3);
-    const std::vector<Message> all = box;
-    const ReceiveOutcome out = receive(box);
+    test::ScriptedMailbox server = mailbox(QStringLiteral("FD-new"), 3);
+    const std::vector<Message> all = server.box;
+    const ReceiveOutcome out = receive(server);
     EXPECT_EQ(out.end, ReceiveEnd::StoreFailed);
     EXPECT_EQ(out.stored, 1);
     ASSERT_EQ(host.boxes.size(), 1u);
@@ -154,22 +155,22 @@ TEST_F(ReceiveBadFiles, FullDiskStoresWhatFitsAndLeavesTheRestOnTheServer)
     EXPECT_TRUE(host.boxes[0].text.contains(QStringLiteral("ディスクの空き容量が足りません")))
         << host.boxes[0].text.toStdString();
     EXPECT_EQ(host.resultLine, QStringLiteral("1の新着メール有り。"));
-    EXPECT_EQ(box.size(), 2u);
-    expectNothingLost(all, box, earlier);
+    EXPECT_EQ(server.box.size(), 2u);
+    expectNothingLost(all, server, earlier);
 
     // A disk with no room at all: nothing more is stored, nothing deleted.
     ASSERT_TRUE(disk.leaveFree(0));
-    EXPECT_EQ(receive(box).stored, 0);
+    EXPECT_EQ(receive(server).stored, 0);
     EXPECT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(box.size(), 2u);
-    expectNothingLost(all, box, earlier);
+    EXPECT_EQ(server.box.size(), 2u);
+    expectNothingLost(all, server, earlier);
 
     // Room made, the next receive stores the rest once each.
     disk.makeRoom();
-    EXPECT_EQ(receive(box).stored, 2);
+    EXPECT_EQ(receive(server).stored, 2);
     EXPECT_TRUE(host.boxes.empty());
-    EXPECT_TRUE(box.empty());
-    expectNothingLost(all, box, earlier);
+    EXPECT_TRUE(server.box.empty());
+    expectNothingLost(all, server, earlier);
     EXPECT_EQ(historySubjects(history()).size(), 5);
 }
 
@@ -180,8 +181,8 @@ TEST_F(ReceiveBadFiles, AWriteCutShortLeavesNoTornRecord)
     dir.write(common::paths::AccountFile, accountFile());
     storeEarlier(QStringLiteral("CS"), 1);
     const QStringList earlier = historySubjects(history());
-    std::vector<Message> box = mailbox(QStringLiteral("CS-new"), 3);
-    const std::vector<Message> all = box;
+    test::ScriptedMailbox server = mailbox(QStringLiteral("CS-new"), 3);
+    const std::vector<Message> all = server.box;
 
     struct rlimit old {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -189,7 +190,7 @@ TEST_F(ReceiveBadFiles, AWriteCutShortLeavesNoTornRecord)
     cut.rlim_cur = static_cast<rlim_t>(storage::MailRecord::Size * 5 / 2);
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &cut), 0);
-    const ReceiveOutcome out = receive(box);
+    const ReceiveOutcome out = receive(server);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
 
@@ -197,10 +198,10 @@ TEST_F(ReceiveBadFiles, AWriteCutShortLeavesNoTornRecord)
     EXPECT_EQ(out.stored, 1);
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_TRUE(host.boxes[0].text.contains(QStringLiteral("保存できませんでした")));
-    EXPECT_EQ(box.size(), 2u);
-    expectNothingLost(all, box, earlier);
+    EXPECT_EQ(server.box.size(), 2u);
+    expectNothingLost(all, server, earlier);
     EXPECT_EQ(QFileInfo(history()).size(), 2 * storage::MailRecord::Size);
 
-    EXPECT_EQ(receive(box).stored, 2);
-    expectNothingLost(all, box, earlier);
+    EXPECT_EQ(receive(server).stored, 2);
+    expectNothingLost(all, server, earlier);
 }

@@ -30,8 +30,7 @@ protected:
     /// The receive over a one-message mailbox; the id and password it logged in with.
     std::pair<QString, QString> loginOfAReceive()
     {
-        std::vector<badfiles::Message> box = badfiles::mailbox(QStringLiteral("ST"), 1);
-        badfiles::ScriptedMailbox mail(box);
+        test::ScriptedMailbox mail = badfiles::mailbox(QStringLiteral("ST"), 1);
         badfiles::RecordingHost host;
         const transport::ReceiveOutcome out =
             transport::ReceiveMail(dir.appDir(), {badfiles::kServer, 0}, mail, host);

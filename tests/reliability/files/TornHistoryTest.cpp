@@ -81,8 +81,7 @@ TEST_F(TornHistory, AReceivedMessageTakesTheTornRecordsPlace)
         // The receive as the launcher runs it, the viewer holding each message.
         auto* launcher = app->forms().get<shell::MainForm>();
         badfiles::writeFile(dir.path(common::paths::AccountFile), badfiles::accountFile());
-        std::vector<badfiles::Message> waiting = badfiles::mailbox(QStringLiteral("TR"), 1);
-        badfiles::ScriptedMailbox mail(waiting);
+        test::ScriptedMailbox mail = badfiles::mailbox(QStringLiteral("TR"), 1);
         shell::ReceiveHost host(*app, *launcher);
         ui.clear();
         const transport::ReceiveOutcome out =

@@ -6,12 +6,14 @@
 #include "common/FixedField.h"
 #include "storage/HistoryFile.h"
 #include "storage/MailRecord.h"
+#include "support/ScriptedMailbox.h"
 #include "transport/HeaderDecoder.h"
 #include "transport/Mime.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -23,56 +25,6 @@ namespace {
 
 const QString kAttachments = QStringLiteral("app/添付フォルダ/");
 const QString kData = QStringLiteral("app/★MAilData/");
-
-/// A server holding one message, handed over byte for byte.
-class OneMessageServer : public transport::Mailbox {
-public:
-    explicit OneMessageServer(const QByteArray& message) : m_message(message) {}
-
-    bool connect(const QString&) override { return true; }
-    int login(const QString&, const QString&, bool) override { return 1; }
-    QString uniqueId(int) override { return QStringLiteral("fuzz-uid-1"); }
-    transport::MailboxFetch fetch(int) override
-    {
-        transport::MailboxFetch out;
-        out.status = transport::MailboxFetch::Status::Ok;
-        out.bytes = m_message;
-        out.listedSize = m_message.size();
-        return out;
-    }
-    bool remove(int n) override
-    {
-        deleted << n;
-        return true;
-    }
-    bool close() override { return true; }
-    QString error() const override { return {}; }
-
-    QList<int> deleted;
-
-private:
-    QByteArray m_message;
-};
-
-class RecordingHost : public transport::ReceiveHost {
-public:
-    void setStatusLine(const QString&) override {}
-    void setResultLine(const QString&) override {}
-    void showNewMailPicture(const QString&) override {}
-    void setAccount(const QString&, const QString&) override {}
-    void requestAccount() override { fuzz::fail("account requested"); }
-    void messageBox(const QString& text, const QString&) override { boxes << text; }
-    void showMessage(const transport::ReceivedMessage& message) override { shown = message; }
-    void setCurrentRecordNo(std::int16_t n) override { recordNo = n; }
-    void setReceivedRecord(const storage::MailRecord& record) override { buffer = record; }
-    void progress(int, int) override {}
-    bool cancelRequested() override { return false; }
-
-    QStringList boxes;
-    transport::ReceivedMessage shown;
-    std::int16_t recordNo = 0;
-    storage::MailRecord buffer;
-};
 
 QString trimBlanks(const QString& text)
 {
@@ -137,7 +89,7 @@ void checkField(const QString& what, const QString& stored, const QString& shown
                                        QStringLiteral("\nexpected: ") + visible(expected));
 }
 
-void checkStored(const common::AppDir& appDir, const RecordingHost& host)
+void checkStored(const common::AppDir& appDir, const test::RecordingReceiveHost& host)
 {
     using storage::MailRecord;
     const storage::HistoryFile history(appDir, storage::HistoryKind::Received);
@@ -147,16 +99,19 @@ void checkStored(const common::AppDir& appDir, const RecordingHost& host)
     FUZZ_CHECK(bytes.size() == MailRecord::Size, QString::number(bytes.size()));
     FUZZ_CHECK(bytes.mid(MailRecord::LineEndOffset, 2) == "\r\n" && common::readInt16LE(bytes.constData() + MailRecord::LiveOffset) == 1,
                QStringLiteral("line end or live flag"));
-    FUZZ_CHECK(host.recordNo == 1, QString::number(host.recordNo));
+    FUZZ_CHECK(host.currentRecordNo == 1, QString::number(host.currentRecordNo));
+    FUZZ_CHECK(host.shown.size() == 1, QStringLiteral("shown %1 messages").arg(host.shown.size()));
+    const transport::ReceivedMessage& shown = host.shown[0];
 
     const std::optional<MailRecord> record = history.ReadRecord(1);
     FUZZ_CHECK(record.has_value(), QStringLiteral("record 1 unreadable"));
-    checkField(QStringLiteral("Subject"), record->Subject, host.shown.subject, MailRecord::SubjectWidth);
-    checkField(QStringLiteral("Date"), record->Date, host.shown.date, MailRecord::DateWidth);
-    checkField(QStringLiteral("Address"), record->Address, host.shown.from, MailRecord::AddressWidth, true);
-    checkField(QStringLiteral("Body"), record->Body, host.shown.body, MailRecord::BodyWidth);
-    FUZZ_CHECK(host.buffer.Subject == record->Subject && host.buffer.Body == record->Body &&
-                   host.buffer.Date == record->Date && host.buffer.Address == record->Address,
+    checkField(QStringLiteral("Subject"), record->Subject, shown.subject, MailRecord::SubjectWidth);
+    checkField(QStringLiteral("Date"), record->Date, shown.date, MailRecord::DateWidth);
+    checkField(QStringLiteral("Address"), record->Address, shown.from, MailRecord::AddressWidth, true);
+    checkField(QStringLiteral("Body"), record->Body, shown.body, MailRecord::BodyWidth);
+    const MailRecord& buffer = host.receivedRecord;
+    FUZZ_CHECK(buffer.Subject == record->Subject && buffer.Body == record->Body && buffer.Date == record->Date
+                   && buffer.Address == record->Address,
                QStringLiteral("the history's buffer differs from the stored record"));
 
     // The listing decodes headers its own way; it must agree with the record.
@@ -186,21 +141,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     prepareAppDir(root);
     const QStringList before = fuzz::treeBelow(sandbox.path());
 
-    OneMessageServer server(message);
-    RecordingHost host;
+    // A server holding the one message, handed over byte for byte.
+    test::ScriptedMailbox server;
+    server.box.push_back({QStringLiteral("fuzz-uid-1"), message});
+    test::RecordingReceiveHost host;
     const common::AppDir appDir(root);
     const transport::ReceiveOutcome outcome =
         transport::ReceiveMail(appDir, {QStringLiteral("pop.example.jp"), 0}, server, host);
 
     FUZZ_CHECK(outcome.end == transport::ReceiveEnd::Completed && outcome.stored == 1,
                QStringLiteral("receive ended %1: %2").arg(int(outcome.end)).arg(outcome.errorText));
-    FUZZ_CHECK(server.deleted == QList<int>{1}, QStringLiteral("deleted %1 messages").arg(server.deleted.size()));
-    // CutAtNul reached every field. (A body labelled UTF-16 may hold a lone
-    // surrogate; the record stores it as GETA MARK, which checkStored expects.)
-    for (const QString* text : {&host.shown.subject, &host.shown.from, &host.shown.date, &host.shown.body})
-        FUZZ_CHECK(!text->contains(QChar(u'\0')), visible(*text));
+    FUZZ_CHECK(!host.accountRequested, QStringLiteral("account requested"));
+    const auto deletions = std::count_if(server.log.begin(), server.log.end(),
+                                         [](const QString& call) { return call.startsWith(QStringLiteral("dele ")); });
+    FUZZ_CHECK(deletions == 1 && server.called(QStringLiteral("dele 1")) && server.box.empty(),
+               QStringLiteral("deleted %1 messages").arg(deletions));
     checkTree(sandbox.path(), before);
     checkStored(appDir, host);
+    // CutAtNul reached every field. (A body labelled UTF-16 may hold a lone
+    // surrogate; the record stores it as GETA MARK, which checkStored expects.)
+    const transport::ReceivedMessage& shown = host.shown[0];
+    for (const QString* text : {&shown.subject, &shown.from, &shown.date, &shown.body})
+        FUZZ_CHECK(!text->contains(QChar(u'\0')), visible(*text));
 
     // The one-pass parse on its own: display texts free of NULs, and the
     // message taken as the only piece of a split message parses as well.

@@ -3,10 +3,11 @@
 // refuses DELE, or goes away before QUIT. Each run ends with one clear Japanese
 // message; no message is lost or stored twice, and the next receive finishes.
 
-#include "FaultyPop3Server.h"
 #include "JapaneseMail.h"
 #include "Torture.h"
 
+#include "support/FakePop3Server.h"
+#include "support/ScriptedMailbox.h"
 #include "support/TempAppDir.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
@@ -16,34 +17,17 @@
 #include <QProcess>
 #include <QThread>
 #include <csignal>
+#include <functional>
 #include <iostream>
 #include <gtest/gtest.h>
 
 using namespace corvidan;
 using namespace corvidan::transport;
-using Fault = corvidan::test::FaultyPop3Server::Fault;
-using Script = corvidan::test::FaultyPop3Server::Script;
+using Faults = corvidan::test::FakePop3Server::Faults;
 
 namespace {
 
 const QString kTags = QStringLiteral("FS-\\d{2}");
-
-class RecordingHost final : public ReceiveHost {
-public:
-    QList<std::pair<QString, QString>> boxes;
-    QString resultLine;
-    void setStatusLine(const QString&) override {}
-    void setResultLine(const QString& text) override { resultLine = text; }
-    void showNewMailPicture(const QString&) override {}
-    void setAccount(const QString&, const QString&) override {}
-    void requestAccount() override { boxes.append({QStringLiteral("(account dialog)"), QString()}); }
-    void messageBox(const QString& text, const QString& title) override { boxes.append({text, title}); }
-    void showMessage(const ReceivedMessage&) override {}
-    void setCurrentRecordNo(std::int16_t) override {}
-    void setReceivedRecord(const storage::MailRecord&) override {}
-    void progress(int, int) override {}
-    bool cancelRequested() override { return false; }
-};
 
 /// Every case runs twice: with the socket's blocking waits (the headless receive)
 /// and with the waits that keep the windows painting (the program's).
@@ -54,9 +38,9 @@ protected:
         dir.write(u"\\★MailData\\iniIdPass.ini", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\n");
     }
 
-    QList<test::FaultyPop3Server::Message> mailbox(int count)
+    QList<test::FakePop3Server::Message> mailbox(int count)
     {
-        QList<test::FaultyPop3Server::Message> box;
+        QList<test::FakePop3Server::Message> box;
         for (int i = 1; i <= count; ++i) {
             const QString tag = QStringLiteral("FS-%1").arg(i, 2, 10, QChar(u'0'));
             all << tag;
@@ -74,7 +58,7 @@ protected:
         mail.options().readTimeoutMs = readTimeoutMs;
         mail.options().serveEventsWhileWaiting = GetParam();
         NMailMailbox client(mail);
-        host = RecordingHost();
+        host = test::RecordingReceiveHost();
         return ReceiveMail(dir.appDir(), {server.server(), 0}, client, host);
     }
 
@@ -115,10 +99,11 @@ protected:
     /// The one box of a failed run: under "エラー", Japanese, holding `reason`.
     void expectOneErrorBox(const QString& reason)
     {
-        ASSERT_EQ(host.boxes.size(), 1) << "boxes shown: " << host.boxes.size();
-        std::cout << "  [" << host.boxes[0].second.toStdString() << "] " << host.boxes[0].first.toStdString() << '\n';
-        EXPECT_EQ(host.boxes[0].second, QStringLiteral("エラー"));
-        EXPECT_TRUE(host.boxes[0].first.contains(reason)) << host.boxes[0].first.toStdString();
+        EXPECT_FALSE(host.accountRequested);
+        ASSERT_EQ(host.boxes.size(), 1u) << "boxes shown: " << host.boxes.size();
+        std::cout << "  [" << host.boxes[0].title.toStdString() << "] " << host.boxes[0].text.toStdString() << '\n';
+        EXPECT_EQ(host.boxes[0].title, QStringLiteral("エラー"));
+        EXPECT_TRUE(host.boxes[0].text.contains(reason)) << host.boxes[0].text.toStdString();
     }
 
     /// A clean run afterwards finishes the job.
@@ -126,7 +111,8 @@ protected:
     {
         const ReceiveOutcome out = receive();
         EXPECT_TRUE(out.completed());
-        EXPECT_TRUE(host.boxes.isEmpty()) << host.boxes.value(0).first.toStdString();
+        EXPECT_FALSE(host.accountRequested);
+        EXPECT_TRUE(host.boxes.empty()) << host.boxes[0].text.toStdString();
         QStringList stored = storedTags();
         stored.sort();
         EXPECT_EQ(stored, all);
@@ -151,15 +137,15 @@ protected:
 
     test::TempAppDir dir;
     QStringList all;
-    test::FaultyPop3Server server;
-    RecordingHost host;
+    test::FakePop3Server server;
+    test::RecordingReceiveHost host;
 };
 
 } // namespace
 
 TEST_P(FaultyPop3, ConnectionDroppedInsideRetrStopsWithTheMessageStillOnTheServer)
 {
-    server.nextSession({Fault::DropInRetr, {}, 3, 0});
+    server.nextSession([&](Faults& f) { f.dropInRetr = 3; });
     const ReceiveOutcome out = receive();
     EXPECT_EQ(out.end, ReceiveEnd::FetchFailed);
     EXPECT_EQ(out.stored, 2);
@@ -174,11 +160,12 @@ TEST_P(FaultyPop3, GarbageRepliesAreReportedAndNothingIsStoredFromThem)
 {
     for (const QByteArray verb : {"PASS", "STAT", "RETR"}) {
         SCOPED_TRACE(verb.constData());
-        server.nextSession({Fault::Garbage, verb, 0, 0});
+        server.nextSession([&](Faults& f) { f.garbageAfter = verb; });
         const ReceiveOutcome out = receive();
         EXPECT_FALSE(out.completed());
         expectOneErrorBox(QStringLiteral("POP3サーバーの応答が正しくありません"));
-        EXPECT_TRUE(host.boxes.value(0).first.contains(QStringLiteral("HTTP/1.1 400")));
+        ASSERT_FALSE(host.boxes.empty());
+        EXPECT_TRUE(host.boxes[0].text.contains(QStringLiteral("HTTP/1.1 400")));
         EXPECT_EQ(out.stored, 0);
         EXPECT_EQ(host.resultLine, QStringLiteral("新着メール無し。"));
         expectNothingLost();
@@ -188,10 +175,10 @@ TEST_P(FaultyPop3, GarbageRepliesAreReportedAndNothingIsStoredFromThem)
 
 TEST_P(FaultyPop3, ASlowServerWithinTheTimeOutIsWaitedFor)
 {
-    server.nextSession({Fault::Slow, {}, 0, 60});
+    server.nextSession([&](Faults& f) { f.slowMs = 60; });
     const ReceiveOutcome out = receive(2000);
     EXPECT_TRUE(out.completed());
-    EXPECT_TRUE(host.boxes.isEmpty());
+    EXPECT_TRUE(host.boxes.empty());
     EXPECT_EQ(out.stored, 5);
     EXPECT_EQ(host.resultLine, QStringLiteral("5の新着メール有り。"));
     EXPECT_TRUE(server.mailbox().isEmpty());
@@ -200,19 +187,19 @@ TEST_P(FaultyPop3, ASlowServerWithinTheTimeOutIsWaitedFor)
 TEST_P(FaultyPop3, TimeOutsFireAndAreReported)
 {
     struct Case {
-        Script script;
+        std::function<void(Faults&)> script;
         ReceiveEnd end;
         QString reason;
     };
     const QList<Case> cases = {
-        {{Fault::Slow, {}, 0, 1500}, ReceiveEnd::NoConnection, QStringLiteral("タイムアウト")}, // greeting
-        {{Fault::Silent, "PASS", 0, 0}, ReceiveEnd::AuthFailed, QStringLiteral("応答がありません (タイムアウト")},
-        {{Fault::Slow, "RETR", 0, 1500}, ReceiveEnd::FetchFailed, QStringLiteral("応答がありません (タイムアウト")},
+        {[](Faults& f) { f.slowMs = 1500; }, ReceiveEnd::NoConnection, QStringLiteral("タイムアウト")}, // greeting
+        {[](Faults& f) { f.hangAfter = "PASS"; }, ReceiveEnd::AuthFailed, QStringLiteral("応答がありません (タイムアウト")},
+        {[](Faults& f) { f.slowFrom = "RETR"; f.slowMs = 1500; }, ReceiveEnd::FetchFailed, QStringLiteral("応答がありません (タイムアウト")},
         // A byte now and then does not keep a reply alive.
-        {{Fault::Drip, {}, 1, 40}, ReceiveEnd::FetchFailed, QStringLiteral("遅すぎます (タイムアウト")},
+        {[](Faults& f) { f.dripRetr = 1; f.dripMs = 40; }, ReceiveEnd::FetchFailed, QStringLiteral("遅すぎます (タイムアウト")},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.reason.toStdString() + " after " + c.script.verb.toStdString());
+        SCOPED_TRACE(c.reason.toStdString());
         server.nextSession(c.script);
         const ReceiveOutcome out = receive(400);
         EXPECT_EQ(out.end, c.end);
@@ -225,7 +212,7 @@ TEST_P(FaultyPop3, TimeOutsFireAndAreReported)
 
 TEST_P(FaultyPop3, RefusedDeletionKeepsTheMessageFromBeingStoredTwice)
 {
-    server.nextSession({Fault::RefuseDele, {}, 2, 0});
+    server.nextSession([&](Faults& f) { f.refuseDele = 2; });
     const ReceiveOutcome out = receive();
     EXPECT_TRUE(out.completed());
     EXPECT_EQ(out.stored, 5);
@@ -237,13 +224,13 @@ TEST_P(FaultyPop3, RefusedDeletionKeepsTheMessageFromBeingStoredTwice)
 
 TEST_P(FaultyPop3, ServerHangingUpBeforeQuitLeavesNoDoubleOnTheNextReceive)
 {
-    server.nextSession({Fault::CloseAfterRetr, {}, 5, 0});
+    server.nextSession([&](Faults& f) { f.closeAfterRetr = 5; });
     expectStoredButNotDeleted();
 }
 
 TEST_P(FaultyPop3, UnansweredQuitLeavesNoDoubleOnTheNextReceive)
 {
-    server.nextSession({Fault::QuitUnanswered, {}, 0, 0});
+    server.nextSession([&](Faults& f) { f.quitUnanswered = true; });
     expectStoredButNotDeleted();
 }
 
@@ -251,7 +238,7 @@ TEST_P(FaultyPop3, InterruptedHeadlessReceiveEndsQuicklyAndDeletesNothing)
 {
     if (GetParam())
         GTEST_SKIP() << "corvidan-receive has waits of its own";
-    server.nextSession({Fault::Drip, {}, 3, 200});
+    server.nextSession([&](Faults& f) { f.dripRetr = 3; f.dripMs = 200; });
     dir.write(u"\\zorbet.ini", "SMTP=\r\nPOP3=" + server.server().toLatin1() + "\r\nMAIL=\r\nAPOP=0\r\n");
     QProcess receiver;
     receiver.start(qEnvironmentVariable("CORVIDAN_APPDIR") + QStringLiteral("/corvidan-receive"), {dir.root()});

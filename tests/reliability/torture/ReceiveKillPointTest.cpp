@@ -37,26 +37,6 @@ struct Steps {
     }
 };
 
-class SteppingHost final : public ReceiveHost {
-public:
-    explicit SteppingHost(Steps& steps) : m_steps(steps) {}
-    void setStatusLine(const QString&) override { m_steps.step(); }
-    void setResultLine(const QString&) override { m_steps.step(); }
-    void showNewMailPicture(const QString&) override {}
-    void setAccount(const QString&, const QString&) override {}
-    void requestAccount() override {}
-    void messageBox(const QString& text, const QString&) override { boxes << text; }
-    void showMessage(const ReceivedMessage&) override { m_steps.step(); }
-    void setCurrentRecordNo(std::int16_t) override { m_steps.step(); }
-    void setReceivedRecord(const storage::MailRecord&) override { m_steps.step(); }
-    void progress(int, int) override { m_steps.step(); }
-    bool cancelRequested() override { return false; }
-    QStringList boxes;
-
-private:
-    Steps& m_steps;
-};
-
 std::vector<Message> mailbox(int count)
 {
     std::vector<Message> box;
@@ -89,7 +69,8 @@ struct ReceiveRun {
                     uids << m.uid;
                 dir.write(u"\\server-kept.txt", uids.join(u'\n').toUtf8() + '\n');
             };
-        SteppingHost host(steps);
+        test::RecordingReceiveHost host;
+        host.onStep = [&] { steps.step(); };
         const ReceiveOutcome out = ReceiveMail(dir.appDir(), {kServer, 0}, mail, host);
         box = mail.box;
         return out;

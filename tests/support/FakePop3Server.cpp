@@ -1,6 +1,5 @@
 #include "FakePop3Server.h"
 
-#include <QCryptographicHash>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -41,21 +40,44 @@ QByteArray stuffed(const QByteArray& message)
     return out + ".\r\n";
 }
 
+void pause(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+int listenOnLoopback(quint16& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(fd, 4);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
 } // namespace
 
 FakePop3Server::FakePop3Server(Config config) : m_config(std::move(config))
 {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(m_listenFd, 4);
-    socklen_t len = sizeof addr;
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
-    m_port = ntohs(addr.sin_port);
+    for (qsizetype i = 0; i < m_config.messages.size(); ++i)
+        m_mailbox.append({m_config.uids.value(i, "uid-" + QByteArray::number(i + 1)), m_config.messages[i]});
+    m_listenFd = listenOnLoopback(m_port);
     m_thread = std::thread([this] { run(); });
+}
+
+FakePop3Server::FakePop3Server(const QList<Message>& mailbox) : FakePop3Server([&] {
+    Config config;
+    for (const Message& m : mailbox) {
+        config.messages << m.bytes;
+        config.uids << m.uid;
+    }
+    return config;
+}())
+{
 }
 
 FakePop3Server::~FakePop3Server()
@@ -63,6 +85,19 @@ FakePop3Server::~FakePop3Server()
     m_stop = true;
     m_thread.join();
     ::close(m_listenFd);
+}
+
+void FakePop3Server::nextSession(Faults faults)
+{
+    std::lock_guard lock(m_mutex);
+    m_next = std::move(faults);
+}
+
+void FakePop3Server::nextSession(const std::function<void(Faults&)>& script)
+{
+    Faults faults;
+    script(faults);
+    nextSession(std::move(faults));
 }
 
 QString FakePop3Server::server() const
@@ -89,16 +124,46 @@ QList<int> FakePop3Server::marked() const
     return m_marked;
 }
 
-bool FakePop3Server::stream(int fd)
+QList<FakePop3Server::Message> FakePop3Server::mailbox() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_mailbox;
+}
+
+void FakePop3Server::waitIdle() const
+{
+    for (int i = 0; i < 200 && m_busy; ++i)
+        pause(25);
+}
+
+/// Hangs up the way a server process that exits does when its peer behaves:
+/// FIN after the last reply, what the client still sends is read and ignored,
+/// so nothing already sent is reset away.
+static void hangUp(int fd, const std::atomic<bool>& stop)
+{
+    ::shutdown(fd, SHUT_WR);
+    pollfd readable{fd, POLLIN, 0};
+    char buffer[4096];
+    for (int i = 0; i < 40 && !stop && ::poll(&readable, 1, 50) >= 0;) {
+        if (!(readable.revents & POLLIN)) {
+            ++i;
+            continue;
+        }
+        if (::recv(fd, buffer, sizeof buffer, 0) <= 0)
+            return;
+    }
+}
+
+bool FakePop3Server::stream(int fd, const Faults& faults)
 {
     const QByteArray endless = std::exchange(m_endless, {});
     const QByteArray drip = std::exchange(m_drip, {});
     while (!endless.isEmpty() && !m_stop)
         if (!sendAll(fd, endless))
             return false;
-    const qsizetype piece = std::max(m_config.dripBytes, 1);
+    const qsizetype piece = std::max(faults.dripBytes, 1);
     for (qsizetype at = 0; at < drip.size() && !m_stop; at += piece) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(m_config.dripMs));
+        pause(faults.dripMs);
         if (!sendAll(fd, drip.mid(at, piece)))
             return false;
     }
@@ -114,16 +179,27 @@ void FakePop3Server::run()
         const int fd = ::accept(m_listenFd, nullptr, nullptr);
         if (fd < 0)
             continue;
-        serve(fd);
+        Faults faults;
+        {
+            std::lock_guard lock(m_mutex);
+            faults = m_next ? *std::exchange(m_next, std::nullopt) : static_cast<const Faults&>(m_config);
+            m_deleted = QList<bool>(m_mailbox.size(), false);
+            m_marked.clear();
+        }
+        ++m_sessions;
+        m_busy = true;
+        serve(fd, faults);
         ::close(fd);
+        m_busy = false;
     }
 }
 
-void FakePop3Server::serve(int fd)
+void FakePop3Server::serve(int fd, const Faults& faults)
 {
-    if (!m_config.greeting.isEmpty())
-        sendAll(fd, m_config.greeting + "\r\n");
+    if (!m_config.greeting.isEmpty() && !sendAll(fd, m_config.greeting + "\r\n"))
+        return;
     bool hang = m_config.greeting.isEmpty();
+    bool slow = faults.slowMs > 0 && faults.slowFrom.isEmpty();
     QByteArray in;
     pollfd readable{fd, POLLIN, 0};
     while (!m_stop) {
@@ -143,10 +219,17 @@ void FakePop3Server::serve(int fd)
                 if (::poll(&early, 1, 5) > 0)
                     m_unexpectedPipelining = true;
             }
+            slow = slow || (faults.slowMs > 0 && line.split(' ').value(0).toUpper() == faults.slowFrom);
             bool close = false;
-            const QByteArray out = reply(line, close, hang);
-            if (!sendAll(fd, out) || !stream(fd) || close)
+            const QByteArray out = reply(line, faults, close, hang);
+            if (slow)
+                pause(faults.slowMs);
+            if (!sendAll(fd, out) || !stream(fd, faults))
                 return;
+            if (close) {
+                hangUp(fd, m_stop);
+                return;
+            }
         }
         if (::poll(&readable, 1, 50) <= 0)
             continue;
@@ -159,19 +242,21 @@ void FakePop3Server::serve(int fd)
     }
 }
 
-QByteArray FakePop3Server::reply(const QByteArray& line, bool& close, bool& hang)
+QByteArray FakePop3Server::reply(const QByteArray& line, const Faults& faults, bool& close, bool& hang)
 {
     const QList<QByteArray> words = line.split(' ');
     const QByteArray verb = words.value(0).toUpper();
     const int n = words.value(1).toInt();
-    const int count = static_cast<int>(m_config.messages.size());
-    if (!m_config.hangAfter.isEmpty() && verb == m_config.hangAfter) {
+    std::lock_guard lock(m_mutex);
+    const int count = static_cast<int>(m_mailbox.size());
+    const bool listed = n >= 1 && n <= count && !m_deleted[n - 1];
+    if (!faults.hangAfter.isEmpty() && verb == faults.hangAfter) {
         hang = true;
         return {};
     }
-    if (!m_config.garbageAfter.isEmpty() && verb == m_config.garbageAfter)
+    if (!faults.garbageAfter.isEmpty() && verb == faults.garbageAfter)
         return "HTTP/1.1 400 Bad Request\r\n";
-    if (verb == "CAPA" && m_config.endlessCapa) {
+    if (verb == "CAPA" && faults.endlessCapa) {
         m_endless = QByteArray("X-PADDING-CAPABILITY\r\n").repeated(100);
         return "+OK\r\n";
     }
@@ -179,76 +264,80 @@ QByteArray FakePop3Server::reply(const QByteArray& line, bool& close, bool& hang
         return QByteArray("+OK\r\nUSER\r\nUIDL\r\n") + (m_config.pipelining ? "PIPELINING\r\n" : "") + ".\r\n";
     if (verb == "USER" || verb == "PASS" || verb == "APOP" || verb == "NOOP")
         return "+OK\r\n";
-    if (verb == "STAT" && !m_config.statLine.isEmpty())
-        return m_config.statLine + "\r\n";
-    if ((verb == "LIST" && !m_config.listLines.isEmpty()) || (verb == "UIDL" && !m_config.uidlLines.isEmpty()))
-        return "+OK\r\n" + (verb == "LIST" ? m_config.listLines : m_config.uidlLines) + ".\r\n";
+    if (verb == "RSET") {
+        m_deleted.fill(false);
+        m_marked.clear();
+        return "+OK\r\n";
+    }
+    if (verb == "STAT" && !faults.statLine.isEmpty())
+        return faults.statLine + "\r\n";
+    if ((verb == "LIST" && !faults.listLines.isEmpty()) || (verb == "UIDL" && !faults.uidlLines.isEmpty()))
+        return "+OK\r\n" + (verb == "LIST" ? faults.listLines : faults.uidlLines) + ".\r\n";
     if (verb == "STAT") {
         qsizetype total = 0;
-        for (const QByteArray& m : m_config.messages)
-            total += m.size();
-        return "+OK " + QByteArray::number(count) + ' ' + QByteArray::number(total) + "\r\n";
+        int left = 0;
+        for (int i = 0; i < count; ++i)
+            if (!m_deleted[i]) {
+                total += m_mailbox[i].bytes.size();
+                ++left;
+            }
+        return "+OK " + QByteArray::number(left) + ' ' + QByteArray::number(total) + "\r\n";
     }
     if (verb == "LIST" || verb == "UIDL") {
         QByteArray out = "+OK\r\n";
         for (int i = 1; i <= count; ++i)
-            out += QByteArray::number(i) + ' '
-                   + (verb == "LIST" ? QByteArray::number(m_config.messages[i - 1].size())
-                                     : "uid-" + QByteArray::number(i))
-                   + "\r\n";
+            if (!m_deleted[i - 1])
+                out += QByteArray::number(i) + ' '
+                       + (verb == "LIST" ? QByteArray::number(m_mailbox[i - 1].bytes.size()) : m_mailbox[i - 1].uid)
+                       + "\r\n";
         return out + ".\r\n";
     }
-    if (verb == "RETR" && n >= 1 && n <= count) {
-        if (n == m_config.refuseRetr)
+    if (verb == "RETR" && listed) {
+        if (n == faults.refuseRetr)
             return "-ERR message is unavailable\r\n";
-        if (n == m_config.endlessRetr) {
+        if (n == faults.endlessRetr) {
             m_endless = QByteArray("endless line of text\r\n").repeated(1000);
             return "+OK\r\nSubject: endless\r\n\r\n";
         }
-        const QByteArray body = stuffed(m_config.messages[n - 1]);
-        if (n == m_config.dripRetr) {
+        const QByteArray body = stuffed(m_mailbox[n - 1].bytes);
+        const QByteArray ok = "+OK " + QByteArray::number(m_mailbox[n - 1].bytes.size()) + " octets\r\n";
+        if (n == faults.dripRetr) {
             m_drip = body;
-            return "+OK\r\n";
+            return ok;
         }
-        if (n == m_config.dropInRetr) {
+        if (n == faults.dropInRetr) {
             close = true;
-            return "+OK\r\n" + body.left(body.size() / 2);
+            return ok + body.left(body.size() / 2);
         }
-        return "+OK\r\n" + body;
+        close = n == faults.closeAfterRetr;
+        return ok + body;
     }
-    if (verb == "DELE" && n >= 1 && n <= count) {
-        if (n == m_config.refuseDele)
-            return "-ERR message is locked\r\n";
-        std::lock_guard lock(m_mutex);
+    if (verb == "DELE" && listed) {
+        if (n == faults.refuseDele)
+            return "-ERR [IN-USE] message is locked by another session\r\n";
+        m_deleted[n - 1] = true;
         m_marked << n;
-        return "+OK\r\n";
+        return "+OK message deleted\r\n";
     }
     if (verb == "QUIT") {
         close = true;
-        std::lock_guard lock(m_mutex);
+        if (faults.quitUnanswered)
+            return {};
         m_applied = m_marked;
+        QList<Message> kept;
+        for (int i = 0; i < count; ++i)
+            if (!m_deleted[i])
+                kept << m_mailbox[i];
+        m_mailbox = kept;
+        m_deleted = QList<bool>(m_mailbox.size(), false);
         return "+OK bye\r\n";
     }
-    return "-ERR unknown command\r\n";
+    return "-ERR no such message or command\r\n";
 }
 
 // ---- TlsStrippingProxy ------------------------------------------------------
 
 namespace {
-
-int listenOnLoopback(quint16& port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(fd, 4);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-    return fd;
-}
 
 int connectToLoopback(quint16 port)
 {
