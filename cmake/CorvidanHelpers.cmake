@@ -38,7 +38,7 @@ function(corvidan_core_test_support)
   add_library(corvidan_test_support_core STATIC ${dir}/TestMainCore.cpp ${dir}/TempAppDir.cpp ${dir}/TempAppDir.h
     ${dir}/ScriptedMailbox.cpp ${dir}/ScriptedMailbox.h)
   target_include_directories(corvidan_test_support_core PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
-  target_link_libraries(corvidan_test_support_core PUBLIC corvidan_common corvidan_transport GTest::gtest)
+  target_link_libraries(corvidan_test_support_core PUBLIC corvidan_common corvidan_transport corvidan_texts GTest::gtest)
   target_compile_definitions(corvidan_test_support_core PUBLIC
     CORVIDAN_SOURCE_DIR="${CMAKE_SOURCE_DIR}" CORVIDAN_BUILD_DIR="${CMAKE_BINARY_DIR}")
 endfunction()

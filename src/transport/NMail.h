@@ -54,6 +54,9 @@ struct NMailOptions {
     /// Asked while waiting on the server (at least every 100 ms); true ends the
     /// command with FetchStatus::Cancelled.
     std::function<bool()> cancelled;
+    /// How NMailGetMessage words a failure: the front end's table of texts.
+    /// Unset, it gives the technical words only.
+    std::function<QString(const NetError&)> describeError;
     CheckPorts checkPorts;
 
     /// The trusted certificates and the TLS memory of the program's data folder.
@@ -179,12 +182,9 @@ public:
 
     void setLastError(QString text)
     {
-        m_lastError = std::move(text);
-        m_lastNetError = NetError{NetErrorKind::Other, {}, {}, 0, {}, {}, {}, m_lastError};
+        m_lastNetError = NetError{NetErrorKind::Other, {}, {}, 0, {}, {}, {}, std::move(text), {}};
     }
-    /// A failure of a kind the user can act on; its text comes from NetErrorText.
-    void setLastError(const NetError& error);
-    const QString& lastError() const { return m_lastError; }
+    void setLastError(NetError error) { m_lastNetError = std::move(error); }
     const NetError& lastNetError() const { return m_lastNetError; }
 
 private:
@@ -193,7 +193,6 @@ private:
     QByteArray messageBytes(const QString& messageText) const;
 
     NMailOptions m_options;
-    QString m_lastError;
     NetError m_lastNetError;
     std::unique_ptr<Pop3Session> m_session;
     /// The message last handed out, kept so extraction can parse its original

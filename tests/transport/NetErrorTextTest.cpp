@@ -1,12 +1,12 @@
 // The one table of texts for mail server failures.
-#include "transport/NetErrorText.h"
+#include "texts/NetErrorText.h"
 
 #include <gtest/gtest.h>
 
 using corvidan::transport::MailProtocol;
 using corvidan::transport::NetError;
 using corvidan::transport::NetErrorKind;
-using corvidan::transport::NetErrorText;
+using corvidan::texts::NetErrorText;
 
 namespace {
 

@@ -3,6 +3,8 @@
 
 #include "support/Servers.h"
 #include "transport/ConnectionCheck.h"
+#include "texts/CheckReportText.h"
+#include "texts/NetErrorText.h"
 #include "transport/NMail.h"
 #include "transport/Pop3Session.h"
 #include "transport/SmtpClient.h"
@@ -59,6 +61,7 @@ protected:
         m_env = serverEnv();
         ASSERT_FALSE(m_env.isEmpty()) << "the smtp fixture is not running (smtp.env missing)";
         m_mail.options().caFile = m_env.value(QStringLiteral("CA_FILE"));
+        m_mail.options().describeError = corvidan::texts::NetErrorText;
         m_mail.options().connectTimeoutMs = 5000;
         m_mail.options().readTimeoutMs = 10000;
         freshSender();
@@ -482,14 +485,14 @@ TEST_F(ConnectionCheckTest, FindsEveryWayInAndAdvisesTheTlsLines)
     EXPECT_EQ(plain->login, LoginOutcome::NotTried);
     const auto* relay = probe(report, ProbeKind::Smtp);
     EXPECT_TRUE(relay->reached && !relay->tls && !relay->tlsOffered);
-    EXPECT_TRUE(report.text().contains(QStringLiteral("SMTPサーバー名: ") + report.smtpLine)) << report.text().toStdString();
+    EXPECT_TRUE(corvidan::texts::CheckReportText(report).contains(QStringLiteral("SMTPサーバー名: ") + report.smtpLine)) << corvidan::texts::CheckReportText(report).toStdString();
 
     // The account is refused where it is tried, and the report says so.
     request.password = QStringLiteral("wrong");
     const corvidan::transport::CheckReport refused = corvidan::transport::RunConnectionCheck(request);
     EXPECT_EQ(probe(refused, ProbeKind::Pop3s)->login, LoginOutcome::Refused);
     EXPECT_EQ(probe(refused, ProbeKind::Smtps)->login, LoginOutcome::Refused);
-    EXPECT_TRUE(refused.text().contains(QStringLiteral("認証に失敗しました"))) << refused.text().toStdString();
+    EXPECT_TRUE(corvidan::texts::CheckReportText(refused).contains(QStringLiteral("認証に失敗しました"))) << corvidan::texts::CheckReportText(refused).toStdString();
 }
 
 TEST_F(ConnectionCheckTest, NeverSendsThePasswordInClearAndNamesDeadPorts)
@@ -521,5 +524,5 @@ TEST_F(ConnectionCheckTest, NeverSendsThePasswordInClearAndNamesDeadPorts)
     EXPECT_EQ(probe(report, ProbeKind::Smtps)->error.kind, NetErrorKind::Timeout);
     EXPECT_FALSE(stripped.clientBytes().contains(pop.password.toUtf8()));
     EXPECT_FALSE(stripped.clientBytes().contains("USER"));
-    EXPECT_TRUE(report.text().contains(QStringLiteral("× POP3S"))) << report.text().toStdString();
+    EXPECT_TRUE(corvidan::texts::CheckReportText(report).contains(QStringLiteral("× POP3S"))) << corvidan::texts::CheckReportText(report).toStdString();
 }

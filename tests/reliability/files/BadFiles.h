@@ -45,7 +45,7 @@ public:
     transport::MailboxFetch fetch(int n) override;
     bool remove(int n) override;
     bool close() override;
-    QString error() const override { return {}; }
+    transport::NetError error() const override { return {}; }
 
 private:
     std::vector<Message>& m_box;

@@ -46,7 +46,7 @@ public:
         return true;
     }
     bool close() override { return true; }
-    QString error() const override { return {}; }
+    transport::NetError error() const override { return {}; }
 
     QList<int> deleted;
 
@@ -61,14 +61,14 @@ public:
     void showNewMailPicture(const QString&) override {}
     void setAccount(const QString&, const QString&) override {}
     void requestAccount() override { fuzz::fail("account requested"); }
-    void messageBox(const QString& text, const QString&) override { boxes << text; }
+    void notify(const transport::ReceiveNotice& notice) override { notices.push_back(notice); }
     void showMessage(const transport::ReceivedMessage& message) override { shown = message; }
     void setCurrentRecordNo(std::int16_t n) override { recordNo = n; }
     void setReceivedRecord(const storage::MailRecord& record) override { buffer = record; }
     void progress(int, int) override {}
     bool cancelRequested() override { return false; }
 
-    QStringList boxes;
+    std::vector<transport::ReceiveNotice> notices;
     transport::ReceivedMessage shown;
     std::int16_t recordNo = 0;
     storage::MailRecord buffer;
@@ -193,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         transport::ReceiveMail(appDir, {QStringLiteral("pop.example.jp"), 0}, server, host);
 
     FUZZ_CHECK(outcome.end == transport::ReceiveEnd::Completed && outcome.stored == 1,
-               QStringLiteral("receive ended %1: %2").arg(int(outcome.end)).arg(outcome.errorText));
+               QStringLiteral("receive ended %1: notice %2").arg(int(outcome.end)).arg(int(outcome.problem.problem)));
     FUZZ_CHECK(server.deleted == QList<int>{1}, QStringLiteral("deleted %1 messages").arg(server.deleted.size()));
     // CutAtNul reached every field. (A body labelled UTF-16 may hold a lone
     // surrogate; the record stores it as GETA MARK, which checkStored expects.)

@@ -8,6 +8,7 @@
 #include "Torture.h"
 
 #include "support/TempAppDir.h"
+#include "texts/ErrorText.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
 
@@ -37,7 +38,10 @@ public:
     void showNewMailPicture(const QString&) override {}
     void setAccount(const QString&, const QString&) override {}
     void requestAccount() override { boxes.append({QStringLiteral("(account dialog)"), QString()}); }
-    void messageBox(const QString& text, const QString& title) override { boxes.append({text, title}); }
+    void notify(const ReceiveNotice& notice) override
+    {
+        boxes.append({texts::ReceiveNoticeText(notice), texts::ReceiveNoticeTitle(notice)});
+    }
     void showMessage(const ReceivedMessage&) override {}
     void setCurrentRecordNo(std::int16_t) override {}
     void setReceivedRecord(const storage::MailRecord&) override {}

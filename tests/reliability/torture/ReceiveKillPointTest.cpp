@@ -45,13 +45,13 @@ public:
     void showNewMailPicture(const QString&) override {}
     void setAccount(const QString&, const QString&) override {}
     void requestAccount() override {}
-    void messageBox(const QString& text, const QString&) override { boxes << text; }
+    void notify(const ReceiveNotice& notice) override { notices.push_back(notice); }
     void showMessage(const ReceivedMessage&) override { m_steps.step(); }
     void setCurrentRecordNo(std::int16_t) override { m_steps.step(); }
     void setReceivedRecord(const storage::MailRecord&) override { m_steps.step(); }
     void progress(int, int) override { m_steps.step(); }
     bool cancelRequested() override { return false; }
-    QStringList boxes;
+    std::vector<ReceiveNotice> notices;
 
 private:
     Steps& m_steps;
