@@ -104,7 +104,8 @@ QString ReceiveNoticeText(const transport::ReceiveNotice& notice)
     case ReceiveProblem::FetchFailed:
         return common::CutAtNul(NetErrorText(notice.net));
     case ReceiveProblem::AttachmentNotWritten:
-        return QStringLiteral("添付ファイルをオープンできません") + CrLf + notice.detail + CrLf +
+        return QStringLiteral("添付ファイルをオープンできません") + CrLf + QStringLiteral("添付ファイルを作成できません: ") +
+               notice.detail + CrLf +
                QStringLiteral("このメールと以降のメールはサーバーに残してあります。");
     case ReceiveProblem::RecordNotStored:
         return StoreFailureText(notice.status);

@@ -70,6 +70,8 @@ constexpr Row kTable[] = {
     {NetErrorKind::UnreadableAttachment, u"添付ファイル「{item}」を読み込めません。"},
     {NetErrorKind::CaFileUnreadable, u"CA証明書ファイルを読み込めません: {item}"},
     {NetErrorKind::NoSession, u"POP3の接続がありません"},
+    {NetErrorKind::AttachmentNotCreated, u"添付ファイルを作成できません: {item}"},
+    {NetErrorKind::PartsMissing, u"分割されたメールの一部しかありません"},
 };
 
 QString endpointText(const NetError& error)

@@ -282,13 +282,18 @@ int NMail::NMailAttachmentFileFirst(int flag, QString& subject, QString& date, Q
     const QByteArray bytes = messageBytes(messageText);
     fillHeaderFields(bytes, subject, date, from, header);
     const mime::Extraction extraction = mime::extract(bytes, attachment::folderPath(folder));
+    NetError failed;
+    failed.item = extraction.error;
     if (extraction.result == mime::PartsMissing) {
-        setLastError(extraction.error);
+        failed.kind = NetErrorKind::PartsMissing;
+        setLastError(std::move(failed));
         return extraction.result;
     }
     body = extraction.body;
-    if (extraction.result != mime::Done)
-        setLastError(extraction.error);
+    if (extraction.result != mime::Done) {
+        failed.kind = NetErrorKind::AttachmentNotCreated;
+        setLastError(std::move(failed));
+    }
     return extraction.result;
 }
 

@@ -50,6 +50,10 @@ enum class NetErrorKind {
     CaFileUnreadable,
     /// A call named a POP3 session that is not open.
     NoSession,
+    /// The attachment file (item) could not be created.
+    AttachmentNotCreated,
+    /// Only a part of a split message was given.
+    PartsMissing,
     /// Anything else: the detail is the whole text.
     Other,
 };

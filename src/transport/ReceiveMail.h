@@ -72,7 +72,7 @@ enum class ReceiveProblem {
     LoginFailed,
     /// `net` says why the fetch broke off.
     FetchFailed,
-    /// An attachment file could not be created; `detail` is the folder's error.
+    /// An attachment file could not be created; `detail` is the file.
     AttachmentNotWritten,
     /// `status` is the history's failure.
     RecordNotStored,

@@ -74,6 +74,8 @@ TEST(NetErrorText, EveryKindSaysWhatHappenedAndWhatToTry)
         {NetErrorKind::UnreadableAttachment, MailProtocol::Smtp, {u"添付ファイル「taro@@example.jp」を読み込めません。"}},
         {NetErrorKind::CaFileUnreadable, MailProtocol::Pop3, {u"CA証明書ファイルを読み込めません: taro@@example.jp"}},
         {NetErrorKind::NoSession, MailProtocol::Pop3, {u"POP3の接続がありません"}},
+        {NetErrorKind::AttachmentNotCreated, MailProtocol::Pop3, {u"添付ファイルを作成できません: taro@@example.jp"}},
+        {NetErrorKind::PartsMissing, MailProtocol::Pop3, {u"分割されたメールの一部しかありません"}},
     };
     // Every kind the core can report has its row here, and so its words in the table.
     QSet<int> covered;
@@ -239,8 +241,8 @@ TEST(ReceiveNoticeText, EveryNoticeHasItsWordsAndItsTitle)
          QStringLiteral("POP3サーバーに接続できません: pop.example.jp"), error},
         {{ReceiveProblem::LoginFailed, refused, {}, {}, {}}, NetErrorText(refused), error},
         {{ReceiveProblem::FetchFailed, words, {}, {}, {}}, words.detail, error},
-        {{ReceiveProblem::AttachmentNotWritten, {}, {}, QStringLiteral("/a/x.txt: Permission denied"), {}},
-         QStringLiteral("添付ファイルをオープンできません\r\n/a/x.txt: Permission denied\r\n"
+        {{ReceiveProblem::AttachmentNotWritten, {}, {}, QStringLiteral("/a/x.txt"), {}},
+         QStringLiteral("添付ファイルをオープンできません\r\n添付ファイルを作成できません: /a/x.txt\r\n"
                         "このメールと以降のメールはサーバーに残してあります。"),
          QString()},
         {{ReceiveProblem::RecordNotStored, {}, Status::fail(ErrorCode::DiskFull), {}, {}},
