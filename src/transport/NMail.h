@@ -117,6 +117,8 @@ struct MailboxFetch {
 /// or unusable address, -3 an unreadable attachment (the text names the file),
 /// -4 the server could not be reached or TLS failed, -5 authentication failed
 /// or is required, -6 the server refused the sender, a recipient or the message.
+/// The library keeps every failure as a kind (lastNetError()); the text
+/// NMailGetMessage gives is that kind worded by NMailOptions::describeError.
 class NMail {
 public:
     static constexpr int BufferSize = 8192;
