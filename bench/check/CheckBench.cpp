@@ -2,6 +2,7 @@
 // STATE_DIR (pop3.env, smtp.env), with SMTPS and port 25 mapped onto two ports
 // that accept connections and never say a word. Prints connection_check_ms, the
 // median of REPEAT runs.
+#include "texts/CheckReportText.h"
 #include "transport/ConnectionCheck.h"
 
 #include <QCoreApplication>
@@ -88,7 +89,7 @@ int main(int argc, char** argv)
     }
     ::close(fdA);
     ::close(fdB);
-    std::fprintf(stderr, "%s\n", qPrintable(report.text()));
+    std::fprintf(stderr, "%s\n", qPrintable(texts::CheckReportText(report)));
     if (report.pop3Line.isEmpty() || report.smtpLine.isEmpty()) {
         std::fprintf(stderr, "bench_check: the check found no settings line\n");
         return 1;

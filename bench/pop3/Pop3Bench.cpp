@@ -5,6 +5,7 @@
 // add header and body decoding. With --big it fetches the mailbox's messages
 // without deleting them and prints the peak resident memory divided by the
 // largest message's size. Exit status 0 only when all of it worked.
+#include "texts/NetErrorText.h"
 #include "transport/NMail.h"
 #include "transport/Pop3Session.h"
 
@@ -24,7 +25,7 @@ namespace {
 int classicCalls(const QStringList& args, NMail& mail)
 {
     const auto failed = [&](const char* step) {
-        std::fprintf(stderr, "pop3-bench: %s failed: %s\n", step, qPrintable(mail.lastError()));
+        std::fprintf(stderr, "pop3-bench: %s failed: %s\n", step, qPrintable(corvidan::texts::NetErrorText(mail.lastNetError())));
         return 1;
     };
     const int handle = mail.NMailPop3Connect(args[0]);

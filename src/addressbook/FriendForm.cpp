@@ -7,6 +7,7 @@
 #include "ui/HoverHints.h"
 #include "ui/Twips.h"
 #include "ui/Widgets.h"
+#include "texts/ErrorText.h"
 
 #include <QClipboard>
 #include <QEvent>
@@ -314,8 +315,8 @@ void FriendForm::reportStorageError(const common::Status& status)
         text = QStringLiteral("アドレス帳のファイルを読み書きできませんでした。");
         break;
     }
-    if (!status.detail().isEmpty())
-        text += QStringLiteral("\r\n") + status.detail();
+    if (const QString why = texts::StatusText(status); !why.isEmpty())
+        text += QStringLiteral("\r\n") + why;
     m_app.notify(this, text, ui::MsgIcon::Warning);
 }
 

@@ -7,6 +7,7 @@
 #include "ui/HoverHints.h"
 #include "ui/Twips.h"
 #include "ui/Widgets.h"
+#include "texts/ErrorText.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -106,7 +107,7 @@ public:
             text = QStringLiteral("ディスクの空きが足りないため送信履歴に記録できません。");
             break;
         default:
-            text = QStringLiteral("送信履歴に記録できません。\r\n") + status.detail();
+            text = QStringLiteral("送信履歴に記録できません。\r\n") + texts::StatusText(status);
             break;
         }
         text += QStringLiteral("\r\nメールは送信していません。");
@@ -354,7 +355,7 @@ void WriteForm::fillAddressList(bool fromAddressBook)
     Text1->setText(QString::number(List1->count()));
     // Start-up stays quiet; a press of "アドレス帳" deserves an answer.
     if (!status && fromAddressBook)
-        m_app.notify(this, QStringLiteral("アドレス帳を読み込めませんでした。\r\n") + status.detail(),
+        m_app.notify(this, QStringLiteral("アドレス帳を読み込めませんでした。\r\n") + texts::StatusText(status),
                      ui::MsgIcon::Warning);
 }
 

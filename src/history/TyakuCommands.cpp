@@ -7,6 +7,7 @@
 #include "history/ViewerText.h"
 #include "ui/Application.h"
 #include "ui/Widgets.h"
+#include "texts/ErrorText.h"
 
 #include <QClipboard>
 #include <QFileInfo>
@@ -34,8 +35,8 @@ void TyakuForm::reportStorageFailure(const common::Status& status)
                        ? QStringLiteral("ディスクの空き容量が足りないため、履歴ファイルを更新できませんでした。")
                        : QStringLiteral("履歴ファイルを更新できませんでした。");
     text += QStringLiteral("メールは削除されていません。");
-    if (!status.detail().isEmpty())
-        text += u'\n' + status.detail();
+    if (const QString why = texts::StatusText(status); !why.isEmpty())
+        text += u'\n' + why;
     m_app.notify(this, text, ui::MsgIcon::Exclamation);
 }
 

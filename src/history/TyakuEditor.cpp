@@ -7,6 +7,7 @@
 #include "history/ViewerText.h"
 #include "ui/Application.h"
 #include "ui/Widgets.h"
+#include "texts/ErrorText.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QClipboard>
@@ -179,7 +180,7 @@ bool TyakuForm::SaveTextAs()
     const QByteArray bytes = common::cp932::encode(bodyText() + QStringLiteral("\r\n"));
     const common::Status status = common::durable::replaceFile(*name, bytes);
     if (!status)
-        m_app.notify(this, QStringLiteral("ファイルを保存できませんでした。\n") + status.detail(),
+        m_app.notify(this, QStringLiteral("ファイルを保存できませんでした。\n") + texts::StatusText(status),
                      ui::MsgIcon::Exclamation);
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include "ui/Application.h"
 #include "storage/ProfileFile.h"
+#include "texts/CheckReportText.h"
+#include "texts/ErrorText.h"
 
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -75,7 +77,7 @@ void CheckForm::Form_Load()
     poll.start(30);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     m_report = running.get();
-    m_reportText->setPlainText(m_report.text());
+    m_reportText->setPlainText(texts::CheckReportText(m_report));
     const bool found = !m_report.pop3Line.isEmpty() || !m_report.smtpLine.isEmpty();
     m_useCommand->setEnabled(found);
     m_statusLabel->setText(found ? QStringLiteral("「この設定を使う」で、下の行をサーバー設定に書き込みます。")
@@ -92,7 +94,7 @@ void CheckForm::UseCommand_Click()
     const common::Status written =
         storage::WriteServerSettings(m_app.appDir().path(common::paths::ServerSettings), server);
     if (!written) {
-        m_app.notify(this, QStringLiteral("サーバー設定を保存できませんでした。\n") + written.detail(),
+        m_app.notify(this, QStringLiteral("サーバー設定を保存できませんでした。\n") + texts::StatusText(written),
                      ui::MsgIcon::Exclamation);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "storage/ProfileFile.h"
 #include "ui/Application.h"
+#include "texts/ErrorText.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -126,7 +127,7 @@ void IdPassForm::OKCommand_Click()
         // The user asked for the account to be kept; not keeping it unseen
         // would surface only as a login prompt at the next receive.
         m_app.notify(this, QStringLiteral("ID・パスワードを保存できませんでした。\n") +
-                               written.detail(),
+                               texts::StatusText(written),
                      ui::MsgIcon::Exclamation);
     }
     close();

@@ -3,6 +3,7 @@
 #include "common/AppDir.h"
 #include "storage/ServerSettings.h"
 #include "ui/Application.h"
+#include "texts/ErrorText.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -127,7 +128,7 @@ void OptionForm::OKCommand_Click()
         // Silently losing the settings would bring this dialog back at every
         // start without a word of why.
         m_app.notify(this, QStringLiteral("サーバー設定を保存できませんでした。\n") +
-                               written.detail(),
+                               texts::StatusText(written),
                      ui::MsgIcon::Exclamation);
     }
     close();

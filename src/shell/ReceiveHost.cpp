@@ -4,6 +4,7 @@
 #include "settings/IdPassForm.h"
 #include "shell/Launch.h"
 #include "shell/MainForm.h"
+#include "texts/ErrorText.h"
 #include "ui/Application.h"
 #include "ui/Widgets.h"
 
@@ -104,10 +105,11 @@ void ReceiveHost::requestAccount()
     bringUp(m_app.forms().get<settings::IdPassForm>());
 }
 
-void ReceiveHost::messageBox(const QString& text, const QString& title)
+void ReceiveHost::notify(const transport::ReceiveNotice& notice)
 {
-    m_app.ui().messageBox(&m_launcher, text, title.isEmpty() ? UiSeam::applicationTitle() : title,
-                          MsgButtons::Ok, MsgIcon::None);
+    const QString title = texts::ReceiveNoticeTitle(notice);
+    m_app.ui().messageBox(&m_launcher, texts::ReceiveNoticeText(notice),
+                          title.isEmpty() ? UiSeam::applicationTitle() : title, MsgButtons::Ok, MsgIcon::None);
 }
 
 void ReceiveHost::showMessage(const transport::ReceivedMessage& message)

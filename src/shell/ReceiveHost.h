@@ -25,7 +25,7 @@ public:
     void showNewMailPicture(const QString& path) override;
     void setAccount(const QString& id, const QString& password) override;
     void requestAccount() override;
-    void messageBox(const QString& text, const QString& title) override;
+    void notify(const transport::ReceiveNotice& notice) override;
     void showMessage(const transport::ReceivedMessage& message) override;
     void setCurrentRecordNo(std::int16_t recordNo) override;
     void setReceivedRecord(const storage::MailRecord& record) override;

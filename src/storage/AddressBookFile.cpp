@@ -221,10 +221,7 @@ Status AddressBookFile::markDeleted(int n, std::optional<QByteArray> shownRecord
                                       shownRecord->constData() + AddressRecord::AddressOffset,
                                       AddressRecord::AddressWidth) == 0;
         if (!same)
-            return Status::fail(
-                ErrorCode::NotFound,
-                m_path + QStringLiteral(": 第%1件が表示されたものと違うため、削除しませんでした"
-                                        "（別の処理がアドレス帳を更新しました）。").arg(n));
+            return Status::fail(ErrorCode::NotFound, common::Reason::ShownAddressChanged, m_path, n);
     }
     const char deleted[2] = {0, 0};
     return detail::writeAt(fd.get(), deleted, 2, (n - 1) * kSize + AddressRecord::LiveOffset,
@@ -256,7 +253,7 @@ Status AddressBookFile::DeleteRecord(int n, QByteArrayView shownRecord)
         undone = WriteRecord(n, AddressRecord::fromBytes(shownRecord.data()));
     if (undone)
         return compacted;
-    return Status::fail(compacted.code(), compacted.detail() + QStringLiteral("\n") + undone.detail());
+    return compacted.followedBy(undone);
 }
 
 } // namespace corvidan::storage

@@ -287,11 +287,7 @@ Status HistoryFile::markDeleted(int n, const std::function<bool(const char*)>& i
         if (detail::readAt(fd.get(), record.data(), kSize, (n - 1) * kSize) != kSize)
             return detail::errnoStatus(m_path, errno ? errno : EIO);
         if (!isShown(record.constData()))
-            return Status::fail(
-                ErrorCode::NotFound,
-                m_path + QStringLiteral(": 第%1件のメールが一覧に表示されたものと違うため、削除しませんでした"
-                                        "（別の処理が履歴を更新しました）。履歴を開き直して下さい。")
-                             .arg(n));
+            return Status::fail(ErrorCode::NotFound, common::Reason::ShownMailChanged, m_path, n);
     }
     // Not flushed here: the compaction that always follows writes a flushed file.
     const char deleted[2] = {0, 0};
@@ -357,7 +353,7 @@ Status HistoryFile::compactOrRollBack(int first, int last)
         undone = restoreMarks(first, last);
     if (undone)
         return compacted;
-    return Status::fail(compacted.code(), compacted.detail() + QStringLiteral("\n") + undone.detail());
+    return compacted.followedBy(undone);
 }
 
 Status HistoryFile::restoreMarks(int first, int last)

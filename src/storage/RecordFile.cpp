@@ -77,9 +77,7 @@ Status openForWriting(const QString& path, int flags, Fd& fd, mode_t mode)
     struct stat st {};
     if ((err == ELOOP || err == EEXIST) && ::lstat(nativePath(path).constData(), &st) == 0 &&
         S_ISLNK(st.st_mode))
-        return Status::fail(ErrorCode::Io,
-                            path + QStringLiteral(": シンボリックリンクのため書き込みません"
-                                                  "（リンク先のファイルは変更していません）。"));
+        return Status::fail(ErrorCode::Io, common::Reason::SymbolicLink, path);
     return errnoStatus(path, err);
 }
 
@@ -118,11 +116,7 @@ Status WriterLock::acquire(const QString& filePath, WriterLock& lock)
         if (errno != EWOULDBLOCK)
             return errnoStatus(filePath, errno);
         if (Clock::now() >= deadline)
-            return Status::fail(
-                ErrorCode::Io,
-                filePath + QStringLiteral(": 別の処理（受信や削除）がこのファイルを更新中のため、"
-                                          "%1秒待っても書き込めませんでした。しばらくしてからやり直して下さい。")
-                               .arg(waitLimitMs() / 1000.0));
+            return Status::fail(ErrorCode::Io, common::Reason::WriterBusy, filePath, waitLimitMs());
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(8));
     }

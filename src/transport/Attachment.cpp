@@ -289,7 +289,7 @@ QString Folder::write(const QString& senderName, const QByteArray& type, const Q
     if (path.isEmpty()) {
         if (!temp.isEmpty())
             QFile::remove(temp);
-        m_error = QStringLiteral("添付ファイルを作成できません: ") + m_path + u'/' + clean;
+        m_error = m_path + u'/' + clean;
         return {};
     }
     m_unsynced.append(path);

@@ -51,6 +51,7 @@ public:
     QString write(const QString& senderName, const QByteArray& type, const QByteArray& data);
     /// Flushes every file written since the last call, and the folder, to disk.
     common::Status sync();
+    /// The file that could not be created, after a failed write().
     QString error() const { return m_error; }
 
 private:

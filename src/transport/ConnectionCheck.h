@@ -57,7 +57,6 @@ struct CheckReport {
     QString smtpLine;
     /// The account logs in with APOP, which may run without TLS.
     bool apop = false;
-    QString text() const;
 };
 
 /// Probes every way of reaching the configured servers at once, each probe

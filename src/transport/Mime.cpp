@@ -522,7 +522,6 @@ Extraction extract(const QByteArray& message, const QString& folder)
     out.body = std::move(parsed.body);
     if (parsed.fragment) {
         out.result = PartsMissing;
-        out.error = QStringLiteral("分割されたメールの一部しかありません");
         return out;
     }
     attachment::Folder files(folder);

@@ -64,7 +64,7 @@ struct Extraction {
     /// its tags, else empty; CR LF line ends.
     QString body;
     QStringList written;
-    /// What went wrong, for the last-error text.
+    /// The attachment file that could not be created.
     QString error;
 };
 

@@ -153,7 +153,7 @@ int NMail::NMailEndWinSock()
 Pop3Session* NMail::session(int handle)
 {
     if (handle != m_handle || !m_session) {
-        setLastError(QStringLiteral("POP3の接続がありません"));
+        setLastError(NetError{NetErrorKind::NoSession, MailProtocol::Pop3, {}, 0, {}, {}, {}, {}, {}});
         return nullptr;
     }
     return m_session.get();
@@ -195,7 +195,7 @@ const FetchedMessage* NMail::fetched(int handle, int n)
         return nullptr;
     const QByteArray* raw = pop->message(n);
     if (!raw) {
-        setLastError(pop->error());
+        setLastError(pop->netError());
         return nullptr;
     }
     auto message = std::make_unique<FetchedMessage>();
@@ -282,13 +282,18 @@ int NMail::NMailAttachmentFileFirst(int flag, QString& subject, QString& date, Q
     const QByteArray bytes = messageBytes(messageText);
     fillHeaderFields(bytes, subject, date, from, header);
     const mime::Extraction extraction = mime::extract(bytes, attachment::folderPath(folder));
+    NetError failed;
+    failed.item = extraction.error;
     if (extraction.result == mime::PartsMissing) {
-        setLastError(extraction.error);
+        failed.kind = NetErrorKind::PartsMissing;
+        setLastError(std::move(failed));
         return extraction.result;
     }
     body = extraction.body;
-    if (extraction.result != mime::Done)
-        setLastError(extraction.error);
+    if (extraction.result != mime::Done) {
+        failed.kind = NetErrorKind::AttachmentNotCreated;
+        setLastError(std::move(failed));
+    }
     return extraction.result;
 }
 
@@ -306,7 +311,7 @@ int NMail::NMailPop3DeleteMail(int handle, int n)
     if (m_fetched && m_fetched->n == n)
         m_fetched.reset();
     if (!pop->remove(n)) {
-        setLastError(pop->error());
+        setLastError(pop->netError());
         return -1;
     }
     return 1;
@@ -320,7 +325,7 @@ int NMail::NMailPop3Close(int handle)
     m_lastCloseConfirmed = pop->quit();
     const bool refused = pop->refusedDeletions() > 0;
     if (!m_lastCloseConfirmed || refused)
-        setLastError(pop->error());
+        setLastError(pop->netError());
     m_session.reset();
     m_fetched.reset();
     m_handle = -1;
@@ -331,7 +336,11 @@ int NMail::NMailGetMessage(int flag, QString& buffer, int& size)
 {
     Q_UNUSED(flag);
     const qsizetype room = std::max(size - 1, 0);
-    buffer = m_lastError.left(room);
+    const QString text = !m_lastNetError.isError()      ? QString()
+                         : m_options.describeError ? m_options.describeError(m_lastNetError)
+                         : m_lastNetError.detail.isEmpty() ? m_lastNetError.serverReply
+                                                           : m_lastNetError.detail;
+    buffer = text.left(room);
     return static_cast<int>(buffer.size());
 }
 
@@ -339,10 +348,8 @@ MailboxFetch NMail::Pop3Fetch(int handle, int n)
 {
     MailboxFetch out;
     Pop3Session* pop = session(handle);
-    if (!pop) {
-        out.error = m_lastError;
-        return out;
-    }
+    if (!pop)
+        return out; // the receive asks lastNetError()
     m_fetched.reset();
     FetchResult fetched = pop->fetch(n);
     switch (fetched.status) {

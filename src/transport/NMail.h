@@ -54,6 +54,9 @@ struct NMailOptions {
     /// Asked while waiting on the server (at least every 100 ms); true ends the
     /// command with FetchStatus::Cancelled.
     std::function<bool()> cancelled;
+    /// How NMailGetMessage words a failure: the front end's table of texts.
+    /// Unset, it gives the technical words only.
+    std::function<QString(const NetError&)> describeError;
     CheckPorts checkPorts;
 
     /// The trusted certificates and the TLS memory of the program's data folder.
@@ -114,6 +117,8 @@ struct MailboxFetch {
 /// or unusable address, -3 an unreadable attachment (the text names the file),
 /// -4 the server could not be reached or TLS failed, -5 authentication failed
 /// or is required, -6 the server refused the sender, a recipient or the message.
+/// The library keeps every failure as a kind (lastNetError()); the text
+/// NMailGetMessage gives is that kind worded by NMailOptions::describeError.
 class NMail {
 public:
     static constexpr int BufferSize = 8192;
@@ -179,12 +184,9 @@ public:
 
     void setLastError(QString text)
     {
-        m_lastError = std::move(text);
-        m_lastNetError = NetError{NetErrorKind::Other, {}, {}, 0, {}, {}, {}, m_lastError};
+        m_lastNetError = NetError{NetErrorKind::Other, {}, {}, 0, {}, {}, {}, std::move(text), {}};
     }
-    /// A failure of a kind the user can act on; its text comes from NetErrorText.
-    void setLastError(const NetError& error);
-    const QString& lastError() const { return m_lastError; }
+    void setLastError(NetError error) { m_lastNetError = std::move(error); }
     const NetError& lastNetError() const { return m_lastNetError; }
 
 private:
@@ -193,7 +195,6 @@ private:
     QByteArray messageBytes(const QString& messageText) const;
 
     NMailOptions m_options;
-    QString m_lastError;
     NetError m_lastNetError;
     std::unique_ptr<Pop3Session> m_session;
     /// The message last handed out, kept so extraction can parse its original

@@ -2,7 +2,6 @@
 
 #include "common/FixedField.h"
 #include "transport/MessageBuilder.h"
-#include "transport/NetErrorText.h"
 #include "transport/SmtpClient.h"
 
 namespace corvidan::transport {
@@ -18,21 +17,19 @@ enum SendResult {
     Refused = -6,
 };
 
-QString buildErrorText(const BuildResult& built)
+NetError buildError(const BuildResult& built)
 {
+    NetError error;
+    error.protocol = MailProtocol::Smtp;
+    error.item = built.detail;
     switch (built.error) {
-    case BuildError::NoSender:
-        return QStringLiteral("送信者のメールアドレスが設定されていません。");
-    case BuildError::NoRecipient:
-        return QStringLiteral("宛先のメールアドレスが指定されていません。");
-    case BuildError::BadAddress:
-        return QStringLiteral("メールアドレス「%1」が正しくありません。").arg(built.detail);
-    case BuildError::UnreadableAttachment:
-        return QStringLiteral("添付ファイル「%1」を読み込めません。").arg(built.detail);
-    case BuildError::None:
-        break;
+    case BuildError::NoSender: error.kind = NetErrorKind::NoSender; break;
+    case BuildError::NoRecipient: error.kind = NetErrorKind::NoRecipient; break;
+    case BuildError::BadAddress: error.kind = NetErrorKind::BadAddress; break;
+    case BuildError::UnreadableAttachment: error.kind = NetErrorKind::UnreadableAttachment; break;
+    case BuildError::None: break;
     }
-    return {};
+    return error;
 }
 
 int buildErrorResult(BuildError error)
@@ -90,9 +87,7 @@ NetError netError(const SmtpFailure& failure, const SmtpEndpoint& endpoint)
     error.serverReply = failure.serverReply;
     error.detail = failure.detail;
     if (error.kind == NetErrorKind::Other)
-        error.detail = QStringLiteral("メールを送信できませんでした。")
-                       + (failure.serverReply.isEmpty() ? QString() : QStringLiteral("\nサーバーの応答: ") + failure.serverReply)
-                       + (failure.detail.isEmpty() ? QString() : QStringLiteral("\n詳細: ") + failure.detail);
+        error.kind = NetErrorKind::NotSent;
     return error;
 }
 
@@ -147,9 +142,11 @@ int NMail::NMailSmtpSendMail(const QString& server, const QString& to, const QSt
     using common::CutAtNul;
     const std::optional<SmtpEndpoint> endpoint = SmtpEndpoint::parse(CutAtNul(server));
     if (!endpoint) {
-        setLastError(CutAtNul(server).trimmed().isEmpty()
-                         ? QStringLiteral("SMTPサーバーが設定されていません。")
-                         : QStringLiteral("SMTPサーバー名「%1」が正しくありません。").arg(CutAtNul(server)));
+        NetError error;
+        error.protocol = MailProtocol::Smtp;
+        error.kind = CutAtNul(server).trimmed().isEmpty() ? NetErrorKind::NoServerName : NetErrorKind::UnusableServerName;
+        error.item = CutAtNul(server);
+        setLastError(std::move(error));
         return BadServer;
     }
 
@@ -157,7 +154,7 @@ int NMail::NMailSmtpSendMail(const QString& server, const QString& to, const QSt
                             CutAtNul(subject), CutAtNul(body), CutAtNul(attachments), {}};
     const BuildResult built = MessageBuilder::build(message);
     if (!built.ok()) {
-        setLastError(buildErrorText(built).left(BufferSize - 1));
+        setLastError(buildError(built));
         return buildErrorResult(built.error);
     }
 

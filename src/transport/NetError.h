@@ -34,13 +34,33 @@ enum class NetErrorKind {
     SenderRejected,
     RecipientRejected,
     DataRejected,
+    /// The SMTP message was not sent for a reason the kinds above do not name.
+    NotSent,
+    /// No SMTP server is set.
+    NoServerName,
+    /// The SMTP server setting (item) cannot be understood.
+    UnusableServerName,
+    NoSender,
+    NoRecipient,
+    /// A mail address (item) cannot be understood.
+    BadAddress,
+    /// An attachment file (item) cannot be read.
+    UnreadableAttachment,
+    /// The extra CA certificate file (item) holds no certificate.
+    CaFileUnreadable,
+    /// A call named a POP3 session that is not open.
+    NoSession,
+    /// The attachment file (item) could not be created.
+    AttachmentNotCreated,
+    /// Only a part of a split message was given.
+    PartsMissing,
     /// Anything else: the detail is the whole text.
     Other,
 };
 
 enum class MailProtocol { Pop3, Smtp };
 
-/// What the core records about a failure; the words come from NetErrorText.
+/// What the core records about a failure; the words come from the front end's table.
 struct NetError {
     NetErrorKind kind = NetErrorKind::None;
     MailProtocol protocol = MailProtocol::Pop3;
@@ -54,6 +74,8 @@ struct NetError {
     QString serverReply;
     /// Technical words (TLS library, system), shown on a line of their own.
     QString detail;
+    /// The address, file or setting the failure is about.
+    QString item;
 
     bool isError() const { return kind != NetErrorKind::None; }
 };

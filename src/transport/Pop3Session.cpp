@@ -1,6 +1,5 @@
 #include "transport/Pop3Session.h"
 
-#include "transport/NetErrorText.h"
 #include "transport/TlsTrust.h"
 
 #include <QCoreApplication>
@@ -101,6 +100,7 @@ bool Pop3Session::isOpen() const
 bool Pop3Session::fail(const QString& text)
 {
     m_error = text;
+    m_typedFailure = false;
     return false;
 }
 
@@ -160,15 +160,17 @@ bool Pop3Session::offersApop() const
 NetError Pop3Session::netError() const
 {
     // Errors of the reading side carry only their text.
-    if (m_netError.isError() && NetErrorText(m_netError) == m_error)
+    if (m_typedFailure)
         return m_netError;
-    return NetError{NetErrorKind::Other, MailProtocol::Pop3, m_endpoint.host, m_endpoint.port, {}, {}, {}, m_error};
+    return NetError{NetErrorKind::Other, MailProtocol::Pop3, m_endpoint.host, m_endpoint.port, {}, {}, {}, m_error, {}};
 }
 
 bool Pop3Session::failWith(NetError error)
 {
     m_netError = std::move(error);
-    return fail(NetErrorText(m_netError));
+    fail(m_netError.detail.isEmpty() ? m_netError.serverReply : m_netError.detail);
+    m_typedFailure = true;
+    return false;
 }
 
 NetError Pop3Session::netErrorHere(NetErrorKind kind, const QString& detail) const
@@ -303,7 +305,7 @@ void Pop3Session::readCapabilities()
 int Pop3Session::authenticate(const QString& user, const QString& password, bool apop)
 {
     if (!isOpen()) {
-        if (m_error.isEmpty())
+        if (m_error.isEmpty() && !m_typedFailure)
             fail(QStringLiteral("POP3サーバーに接続されていません"));
         return -1;
     }
@@ -519,7 +521,7 @@ FetchResult Pop3Session::fetch(int n)
         if (!inFlight(n)) {
             requestAhead(n);
             if (!inFlight(n)) {
-                if (m_error.isEmpty() || isOpen())
+                if ((m_error.isEmpty() && !m_typedFailure) || isOpen())
                     fail(QStringLiteral("POP3サーバーに接続されていません"));
                 return ended(FetchStatus::Failed);
             }
@@ -638,7 +640,7 @@ void Pop3Session::topUp(int n)
 bool Pop3Session::write(const QByteArray& bytes, bool now)
 {
     if (!isOpen()) {
-        if (m_error.isEmpty())
+        if (m_error.isEmpty() && !m_typedFailure)
             fail(QStringLiteral("POP3サーバーに接続されていません"));
         return false;
     }
@@ -861,7 +863,7 @@ bool Pop3Session::keepsPace()
 bool Pop3Session::waitReadable()
 {
     if (!m_socket || m_broken) {
-        if (m_error.isEmpty())
+        if (m_error.isEmpty() && !m_typedFailure)
             fail(QStringLiteral("POP3サーバーに接続されていません"));
         return false;
     }

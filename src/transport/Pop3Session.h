@@ -132,6 +132,7 @@ private:
     bool readGreeting();
     void readCapabilities();
     QByteArray apopCommand(const QString& user, const QString& password);
+    /// A failure of a kind the user can act on: error() then holds only its technical words.
     bool failWith(NetError error);
     NetError netErrorHere(NetErrorKind kind, const QString& detail = {}) const;
     NetError handshakeError() const;
@@ -182,6 +183,7 @@ private:
     QString m_host;
     Pop3Endpoint m_endpoint;
     NetError m_netError;
+    bool m_typedFailure = false; // the last failure is m_netError, not m_error alone
     bool m_readAhead = true;
     QByteArray m_in;
     /// Commands written but not yet handed to the socket.

@@ -23,7 +23,6 @@
 namespace corvidan::transport {
 
 using common::CutAtNul;
-using common::ErrorCode;
 using common::Status;
 namespace texts = receive_texts;
 
@@ -93,7 +92,7 @@ private:
     void reportLeftOnServer();
     void closeSession();
     void report();
-    void stop(ReceiveEnd end, const QString& text, const QString& title);
+    void stop(ReceiveEnd end, ReceiveNotice notice);
 
     const common::AppDir& m_appDir;
     const ReceiveSettings& m_settings;
@@ -110,7 +109,7 @@ private:
     QSet<QString> m_deletedUids;
     QHash<QByteArray, FragmentGroup> m_fragments;
     int m_aloneCount = 0;
-    QStringList m_leftOnServer;
+    QList<LeftMessage> m_leftOnServer;
     // Stored but not yet flushed to disk, so not yet remembered nor deleted.
     QList<OnServer> m_unflushed;
     QElapsedTimer m_sinceFlush;
@@ -140,8 +139,7 @@ bool Receiver::dataFolderPresent()
         return true;
     // Nothing received could be kept, and the account file lives there too: asking
     // for an account that cannot be saved would repeat at every receive without a word why.
-    stop(ReceiveEnd::NoDataFolder, QString::fromUtf16(texts::DataFolderMissing),
-         QString::fromUtf16(texts::ErrorTitle));
+    stop(ReceiveEnd::NoDataFolder, {ReceiveProblem::DataFolderMissing, {}, {}, {}, {}});
     return false;
 }
 
@@ -156,10 +154,8 @@ bool Receiver::connectAndLogin()
     if (!m_connected) {
         // "新着メール無し。" alone would pass a server that was never reached
         // (wrong name, no network, an untrusted certificate) off as an empty mailbox.
-        QString why = CutAtNul(m_mailbox.error());
-        if (why.isEmpty())
-            why = QString::fromUtf16(texts::ConnectFailed) + m_settings.pop3Server;
-        stop(ReceiveEnd::NoConnection, why, QString::fromUtf16(texts::ErrorTitle));
+        stop(ReceiveEnd::NoConnection,
+             {ReceiveProblem::ConnectFailed, m_mailbox.error(), {}, m_settings.pop3Server, {}});
         return false;
     }
     m_user = storage::ReadAccountValue(m_appDir, QStringLiteral("NAME"));
@@ -167,7 +163,7 @@ bool Receiver::connectAndLogin()
     m_host.setAccount(m_user, password);
     if (m_user.isEmpty() || password.isEmpty()) {
         m_out.end = ReceiveEnd::NoAccount;
-        m_out.errorText = QStringLiteral("ID・パスワードが設定されていません。");
+        m_out.problem.problem = ReceiveProblem::NoAccount;
         m_host.requestAccount();
         return false;
     }
@@ -177,7 +173,7 @@ bool Receiver::connectAndLogin()
         return false;
     }
     if (m_out.waiting < 0) {
-        stop(ReceiveEnd::AuthFailed, CutAtNul(m_mailbox.error()), QString::fromUtf16(texts::ErrorTitle));
+        stop(ReceiveEnd::AuthFailed, {ReceiveProblem::LoginFailed, m_mailbox.error(), {}, {}, {}});
         return false;
     }
     m_out.end = ReceiveEnd::Completed;
@@ -242,11 +238,11 @@ bool Receiver::receiveOne(int n)
     case MailboxFetch::Status::Ok:
         break;
     case MailboxFetch::Status::TooBig:
-        m_leftOnServer << QString::fromUtf16(texts::TooBig).arg(n).arg(fetched.listedSize);
+        m_leftOnServer << LeftMessage{n, true, fetched.listedSize, {}};
         ++m_out.leftOnServer;
         return true;
     case MailboxFetch::Status::Refused:
-        m_leftOnServer << QString::fromUtf16(texts::Refused).arg(n).arg(CutAtNul(fetched.error));
+        m_leftOnServer << LeftMessage{n, false, fetched.listedSize, CutAtNul(fetched.error)};
         ++m_out.leftOnServer;
         return true;
     case MailboxFetch::Status::Cancelled:
@@ -254,8 +250,11 @@ bool Receiver::receiveOne(int n)
         return false;
     case MailboxFetch::Status::Failed:
         // Storing a half-fetched message would put a broken record in the history.
-        stop(ReceiveEnd::FetchFailed, CutAtNul(fetched.error.isEmpty() ? m_mailbox.error() : fetched.error),
-             QString::fromUtf16(texts::ErrorTitle));
+        stop(ReceiveEnd::FetchFailed,
+             {ReceiveProblem::FetchFailed,
+              fetched.error.isEmpty() ? m_mailbox.error()
+                                      : NetError{NetErrorKind::Other, MailProtocol::Pop3, {}, 0, {}, {}, {}, fetched.error, {}},
+              {}, {}, {}});
         return false;
     }
     const QString& uid = m_uids.value(n - 1);
@@ -330,7 +329,7 @@ bool Receiver::storeWholeMessage(FragmentGroup group)
 
 bool Receiver::storeLoneFragments()
 {
-    m_host.messageBox(QString::fromUtf16(texts::PartsMissing), QString());
+    m_host.notify({ReceiveProblem::PartsMissing, {}, {}, {}, {}});
     const QList<QByteArray> ids = m_fragments.keys();
     for (const QByteArray& id : ids) {
         const FragmentGroup group = m_fragments.take(id);
@@ -343,10 +342,7 @@ bool Receiver::storeLoneFragments()
                                      .arg(parsed.fragment ? parsed.fragment->total : 1);
             const QString path = m_folder->write(name, "message/partial", part.second);
             if (path.isEmpty()) {
-                stop(ReceiveEnd::StoreFailed,
-                     QString::fromUtf16(texts::AttachmentOpenFailed) + CrLf + m_folder->error() + CrLf +
-                         QString::fromUtf16(texts::AttachmentWriteStopped),
-                     QString());
+                stop(ReceiveEnd::StoreFailed, {ReceiveProblem::AttachmentNotWritten, {}, {}, m_folder->error(), {}});
                 return false;
             }
             const QString line = QString::fromUtf16(texts::FragmentSaved).arg(QFileInfo(path).fileName());
@@ -366,10 +362,7 @@ bool Receiver::writeAttachments(const mime::Parsed& parsed, QStringList& written
             for (const QString& done : std::as_const(written))
                 QFile::remove(done);
             written.clear();
-            stop(ReceiveEnd::StoreFailed,
-                 QString::fromUtf16(texts::AttachmentOpenFailed) + CrLf + m_folder->error() + CrLf +
-                     QString::fromUtf16(texts::AttachmentWriteStopped),
-                 QString());
+            stop(ReceiveEnd::StoreFailed, {ReceiveProblem::AttachmentNotWritten, {}, {}, m_folder->error(), {}});
             return false;
         }
         written << path;
@@ -416,7 +409,7 @@ bool Receiver::flushStored()
         m_unflushed.clear();
         m_flushFailed = true;
         if (m_out.completed())
-            stop(ReceiveEnd::StoreFailed, StoreFailureText(st), QString());
+            stop(ReceiveEnd::StoreFailed, {ReceiveProblem::RecordNotStored, {}, st, {}, {}});
         return false;
     }
     for (const OnServer& one : std::as_const(m_unflushed)) {
@@ -449,7 +442,7 @@ bool Receiver::appendRecord(const ReceivedMessage& message, const QList<OnServer
     std::int16_t recordNo = 0;
     const Status st = m_history->AppendRecord(record, &recordNo);
     if (!st) {
-        stop(ReceiveEnd::StoreFailed, StoreFailureText(st), QString());
+        stop(ReceiveEnd::StoreFailed, {ReceiveProblem::RecordNotStored, {}, st, {}, {}});
         return false;
     }
     m_host.setCurrentRecordNo(recordNo);
@@ -472,8 +465,7 @@ void Receiver::reportLeftOnServer()
 {
     if (m_leftOnServer.isEmpty())
         return;
-    m_host.messageBox(QString::fromUtf16(texts::LeftOnServer) + CrLf + m_leftOnServer.join(CrLf),
-                      QString::fromUtf16(texts::ErrorTitle));
+    m_host.notify({ReceiveProblem::LeftOnServer, {}, {}, {}, m_leftOnServer});
 }
 
 void Receiver::closeSession()
@@ -491,8 +483,7 @@ void Receiver::closeSession()
     const bool allDeleted = m_mailbox.close();
     m_connected = false;
     if (!allDeleted && m_out.completed() && m_out.stored + m_out.duplicates > 0)
-        m_host.messageBox(CutAtNul(m_mailbox.error()) + CrLf + QString::fromUtf16(texts::DeletionUnconfirmed),
-                          QString::fromUtf16(texts::ErrorTitle));
+        m_host.notify({ReceiveProblem::DeletionUnconfirmed, m_mailbox.error(), {}, {}, {}});
     if (m_seen && allDeleted && !m_flushFailed)
         (void)m_seen->keepOnly(pending);
     // An empty mailbox holds none of the remembered messages: a run killed after the
@@ -510,7 +501,7 @@ void Receiver::report()
 {
     if (m_settings.pop3Server.isEmpty()) {
         m_out.end = ReceiveEnd::NoServer;
-        m_out.errorText = QStringLiteral("POP3サーバーが設定されていません。");
+        m_out.problem.problem = ReceiveProblem::NoServer;
     }
     if (m_out.stored < 1) {
         m_out.resultLine = QString::fromUtf16(texts::NoNewMail);
@@ -521,11 +512,11 @@ void Receiver::report()
     m_host.setResultLine(m_out.resultLine);
 }
 
-void Receiver::stop(ReceiveEnd end, const QString& text, const QString& title)
+void Receiver::stop(ReceiveEnd end, ReceiveNotice notice)
 {
     m_out.end = end;
-    m_out.errorText = text;
-    m_host.messageBox(text, title);
+    m_out.problem = std::move(notice);
+    m_host.notify(m_out.problem);
 }
 
 } // namespace
@@ -544,30 +535,6 @@ qint64 ReadMaxMessageBytes(const common::AppDir& appDir, qint64 fallback)
     const qint64 megabytes = value.trimmed().toLongLong(&ok);
     // Up to 4 GiB: a bound is still a bound.
     return ok && megabytes > 0 && megabytes <= 4096 ? megabytes << 20 : fallback;
-}
-
-QString StoreFailureText(const Status& status)
-{
-    QString reason;
-    switch (status.code()) {
-    case ErrorCode::DiskFull:
-        reason = QStringLiteral("ディスクの空き容量が足りません。");
-        break;
-    case ErrorCode::TooManyRecords:
-        reason = QStringLiteral("着信履歴が上限の32767件に達しています。不要なメールを削除してから受信して下さい。");
-        break;
-    case ErrorCode::NotFound:
-        reason = QStringLiteral("データフォルダ「★MAilData」が見つかりません。");
-        break;
-    default:
-        reason = QStringLiteral("着信履歴のファイルに書き込めません。");
-        break;
-    }
-    QString text = QStringLiteral("受信したメールを着信履歴に保存できませんでした。\r\n") + reason +
-                   QStringLiteral("\r\nこのメールと以降のメールはサーバーに残してあります。");
-    if (!status.detail().isEmpty())
-        text += QStringLiteral("\r\n（") + status.detail() + QStringLiteral("）");
-    return text;
 }
 
 // NMailMailbox: the library's session behind the receive's own calls.
@@ -596,6 +563,6 @@ bool NMailMailbox::close()
     return closed >= 0 && m_mail.Pop3LastCloseConfirmed();
 }
 
-QString NMailMailbox::error() const { return m_mail.lastError(); }
+NetError NMailMailbox::error() const { return m_mail.lastNetError(); }
 
 } // namespace corvidan::transport

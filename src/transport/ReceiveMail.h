@@ -4,7 +4,9 @@
 #include "common/Status.h"
 #include "storage/MailRecord.h"
 #include "transport/NMail.h"
+#include "transport/NetError.h"
 
+#include <QList>
 #include <QString>
 #include <cstdint>
 
@@ -28,7 +30,8 @@ public:
     virtual bool remove(int n) = 0;
     /// QUIT; true once the server confirmed it and refused no deletion.
     virtual bool close() = 0;
-    virtual QString error() const = 0;
+    /// Why the last call failed.
+    virtual NetError error() const = 0;
 };
 
 /// Mailbox over the mail library's POP3 session.
@@ -41,7 +44,7 @@ public:
     MailboxFetch fetch(int n) override;
     bool remove(int n) override;
     bool close() override;
-    QString error() const override;
+    NetError error() const override;
 
 private:
     NMail& m_mail;
@@ -54,6 +57,49 @@ struct ReceivedMessage {
     QString from;
     QString date;
     QString body;
+};
+
+/// What a receive has to tell the user; the front end words it.
+enum class ReceiveProblem {
+    None,
+    /// No POP3 server is set (no box).
+    NoServer,
+    /// Id or password missing (no box: the account is asked for).
+    NoAccount,
+    DataFolderMissing,
+    /// `net` says why; `detail` is the server setting, for when it says nothing.
+    ConnectFailed,
+    LoginFailed,
+    /// `net` says why the fetch broke off.
+    FetchFailed,
+    /// An attachment file could not be created; `detail` is the file.
+    AttachmentNotWritten,
+    /// `status` is the history's failure.
+    RecordNotStored,
+    /// Parts of a split message never came; they are stored one by one (not a stop).
+    PartsMissing,
+    /// `left` lists the messages left on the server (not a stop).
+    LeftOnServer,
+    /// Stored messages may still be on the server; `net` says why.
+    DeletionUnconfirmed,
+};
+
+/// One message the receive left on the server.
+struct LeftMessage {
+    int n = 0;
+    /// Over the size bound (with its listed size), else refused by the server.
+    bool tooBig = false;
+    qint64 listedSize = -1;
+    /// The server's words for a refusal.
+    QString refusal;
+};
+
+struct ReceiveNotice {
+    ReceiveProblem problem = ReceiveProblem::None;
+    NetError net;
+    common::Status status;
+    QString detail;
+    QList<LeftMessage> left;
 };
 
 /// What a receive shows and asks for: the launcher's lines and picture, the
@@ -70,8 +116,8 @@ public:
     virtual void setAccount(const QString& id, const QString& password) = 0;
     /// Id or password is missing: ask for them (the run does not wait).
     virtual void requestAccount() = 0;
-    /// OK-only box; an empty title means the application's title.
-    virtual void messageBox(const QString& text, const QString& title) = 0;
+    /// A box to show (OK only), worded by the front end.
+    virtual void notify(const ReceiveNotice& notice) = 0;
     virtual void showMessage(const ReceivedMessage& message) = 0;
     virtual void setCurrentRecordNo(std::int16_t recordNo) = 0;
     /// The record just appended, as the history now holds it (the received
@@ -110,7 +156,7 @@ struct ReceiveOutcome {
     int leftOnServer = 0;
     QString resultLine;
     /// Why the run did not complete, for callers without windows.
-    QString errorText;
+    ReceiveNotice problem;
 
     /// The run went through: every waiting message was handled (or a cancel asked to stop).
     bool completed() const { return end == ReceiveEnd::Completed || end == ReceiveEnd::Cancelled; }
@@ -126,27 +172,12 @@ ReceiveOutcome ReceiveMail(const common::AppDir& appDir, const ReceiveSettings& 
 /// the library's default. Bigger messages stay on the server with a message.
 qint64 ReadMaxMessageBytes(const common::AppDir& appDir, qint64 fallback);
 
-/// The user's text for a record that could not be written.
-QString StoreFailureText(const common::Status& status);
-
+// The launcher's status lines and the lines written into records: what the
+// receive produces, not failures (those are ReceiveNotice).
 namespace receive_texts {
 inline constexpr char16_t Checking[] = u"メールのチェックをしています。";
 inline constexpr char16_t NewMailSuffix[] = u"の新着メール有り。";
 inline constexpr char16_t NoNewMail[] = u"新着メール無し。";
-inline constexpr char16_t ErrorTitle[] = u"エラー";
-inline constexpr char16_t ConnectFailed[] = u"POP3サーバーに接続できません: ";
-inline constexpr char16_t DataFolderMissing[] =
-    u"データフォルダ「★MAilData」が見つかりません。受信したメールを保存できないため、受信しませんで"
-    u"した（メールはサーバーに残っています）。";
-inline constexpr char16_t AttachmentOpenFailed[] = u"添付ファイルをオープンできません";
-inline constexpr char16_t PartsMissing[] = u"分割されたメールが全て揃っていません";
-inline constexpr char16_t DeletionUnconfirmed[] =
-    u"受信したメールは着信履歴に保存しました。サーバーから削除できなかったメールは、次回の受信で二重に保存せずに削除します。";
-inline constexpr char16_t AttachmentWriteStopped[] =
-    u"このメールと以降のメールはサーバーに残してあります。";
-inline constexpr char16_t LeftOnServer[] = u"次のメールは受信せず、サーバーに残しました。";
-inline constexpr char16_t TooBig[] = u"%1 件目（%2 バイト）: 大きすぎます。";
-inline constexpr char16_t Refused[] = u"%1 件目: サーバーが送信を拒否しました（%2）。";
 inline constexpr char16_t FragmentSaved[] =
     u"この部分の原文は添付フォルダの「%1」に保存しました。";
 inline constexpr char16_t AttachmentNotice[] =

@@ -3,7 +3,6 @@
 #include "common/AppDir.h"
 #include "common/Durable.h"
 #include "transport/NMail.h"
-#include "transport/NetErrorText.h"
 
 #include <QFile>
 #include <QSslCertificate>
@@ -72,8 +71,8 @@ std::optional<QSslConfiguration> TrustConfiguration(const NMailOptions& options,
     if (!options.caFile.isEmpty()) {
         const QList<QSslCertificate> extra = QSslCertificate::fromPath(options.caFile);
         if (extra.isEmpty()) {
-            error.kind = NetErrorKind::Other;
-            error.detail = QStringLiteral("CA証明書ファイルを読み込めません: ") + options.caFile;
+            error.kind = NetErrorKind::CaFileUnreadable;
+            error.item = options.caFile;
             return std::nullopt;
         }
         config.addCaCertificates(extra);
@@ -168,12 +167,6 @@ void NMailOptions::useDataFolder(const common::AppDir& appDir)
 {
     trustedCertificatesFile = appDir.path(paths::TrustedCertificates);
     tlsMemoryFile = appDir.path(paths::TlsMemory);
-}
-
-void NMail::setLastError(const NetError& error)
-{
-    m_lastNetError = error;
-    m_lastError = NetErrorText(error).left(BufferSize - 1);
 }
 
 } // namespace corvidan::transport

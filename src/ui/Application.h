@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/ProfileFile.h"
+#include "texts/NetErrorText.h"
 #include "transport/NMail.h"
 #include "ui/AppState.h"
 #include "ui/FormRegistry.h"
@@ -19,6 +20,7 @@ public:
     {
         m_mail.options().serveEventsWhileWaiting = true;
         m_mail.options().useDataFolder(m_state.appDir);
+        m_mail.options().describeError = texts::NetErrorText;
     }
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;

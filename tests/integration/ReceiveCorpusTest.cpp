@@ -210,7 +210,7 @@ TEST_F(ReceiveCorpus, StoresEveryRealWorldMessageAsACorrectClientShowsIt)
         }
     }
     const ReceiveOutcome out = receive();
-    ASSERT_EQ(out.end, ReceiveEnd::Completed) << out.errorText.toStdString();
+    ASSERT_EQ(out.end, ReceiveEnd::Completed) << texts::ReceiveNoticeText(out.problem).toStdString();
     const int n = int(corpus().size());
     EXPECT_EQ(out.stored, n);
     EXPECT_EQ(host.resultLine, QString::number(n) + QStringLiteral("の新着メール有り。"));
@@ -272,7 +272,7 @@ TEST_F(ReceiveCorpus, KeepsHostileAndDuplicateAttachmentNamesInsideTheFolder)
     box.deliver(test::fixtureMessage(QStringLiteral("hostile-attachment-name.eml")));
     box.deliver(test::fixtureMessage(QStringLiteral("duplicate-attachment-names.eml")));
     const ReceiveOutcome out = receive();
-    ASSERT_EQ(out.stored, 2) << out.errorText.toStdString();
+    ASSERT_EQ(out.stored, 2) << texts::ReceiveNoticeText(out.problem).toStdString();
 
     const QString folder = dir.path(u"\\添付フォルダ");
     QStringList added;
@@ -307,7 +307,7 @@ TEST_F(ReceiveCorpus, JoinsWordsSplitInsideACharacterAndCutsTheSubjectToItsField
 {
     box.deliver(test::fixtureMessage(QStringLiteral("long-subject.eml")));
     const ReceiveOutcome out = receive();
-    ASSERT_EQ(out.stored, 1) << out.errorText.toStdString();
+    ASSERT_EQ(out.stored, 1) << texts::ReceiveNoticeText(out.problem).toStdString();
     const QString full = QStringLiteral("長い件名のテスト").repeated(8).left(60);
     ASSERT_EQ(host.shown.size(), 1u);
     EXPECT_EQ(host.shown[0].subject, full);
@@ -322,7 +322,7 @@ TEST_F(ReceiveCorpus, KeepsAPieceOfASplitMessageWhoseSiblingsAreMissing)
 {
     box.deliver(test::corpusMessage(QStringLiteral("32")));
     const ReceiveOutcome out = receive();
-    ASSERT_EQ(out.stored, 1) << out.errorText.toStdString();
+    ASSERT_EQ(out.stored, 1) << texts::ReceiveNoticeText(out.problem).toStdString();
     const storage::MailRecord r = *storage::HistoryFile(dir.appDir(), storage::HistoryKind::Received).ReadRecord(1);
     EXPECT_TRUE(r.Body.contains(QStringLiteral("2/3"))) << r.Body.left(200).toStdString();
     EXPECT_FALSE(r.Body.contains(QStringLiteral("nlzNO8mVGVkbzXm8W55Zaellt0KqRv0ysF6H9")));

@@ -116,7 +116,9 @@ TEST_F(AddressBookTest, MarkingChecksTheEntryIsStillTheOneShown)
     const QByteArray before = readBytes(book.path());
     const common::Status refused = book.MarkDeleted(2, shown2);
     EXPECT_FALSE(refused);
-    EXPECT_TRUE(refused.detail().contains(QStringLiteral("削除しませんでした")));
+    EXPECT_EQ(refused.reason(), common::Reason::ShownAddressChanged);
+    EXPECT_EQ(refused.number(), 2);
+    EXPECT_EQ(refused.detail(), book.path());
     EXPECT_EQ(readBytes(book.path()), before);
     // One changed byte of the address is another entry too.
     QByteArray edited = shown2;

@@ -228,8 +228,9 @@ TEST_F(HistoryFileTest, MarkingChecksTheRecordIsStillTheOneShown)
     for (const common::Status& refused :
          {history.MarkDeleted(2, shown2), history.MarkDeleted(2, listed2)}) {
         EXPECT_EQ(refused.code(), common::ErrorCode::NotFound);
-        EXPECT_TRUE(refused.detail().contains(QStringLiteral("削除しませんでした")))
-            << refused.detail().toStdString();
+        EXPECT_EQ(refused.reason(), common::Reason::ShownMailChanged);
+        EXPECT_EQ(refused.number(), 2) << "the record as the list numbered it";
+        EXPECT_EQ(refused.detail(), history.path());
     }
     EXPECT_EQ(readBytes(history.path()), before) << "a refused mark wrote";
     // Bytes of another size, or a record differing in one body byte, are not the record.
@@ -265,7 +266,8 @@ TEST_F(HistoryFileTest, WritersTakeTurnsAndAWriterKeptWaitingGivesUpClearly)
         const common::Status refused = history.AppendRecord(sampleRecord(3));
         EXPECT_GE(waited.elapsed(), 250);
         EXPECT_EQ(refused.code(), common::ErrorCode::Io);
-        EXPECT_TRUE(refused.detail().contains(QStringLiteral("更新中"))) << refused.detail().toStdString();
+        EXPECT_EQ(refused.reason(), common::Reason::WriterBusy);
+        EXPECT_EQ(refused.number(), 300) << "the wait, for the text to name";
         EXPECT_FALSE(history.MarkDeleted(1));
         EXPECT_FALSE(history.CompactHistory());
         EXPECT_FALSE(book.AppendRecord({QStringLiteral("名前"), QStringLiteral("a@example.jp")}));

@@ -7,12 +7,15 @@ work="$2"
 
 plant() { # $1 file under src, $2 include line
     rm -rf "$work"
-    for d in common storage transport ui shell settings history compose addressbook emoticons; do
+    for d in common storage transport texts cli ui shell settings history compose addressbook emoticons; do
         mkdir -p "$work/src/$d"
     done
     printf '#include "common/AppDir.h"\n' > "$work/src/storage/Ok.cpp"
     printf '#include "ui/Application.h"\n#include "compose/SendMail.h"\n' > "$work/src/addressbook/Ok.cpp"
     printf '#include "history/TyakuForm.h"\n' > "$work/src/shell/Ok.cpp"
+    printf '#include "transport/NetError.h"\n' > "$work/src/texts/Ok.cpp"
+    printf '#include "texts/ErrorText.h"\n#include "transport/ReceiveMail.h"\n' > "$work/src/cli/Ok.cpp"
+    printf '#include "texts/NetErrorText.h"\n' > "$work/src/ui/Ok.cpp"
     [ -n "$1" ] && printf '%s\n' "$2" > "$work/src/$1"
 }
 
@@ -37,6 +40,13 @@ ui/Bad.cpp|#include "compose/WriteForm.h"
 compose/Bad.cpp|#include "shell/Launch.h"
 history/Bad.cpp|  #  include "addressbook/FriendForm.h"
 emoticons/Bad.cpp|#include "compose/WriteForm.h"
+transport/Bad.cpp|#include "texts/NetErrorText.h"
+storage/Bad.h|#include "texts/ErrorText.h"
+common/Bad.cpp|#include "cli/Console.h"
+texts/Bad.cpp|#include "ui/Application.h"
+texts/Bad.h|#include <QMessageBox>
+texts/Bad.cpp|#include "history/TyakuForm.h"
+cli/Bad.cpp|#include "shell/MainForm.h"
 CASES
 rm -rf "$work"
 exit $failed

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Fails when an include points the wrong way: the core (common, storage,
-# transport) reaching a window, the kit, the shell or Qt Widgets; the kit reaching
-# a window or the shell; a window folder reaching the shell or another window folder.
+# transport) reaching the texts, the headless front end, a window, the kit, the
+# shell or Qt Widgets; the texts or the headless front end reaching a window, the
+# kit, the shell or Qt Widgets; the kit reaching a window or the shell; a window
+# folder reaching the shell or another window folder.
 # Usage: check-includes.sh SOURCE_ROOT   (the folder holding src/)
 set -u
 src="${1:?source root}/src"
@@ -27,7 +29,10 @@ win_re=$(echo "$windows" | tr ' ' '|')
 
 for core in common storage transport; do
     forbid "$core" "(($win_re|ui|shell)/|($widgets)[>./\"])" "core folder $core includes a window, the kit, the shell or Qt Widgets"
+    forbid "$core" "(texts|cli)/" "core folder $core includes the texts or a front end (it reports kinds, the front ends word them)"
 done
+forbid texts "(($win_re|ui|shell|cli)/|($widgets)[>./\"])" "the texts include a window, the kit, the shell, a front end or Qt Widgets"
+forbid cli "(($win_re|ui|shell)/|($widgets)[>./\"])" "the headless front end includes a window, the kit, the shell or Qt Widgets"
 forbid common "(storage|transport)/" "common includes a higher core folder"
 forbid storage "transport/" "storage includes transport"
 forbid ui "($win_re|shell)/" "the kit includes a window or the shell"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "texts/ErrorText.h"
 #include "transport/ReceiveMail.h"
 
 #include <QStringList>
@@ -28,7 +29,9 @@ public:
     /// Login result; by default the number of messages.
     std::optional<int> loginResult;
     bool confirmClose = true;
+    /// What error() says: the server's words, unless a failure of a kind is scripted.
     QString errorText = QStringLiteral("-ERR [AUTH] Authentication failed.");
+    transport::NetError netError;
     bool lastApop = false;
     /// Connections asked for, and the account of the last login.
     int connects = 0;
@@ -46,7 +49,15 @@ public:
     transport::MailboxFetch fetch(int n) override;
     bool remove(int n) override;
     bool close() override;
-    QString error() const override { return errorText; }
+    transport::NetError error() const override
+    {
+        if (netError.isError())
+            return netError;
+        transport::NetError words;
+        words.kind = transport::NetErrorKind::Other;
+        words.detail = errorText;
+        return words;
+    }
 
     bool called(const QString& prefix) const;
     /// A plain UTF-8 message with these fields.
@@ -89,7 +100,14 @@ public:
     void showNewMailPicture(const QString& p) override { step(), picture = p; }
     void setAccount(const QString& id, const QString& pw) override { step(), accountId = id, accountPassword = pw; }
     void requestAccount() override { step(), accountRequested = true; }
-    void messageBox(const QString& text, const QString& title) override { step(), boxes.push_back({text, title}); }
+    /// Every notice as the core gave it, and as the front end's table words it in `boxes`.
+    std::vector<transport::ReceiveNotice> notices;
+    void notify(const transport::ReceiveNotice& notice) override
+    {
+        step();
+        notices.push_back(notice);
+        boxes.push_back({texts::ReceiveNoticeText(notice), texts::ReceiveNoticeTitle(notice)});
+    }
     void showMessage(const transport::ReceivedMessage& m) override
     {
         step();

@@ -1,12 +1,15 @@
-// The one table of texts for mail server failures.
-#include "transport/NetErrorText.h"
+// The one table of texts: mail server failures, storage failures, the receive's notices.
+#include "texts/ErrorText.h"
+#include "texts/NetErrorText.h"
+#include "transport/NMail.h"
 
+#include <QSet>
 #include <gtest/gtest.h>
 
 using corvidan::transport::MailProtocol;
 using corvidan::transport::NetError;
 using corvidan::transport::NetErrorKind;
-using corvidan::transport::NetErrorText;
+using corvidan::texts::NetErrorText;
 
 namespace {
 
@@ -26,8 +29,12 @@ NetError errorOf(const Case& c)
     error.port = c.protocol == MailProtocol::Pop3 ? 110 : 25;
     error.certificateNames = {QStringLiteral("a.example.net"), QStringLiteral("b.example.net")};
     error.expiry = QStringLiteral("2026-01-31");
+    error.item = QStringLiteral("taro@@example.jp");
     return error;
 }
+
+constexpr int kFirstKind = int(NetErrorKind::None) + 1;
+constexpr int kLastKind = int(NetErrorKind::Other) - 1;
 
 } // namespace
 
@@ -51,7 +58,31 @@ TEST(NetErrorText, EveryKindSaysWhatHappenedAndWhatToTry)
         {NetErrorKind::TlsDowngrade, MailProtocol::Smtp, {u"前回は暗号化できたサーバーが暗号化を拒否しました", u"別のネットワーク"}},
         {NetErrorKind::LoginRefused, MailProtocol::Pop3, {u"認証に失敗しました", u"ＩＤ，ＰＡＳＳ", u"アプリ パスワード"}},
         {NetErrorKind::LoginRequired, MailProtocol::Smtp, {u"認証を求めて", u"受信と同じアカウント"}},
+        {NetErrorKind::BadServerName, MailProtocol::Pop3, {u"POP3サーバー名「mail.example.jp」が正しくありません。", u"「POPサーバー」"}},
+        {NetErrorKind::ConnectionLost, MailProtocol::Pop3, {u"POP3サーバー「mail.example.jp」との接続が切れました。"}},
+        {NetErrorKind::TlsFailed, MailProtocol::Smtp, {u"暗号化(TLS)通信を確立できません", u"プロバイダ"}},
+        {NetErrorKind::TrustFileUnreadable, MailProtocol::Pop3, {u"「trusted-certificates.pem」から証明書を読み込めません", u"PEM形式"}},
+        {NetErrorKind::SenderRejected, MailProtocol::Smtp, {u"送信者のメールアドレスがSMTPサーバーに拒否されました。"}},
+        {NetErrorKind::RecipientRejected, MailProtocol::Smtp, {u"宛先のメールアドレスがSMTPサーバーに拒否されました。"}},
+        {NetErrorKind::DataRejected, MailProtocol::Smtp, {u"メールの内容がSMTPサーバーに拒否されました。"}},
+        {NetErrorKind::NotSent, MailProtocol::Smtp, {u"メールを送信できませんでした。"}},
+        {NetErrorKind::NoServerName, MailProtocol::Smtp, {u"SMTPサーバーが設定されていません。"}},
+        {NetErrorKind::UnusableServerName, MailProtocol::Smtp, {u"SMTPサーバー名「taro@@example.jp」が正しくありません。"}},
+        {NetErrorKind::NoSender, MailProtocol::Smtp, {u"送信者のメールアドレスが設定されていません。"}},
+        {NetErrorKind::NoRecipient, MailProtocol::Smtp, {u"宛先のメールアドレスが指定されていません。"}},
+        {NetErrorKind::BadAddress, MailProtocol::Smtp, {u"メールアドレス「taro@@example.jp」が正しくありません。"}},
+        {NetErrorKind::UnreadableAttachment, MailProtocol::Smtp, {u"添付ファイル「taro@@example.jp」を読み込めません。"}},
+        {NetErrorKind::CaFileUnreadable, MailProtocol::Pop3, {u"CA証明書ファイルを読み込めません: taro@@example.jp"}},
+        {NetErrorKind::NoSession, MailProtocol::Pop3, {u"POP3の接続がありません"}},
+        {NetErrorKind::AttachmentNotCreated, MailProtocol::Pop3, {u"添付ファイルを作成できません: taro@@example.jp"}},
+        {NetErrorKind::PartsMissing, MailProtocol::Pop3, {u"分割されたメールの一部しかありません"}},
     };
+    // Every kind the core can report has its row here, and so its words in the table.
+    QSet<int> covered;
+    for (const Case& c : cases)
+        covered.insert(int(c.kind));
+    for (int kind = kFirstKind; kind <= kLastKind; ++kind)
+        EXPECT_TRUE(covered.contains(kind)) << "kind " << kind << " is not in this table";
     for (const Case& c : cases) {
         const QString text = NetErrorText(errorOf(c));
         EXPECT_FALSE(text.contains(u'{')) << text.toStdString();
@@ -77,4 +108,191 @@ TEST(NetErrorText, DetailAndServerReplyFollowOnLinesOfTheirOwn)
     error.kind = NetErrorKind::Other;
     error.detail = QStringLiteral("メッセージ 3 を取得できません: -ERR locked");
     EXPECT_EQ(NetErrorText(error), error.detail);
+}
+
+TEST(NetErrorText, AFailureOfNoKindOrANotSentMailKeepsTheWordsItCameWith)
+{
+    NetError error = errorOf({NetErrorKind::Other, MailProtocol::Smtp, {}});
+    error.serverReply = QStringLiteral("554 5.7.1 Message rejected");
+    EXPECT_EQ(NetErrorText(error), error.serverReply) << "the server's own words, when that is all there is";
+    // The send that did not go: the server's words and the library's follow.
+    error.kind = NetErrorKind::NotSent;
+    error.detail = QStringLiteral("Failure when receiving data from the peer");
+    EXPECT_EQ(NetErrorText(error), QStringLiteral("メールを送信できませんでした。\nサーバーの応答: ") + error.serverReply +
+                                       QStringLiteral("\n詳細: ") + error.detail);
+}
+
+TEST(NetErrorText, WhatTheUserTypedIsShownAsTyped)
+{
+    // A setting that looks like a placeholder is not filled in.
+    NetError error = errorOf({NetErrorKind::UnusableServerName, MailProtocol::Smtp, {}});
+    error.item = QStringLiteral("{host}:{port}");
+    EXPECT_EQ(NetErrorText(error), QStringLiteral("SMTPサーバー名「{host}:{port}」が正しくありません。"));
+    // Every row but the bare detail has a headline; none is left with a placeholder.
+    for (int kind = kFirstKind; kind <= kLastKind; ++kind) {
+        error.kind = NetErrorKind(kind);
+        error.item = QStringLiteral("x");
+        for (MailProtocol protocol : {MailProtocol::Pop3, MailProtocol::Smtp}) {
+            error.protocol = protocol;
+            const QString headline = corvidan::texts::NetErrorHeadline(error);
+            EXPECT_FALSE(headline.isEmpty()) << "kind " << kind;
+            EXPECT_FALSE(headline.contains(u'{')) << headline.toStdString();
+        }
+    }
+}
+
+using corvidan::common::ErrorCode;
+using corvidan::common::Reason;
+using corvidan::common::Status;
+
+TEST(StatusText, EveryReasonNamesTheFileAndWhatToDo)
+{
+    const QString file = QStringLiteral("/data/★MAilData/Tyaku.dat");
+    struct ReasonCase {
+        Status status;
+        const char16_t* text;
+    };
+    const ReasonCase cases[] = {
+        {Status::fail(ErrorCode::Io, file), u""},
+        {Status::fail(ErrorCode::Io, Reason::SymbolicLink, file),
+         u": シンボリックリンクのため書き込みません（リンク先のファイルは変更していません）。"},
+        {Status::fail(ErrorCode::Io, Reason::WriterBusy, file, 2500),
+         u": 別の処理（受信や削除）がこのファイルを更新中のため、2.5秒待っても書き込めませんでした。"
+         u"しばらくしてからやり直して下さい。"},
+        {Status::fail(ErrorCode::Io, Reason::WriterBusy, file, 10000),
+         u": 別の処理（受信や削除）がこのファイルを更新中のため、10秒待っても書き込めませんでした。"
+         u"しばらくしてからやり直して下さい。"},
+        {Status::fail(ErrorCode::NotFound, Reason::ShownMailChanged, file, 7),
+         u": 第7件のメールが一覧に表示されたものと違うため、削除しませんでした（別の処理が履歴を更新しました）。"
+         u"履歴を開き直して下さい。"},
+        {Status::fail(ErrorCode::NotFound, Reason::ShownAddressChanged, file, 3),
+         u": 第3件が表示されたものと違うため、削除しませんでした（別の処理がアドレス帳を更新しました）。"},
+    };
+    QSet<int> covered;
+    for (const ReasonCase& c : cases) {
+        covered.insert(int(c.status.reason()));
+        EXPECT_EQ(corvidan::texts::StatusText(c.status), file + QString::fromUtf16(c.text));
+    }
+    for (Reason r : {Reason::None, Reason::SymbolicLink, Reason::WriterBusy, Reason::ShownMailChanged,
+                     Reason::ShownAddressChanged})
+        EXPECT_TRUE(covered.contains(int(r))) << int(r);
+
+    // A failed undo after a failed step: both, one per line, the step first.
+    const Status both = cases[2].status.followedBy(Status::fail(ErrorCode::Io, QStringLiteral("/data/x: No space left")));
+    EXPECT_EQ(corvidan::texts::StatusText(both),
+              corvidan::texts::StatusText(cases[2].status) + QStringLiteral("\n/data/x: No space left"));
+    EXPECT_EQ(both.code(), ErrorCode::Io);
+    EXPECT_EQ(both.reason(), Reason::WriterBusy);
+    EXPECT_TRUE(corvidan::texts::StatusText(Status::ok()).isEmpty());
+}
+
+TEST(StatusText, AReceivedMessageNotStoredSaysWhyAndThatItStaysOnTheServer)
+{
+    const QString head = QStringLiteral("受信したメールを着信履歴に保存できませんでした。\r\n");
+    const QString tail = QStringLiteral("\r\nこのメールと以降のメールはサーバーに残してあります。");
+    const struct {
+        ErrorCode code;
+        const char16_t* reason;
+    } cases[] = {
+        {ErrorCode::DiskFull, u"ディスクの空き容量が足りません。"},
+        {ErrorCode::TooManyRecords, u"着信履歴が上限の32767件に達しています。不要なメールを削除してから受信して下さい。"},
+        {ErrorCode::NotFound, u"データフォルダ「★MAilData」が見つかりません。"},
+        {ErrorCode::Io, u"着信履歴のファイルに書き込めません。"},
+        {ErrorCode::Corrupt, u"着信履歴のファイルに書き込めません。"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(corvidan::texts::StoreFailureText(Status::fail(c.code)), head + QString::fromUtf16(c.reason) + tail);
+        const Status withFile = Status::fail(c.code, QStringLiteral("/d/Tyaku.dat: EIO"));
+        EXPECT_EQ(corvidan::texts::StoreFailureText(withFile),
+                  head + QString::fromUtf16(c.reason) + tail + QStringLiteral("\r\n（/d/Tyaku.dat: EIO）"));
+    }
+    // A reason's sentence is what goes in the brackets.
+    const Status link = Status::fail(ErrorCode::Io, Reason::SymbolicLink, QStringLiteral("/d/Tyaku.dat"));
+    EXPECT_TRUE(corvidan::texts::StoreFailureText(link).endsWith(
+        QStringLiteral("（/d/Tyaku.dat: シンボリックリンクのため書き込みません（リンク先のファイルは変更していません）。）")));
+}
+
+using corvidan::transport::LeftMessage;
+using corvidan::transport::ReceiveNotice;
+using corvidan::transport::ReceiveProblem;
+
+TEST(ReceiveNoticeText, EveryNoticeHasItsWordsAndItsTitle)
+{
+    const NetError refused = errorOf({NetErrorKind::LoginRefused, MailProtocol::Pop3, {}});
+    NetError words;
+    words.kind = NetErrorKind::Other;
+    words.detail = QStringLiteral("メッセージ 2 を削除できません: -ERR busy");
+    const QString error = QStringLiteral("エラー");
+    const QList<LeftMessage> left = {LeftMessage{2, true, 200000000, {}}, LeftMessage{5, false, -1, QStringLiteral("-ERR locked")}};
+    const struct {
+        ReceiveNotice notice;
+        QString text;
+        QString title;
+    } cases[] = {
+        {{ReceiveProblem::None, {}, {}, {}, {}}, QString(), QString()},
+        {{ReceiveProblem::NoServer, {}, {}, {}, {}}, QStringLiteral("POP3サーバーが設定されていません。"), QString()},
+        {{ReceiveProblem::NoAccount, {}, {}, {}, {}}, QStringLiteral("ID・パスワードが設定されていません。"), QString()},
+        {{ReceiveProblem::DataFolderMissing, {}, {}, {}, {}},
+         QStringLiteral("データフォルダ「★MAilData」が見つかりません。受信したメールを保存できないため、"
+                        "受信しませんでした（メールはサーバーに残っています）。"),
+         error},
+        {{ReceiveProblem::ConnectFailed, refused, {}, QStringLiteral("pop.example.jp"), {}}, NetErrorText(refused), error},
+        {{ReceiveProblem::ConnectFailed, {}, {}, QStringLiteral("pop.example.jp"), {}},
+         QStringLiteral("POP3サーバーに接続できません: pop.example.jp"), error},
+        {{ReceiveProblem::LoginFailed, refused, {}, {}, {}}, NetErrorText(refused), error},
+        {{ReceiveProblem::FetchFailed, words, {}, {}, {}}, words.detail, error},
+        {{ReceiveProblem::AttachmentNotWritten, {}, {}, QStringLiteral("/a/x.txt"), {}},
+         QStringLiteral("添付ファイルをオープンできません\r\n添付ファイルを作成できません: /a/x.txt\r\n"
+                        "このメールと以降のメールはサーバーに残してあります。"),
+         QString()},
+        {{ReceiveProblem::RecordNotStored, {}, Status::fail(ErrorCode::DiskFull), {}, {}},
+         corvidan::texts::StoreFailureText(Status::fail(ErrorCode::DiskFull)), QString()},
+        {{ReceiveProblem::PartsMissing, {}, {}, {}, {}}, QStringLiteral("分割されたメールが全て揃っていません"), QString()},
+        {{ReceiveProblem::LeftOnServer, {}, {}, {}, left},
+         QStringLiteral("次のメールは受信せず、サーバーに残しました。\r\n2 件目（200000000 バイト）: 大きすぎます。"
+                        "\r\n5 件目: サーバーが送信を拒否しました（-ERR locked）。"),
+         error},
+        {{ReceiveProblem::DeletionUnconfirmed, words, {}, {}, {}},
+         words.detail + QStringLiteral("\r\n受信したメールは着信履歴に保存しました。サーバーから削除できなかったメールは、"
+                                       "次回の受信で二重に保存せずに削除します。"),
+         error},
+    };
+    QSet<int> covered;
+    for (const auto& c : cases) {
+        covered.insert(int(c.notice.problem));
+        EXPECT_EQ(corvidan::texts::ReceiveNoticeText(c.notice), c.text) << int(c.notice.problem);
+        EXPECT_EQ(corvidan::texts::ReceiveNoticeTitle(c.notice), c.title) << int(c.notice.problem);
+    }
+    for (int p = int(ReceiveProblem::None); p <= int(ReceiveProblem::DeletionUnconfirmed); ++p)
+        EXPECT_TRUE(covered.contains(p)) << "notice " << p << " is not in this table";
+    // The library's words end at a NUL, as its buffers do.
+    words.detail = QStringLiteral("-ERR gone") + QChar(0) + QStringLiteral("garbage");
+    EXPECT_EQ(corvidan::texts::ReceiveNoticeText({ReceiveProblem::FetchFailed, words, {}, {}, {}}),
+              QStringLiteral("-ERR gone"));
+}
+
+TEST(NetErrorText, TheLibraryKeepsTheKindAndWordsItWithTheFrontEndsTable)
+{
+    corvidan::transport::NMail mail;
+    const auto send = [&](const QString& server, const QString& to) {
+        return mail.NMailSmtpSendMail(server, to, {}, {}, QStringLiteral("taro@example.jp"), QStringLiteral("s"),
+                                      QStringLiteral("b"), {}, {}, 0);
+    };
+    const auto message = [&] {
+        QString text;
+        int size = corvidan::transport::NMail::BufferSize;
+        mail.NMailGetMessage(0, text, size);
+        return text;
+    };
+    EXPECT_EQ(send(QStringLiteral("  "), QStringLiteral("a@example.jp")), -1);
+    EXPECT_EQ(mail.lastNetError().kind, NetErrorKind::NoServerName);
+    EXPECT_TRUE(message().isEmpty()) << "without the table the library has only technical words";
+    mail.options().describeError = corvidan::texts::NetErrorText;
+    EXPECT_EQ(message(), QStringLiteral("SMTPサーバーが設定されていません。"));
+
+    // Refused before any connection: the address the builder could not use is kept apart.
+    EXPECT_EQ(send(QStringLiteral("mail.example.jp"), QStringLiteral("a b@example.jp")), -2);
+    EXPECT_EQ(mail.lastNetError().kind, NetErrorKind::BadAddress);
+    EXPECT_TRUE(mail.lastNetError().item.endsWith(QStringLiteral("@example.jp")));
+    EXPECT_EQ(message(), QStringLiteral("メールアドレス「%1」が正しくありません。").arg(mail.lastNetError().item));
 }

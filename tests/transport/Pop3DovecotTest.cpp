@@ -1,6 +1,7 @@
 // The POP3 calls against the real Dovecot of the `dovecot` fixture.
 #include "support/FakePop3Server.h"
 #include "support/Servers.h"
+#include "texts/NetErrorText.h"
 #include "transport/NMail.h"
 #include "transport/Pop3Session.h"
 
@@ -39,6 +40,7 @@ protected:
             GTEST_SKIP() << "the dovecot fixture is not running";
         server.clearMailbox();
         mail.options().caFile = server.caFile;
+        mail.options().describeError = corvidan::texts::NetErrorText;
         mail.options().connectTimeoutMs = 5000;
         mail.options().readTimeoutMs = 10000;
         mail.NMailInitializeWinSock();
@@ -213,9 +215,9 @@ TEST_F(Pop3Dovecot, TlsBothWaysAndUntrustedCertificate)
         NMail untrusting;
         untrusting.options().connectTimeoutMs = 5000;
         EXPECT_EQ(untrusting.NMailPop3Connect(server.server(tls)), -1);
-        EXPECT_TRUE(untrusting.lastError().contains(QStringLiteral("TLS"))) << untrusting.lastError().toStdString();
-        EXPECT_TRUE(untrusting.lastError().contains(QStringLiteral("self-signed"), Qt::CaseInsensitive))
-            << untrusting.lastError().toStdString();
+        const QString said = corvidan::texts::NetErrorText(untrusting.lastNetError());
+        EXPECT_TRUE(said.contains(QStringLiteral("TLS"))) << said.toStdString();
+        EXPECT_TRUE(said.contains(QStringLiteral("self-signed"), Qt::CaseInsensitive)) << said.toStdString();
     }
 }
 
@@ -313,13 +315,14 @@ TEST_F(Pop3DovecotTls, OwnCertificatesFileOfTheDataFolderIsTrusted)
     own.options().trustedCertificatesFile = folder.filePath(QStringLiteral("trusted-certificates.pem"));
     EXPECT_EQ(own.NMailPop3Connect(server.server(true)), -1) << "no such file: the system's store alone";
     EXPECT_EQ(own.lastNetError().kind, NetErrorKind::CertificateUntrusted);
-    EXPECT_TRUE(own.lastError().contains(QStringLiteral("trusted-certificates.pem"))) << own.lastError().toStdString();
+    const QString said = corvidan::texts::NetErrorText(own.lastNetError());
+    EXPECT_TRUE(said.contains(QStringLiteral("trusted-certificates.pem"))) << said.toStdString();
 
     ASSERT_TRUE(QFile::copy(server.caFile, own.options().trustedCertificatesFile));
     for (bool tls : {false, true}) {
         const int h = own.NMailPop3Connect(server.server(tls));
-        ASSERT_NE(h, -1) << own.lastError().toStdString();
-        EXPECT_EQ(own.NMailPop3Authenticate(h, server.user, server.password, 0), 1) << own.lastError().toStdString();
+        ASSERT_NE(h, -1) << corvidan::texts::NetErrorText(own.lastNetError()).toStdString();
+        EXPECT_EQ(own.NMailPop3Authenticate(h, server.user, server.password, 0), 1) << corvidan::texts::NetErrorText(own.lastNetError()).toStdString();
         own.NMailPop3Close(h);
     }
 

@@ -1,6 +1,7 @@
 // Faults a real server will not produce on demand, served by a scripted fake.
 #include "support/FakePop3Server.h"
 #include "common/Cp932.h"
+#include "texts/NetErrorText.h"
 #include "transport/NMail.h"
 #include "transport/Pop3Session.h"
 
@@ -41,6 +42,7 @@ protected:
     {
         mail.options().connectTimeoutMs = 2000;
         mail.options().readTimeoutMs = 700;
+        mail.options().describeError = corvidan::texts::NetErrorText;
     }
     QString lastError()
     {

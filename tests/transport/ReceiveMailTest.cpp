@@ -1,6 +1,7 @@
 #include "common/Cp932.h"
 #include "storage/HistoryFile.h"
 #include "support/ScriptedMailbox.h"
+#include "texts/NetErrorText.h"
 #include "support/TempAppDir.h"
 #include "common/Durable.h"
 #include "transport/ReceiveMail.h"
@@ -99,6 +100,8 @@ TEST(ReceiveMail, EndsEarlyWithoutServerConnectionAccountOrMail)
         EXPECT_TRUE(f.host.statusLines.isEmpty());
         EXPECT_EQ(f.host.resultLine, QStringLiteral("新着メール無し。"));
         EXPECT_EQ(out.end, ReceiveEnd::NoServer);
+        EXPECT_EQ(out.problem.problem, ReceiveProblem::NoServer);
+        EXPECT_TRUE(f.host.boxes.empty());
     }
     {
         Fixture f;
@@ -122,6 +125,20 @@ TEST(ReceiveMail, EndsEarlyWithoutServerConnectionAccountOrMail)
         EXPECT_EQ(f.host.boxes[0].text, QStringLiteral("POP3サーバーに接続できません: pop.example.jp"));
     }
     {
+        // A failure of a kind reaches the front end as that kind, worded by its table.
+        Fixture f;
+        f.mail.connectOk = false;
+        f.mail.netError.kind = NetErrorKind::CertificateUntrusted;
+        f.mail.netError.host = QStringLiteral("pop.example.jp");
+        f.mail.netError.detail = QStringLiteral("The certificate is self-signed, and untrusted");
+        const ReceiveOutcome out = f.run();
+        ASSERT_EQ(f.host.notices.size(), 1u);
+        EXPECT_EQ(f.host.notices[0].problem, ReceiveProblem::ConnectFailed);
+        EXPECT_EQ(f.host.notices[0].net.kind, NetErrorKind::CertificateUntrusted);
+        EXPECT_EQ(f.host.boxes[0].text, corvidan::texts::NetErrorText(f.mail.netError));
+        EXPECT_EQ(out.problem.net.detail, f.mail.netError.detail);
+    }
+    {
         Fixture f;
         writeAccount(f.dir, QStringLiteral("taro"), QString());
         f.mail.add(QStringLiteral("u1"), QStringLiteral("s"), QStringLiteral("b"));
@@ -132,6 +149,8 @@ TEST(ReceiveMail, EndsEarlyWithoutServerConnectionAccountOrMail)
         EXPECT_EQ(f.mail.log, (std::vector<QString>{QStringLiteral("connect pop.example.jp"), QStringLiteral("close")}));
         EXPECT_EQ(f.host.resultLine, QStringLiteral("新着メール無し。"));
         EXPECT_EQ(out.end, ReceiveEnd::NoAccount);
+        EXPECT_EQ(out.problem.problem, ReceiveProblem::NoAccount);
+        EXPECT_TRUE(f.host.boxes.empty()) << "the account dialog says it";
     }
     {
         Fixture f;

@@ -1,6 +1,7 @@
 // A Japanese message with two attachments sent through the SMTP fixture into
 // the Dovecot mailbox and read back through POP3 with the same library.
 #include "support/Servers.h"
+#include "texts/NetErrorText.h"
 #include "transport/NMail.h"
 
 #include <QDir>
@@ -64,6 +65,7 @@ TEST(SmtpRoundTrip, JapaneseMessageWithAttachmentsComesBackThroughPop3)
     const QString sender = QStringLiteral("kanji@example.jp");
 
     NMail mail;
+    mail.options().describeError = corvidan::texts::NetErrorText;
     mail.NMailInitializeWinSock();
     mail.options().caFile = pop.caFile;
     mail.options().connectTimeoutMs = 5000;

@@ -4,6 +4,8 @@
 #include "support/LoopbackPort.h"
 #include "support/Servers.h"
 #include "transport/ConnectionCheck.h"
+#include "texts/CheckReportText.h"
+#include "texts/NetErrorText.h"
 #include "transport/NMail.h"
 #include "transport/Pop3Session.h"
 #include "transport/SmtpClient.h"
@@ -56,6 +58,7 @@ protected:
         m_env = serverEnv();
         ASSERT_FALSE(m_env.isEmpty()) << "the smtp fixture is not running (smtp.env missing)";
         m_mail.options().caFile = m_env.value(QStringLiteral("CA_FILE"));
+        m_mail.options().describeError = corvidan::texts::NetErrorText;
         m_mail.options().connectTimeoutMs = 5000;
         m_mail.options().readTimeoutMs = 10000;
         freshSender();
@@ -401,8 +404,9 @@ TEST_F(SmtpSendTls, OwnCertificatesAreTrustedAndAWrongNameIsRefusedByBothProtoco
     // The handshake comes before any protocol word, so POP3 meets the same certificate.
     corvidan::transport::Pop3Session pop(m_mail.options());
     EXPECT_FALSE(pop.open(server("SMTPS_WRONG_NAME_PORT", QStringLiteral("pop3s://"))));
-    EXPECT_EQ(pop.netError().kind, NetErrorKind::CertificateNameMismatch) << pop.error().toStdString();
-    EXPECT_TRUE(pop.error().contains(QStringLiteral("wrong.example.invalid"))) << pop.error().toStdString();
+    const QString said = corvidan::texts::NetErrorText(pop.netError());
+    EXPECT_EQ(pop.netError().kind, NetErrorKind::CertificateNameMismatch) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("wrong.example.invalid"))) << said.toStdString();
     EXPECT_EQ(spooled().size(), 1);
 }
 
@@ -458,14 +462,14 @@ TEST_F(ConnectionCheckTest, FindsEveryWayInAndAdvisesTheTlsLines)
     EXPECT_EQ(plain->login, LoginOutcome::NotTried);
     const auto* relay = probe(report, ProbeKind::Smtp);
     EXPECT_TRUE(relay->reached && !relay->tls && !relay->tlsOffered);
-    EXPECT_TRUE(report.text().contains(QStringLiteral("SMTPサーバー名: ") + report.smtpLine)) << report.text().toStdString();
+    EXPECT_TRUE(corvidan::texts::CheckReportText(report).contains(QStringLiteral("SMTPサーバー名: ") + report.smtpLine)) << corvidan::texts::CheckReportText(report).toStdString();
 
     // The account is refused where it is tried, and the report says so.
     request.password = QStringLiteral("wrong");
     const corvidan::transport::CheckReport refused = corvidan::transport::RunConnectionCheck(request);
     EXPECT_EQ(probe(refused, ProbeKind::Pop3s)->login, LoginOutcome::Refused);
     EXPECT_EQ(probe(refused, ProbeKind::Smtps)->login, LoginOutcome::Refused);
-    EXPECT_TRUE(refused.text().contains(QStringLiteral("認証に失敗しました"))) << refused.text().toStdString();
+    EXPECT_TRUE(corvidan::texts::CheckReportText(refused).contains(QStringLiteral("認証に失敗しました"))) << corvidan::texts::CheckReportText(refused).toStdString();
 }
 
 TEST_F(ConnectionCheckTest, NeverSendsThePasswordInClearAndNamesDeadPorts)
@@ -491,5 +495,5 @@ TEST_F(ConnectionCheckTest, NeverSendsThePasswordInClearAndNamesDeadPorts)
     EXPECT_EQ(probe(report, ProbeKind::Smtps)->error.kind, NetErrorKind::Timeout);
     EXPECT_FALSE(stripped.clientBytes().contains(pop.password.toUtf8()));
     EXPECT_FALSE(stripped.clientBytes().contains("USER"));
-    EXPECT_TRUE(report.text().contains(QStringLiteral("× POP3S"))) << report.text().toStdString();
+    EXPECT_TRUE(corvidan::texts::CheckReportText(report).contains(QStringLiteral("× POP3S"))) << corvidan::texts::CheckReportText(report).toStdString();
 }

@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         transport::ReceiveMail(appDir, {QStringLiteral("pop.example.jp"), 0}, server, host);
 
     FUZZ_CHECK(outcome.end == transport::ReceiveEnd::Completed && outcome.stored == 1,
-               QStringLiteral("receive ended %1: %2").arg(int(outcome.end)).arg(outcome.errorText));
+               QStringLiteral("receive ended %1: notice %2").arg(int(outcome.end)).arg(int(outcome.problem.problem)));
     FUZZ_CHECK(!host.accountRequested, QStringLiteral("account requested"));
     const auto deletions = std::count_if(server.log.begin(), server.log.end(),
                                          [](const QString& call) { return call.startsWith(QStringLiteral("dele ")); });

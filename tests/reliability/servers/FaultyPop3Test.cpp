@@ -9,6 +9,7 @@
 #include "support/FakePop3Server.h"
 #include "support/ScriptedMailbox.h"
 #include "support/TempAppDir.h"
+#include "texts/ErrorText.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
 

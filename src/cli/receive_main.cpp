@@ -11,6 +11,9 @@
 #include "common/AppDir.h"
 #include "storage/ProfileFile.h"
 #include "storage/ServerSettings.h"
+#include "texts/CheckReportText.h"
+#include "texts/ErrorText.h"
+#include "texts/NetErrorText.h"
 #include "transport/ConnectionCheck.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
@@ -57,9 +60,10 @@ public:
         printLine(stderr, QStringLiteral("ID・パスワードが設定されていません（★MailData\\iniIdPass.ini の NAME と NAME2）。"));
         m_reported = true;
     }
-    void messageBox(const QString& text, const QString& title) override
+    void notify(const transport::ReceiveNotice& notice) override
     {
-        printLine(stderr, (title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text);
+        const QString title = texts::ReceiveNoticeTitle(notice);
+        printLine(stderr, (title.isEmpty() ? QString() : title + QStringLiteral(": ")) + texts::ReceiveNoticeText(notice));
         m_reported = true;
     }
     void showMessage(const transport::ReceivedMessage&) override {}
@@ -88,7 +92,7 @@ int runCheck(const common::AppDir& appDir, const QString& caFile)
     request.options.caFile = caFile;
     request.options.useDataFolder(appDir);
     const transport::CheckReport report = transport::RunConnectionCheck(request);
-    printLine(stdout, report.text());
+    printLine(stdout, texts::CheckReportText(report));
     return report.pop3Line.isEmpty() || report.smtpLine.isEmpty() ? 1 : 0;
 }
 
@@ -131,6 +135,7 @@ int main(int argc, char** argv)
     // arriving then stays on the server, with no QUIT to apply any deletion.
     mail.options().cancelled = [] { return g_stopAsked != 0; };
     mail.options().useDataFolder(appDir);
+    mail.options().describeError = texts::NetErrorText;
     transport::NMailMailbox client(mail);
     ConsoleHost host;
     const transport::ReceiveOutcome outcome =
@@ -141,7 +146,7 @@ int main(int argc, char** argv)
     if (outcome.completed())
         return 0;
     if (!host.reported()) {
-        QString why = outcome.errorText;
+        QString why = texts::ReceiveNoticeText(outcome.problem);
         if (outcome.end == transport::ReceiveEnd::NoConnection)
             why = server.Pop3Server + QStringLiteral(" に接続できません。") + why;
         printLine(stderr, why);

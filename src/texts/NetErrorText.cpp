@@ -1,6 +1,10 @@
-#include "transport/NetErrorText.h"
+#include "texts/NetErrorText.h"
 
-namespace corvidan::transport {
+namespace corvidan::texts {
+
+using transport::MailProtocol;
+using transport::NetError;
+using transport::NetErrorKind;
 
 namespace {
 
@@ -10,7 +14,8 @@ struct Row {
 };
 
 // {server} POP3サーバー/SMTPサーバー, {host}, {port}, {names}, {expiry},
-// {starttls} STLS/STARTTLS, {tlsForm} and {plainForm} settings lines to type.
+// {starttls} STLS/STARTTLS, {tlsForm} and {plainForm} settings lines to type,
+// {item} the address, file or setting concerned.
 constexpr Row kTable[] = {
     {NetErrorKind::BadServerName, u"{server}名「{host}」が正しくありません。設定の「POPサーバー」で確認して下さい。"},
     {NetErrorKind::HostNotFound,
@@ -56,6 +61,17 @@ constexpr Row kTable[] = {
     {NetErrorKind::SenderRejected, u"送信者のメールアドレスが{server}に拒否されました。"},
     {NetErrorKind::RecipientRejected, u"宛先のメールアドレスが{server}に拒否されました。"},
     {NetErrorKind::DataRejected, u"メールの内容が{server}に拒否されました。"},
+    {NetErrorKind::NotSent, u"メールを送信できませんでした。"},
+    {NetErrorKind::NoServerName, u"{server}が設定されていません。"},
+    {NetErrorKind::UnusableServerName, u"{server}名「{item}」が正しくありません。"},
+    {NetErrorKind::NoSender, u"送信者のメールアドレスが設定されていません。"},
+    {NetErrorKind::NoRecipient, u"宛先のメールアドレスが指定されていません。"},
+    {NetErrorKind::BadAddress, u"メールアドレス「{item}」が正しくありません。"},
+    {NetErrorKind::UnreadableAttachment, u"添付ファイル「{item}」を読み込めません。"},
+    {NetErrorKind::CaFileUnreadable, u"CA証明書ファイルを読み込めません: {item}"},
+    {NetErrorKind::NoSession, u"POP3の接続がありません"},
+    {NetErrorKind::AttachmentNotCreated, u"添付ファイルを作成できません: {item}"},
+    {NetErrorKind::PartsMissing, u"分割されたメールの一部しかありません"},
 };
 
 QString endpointText(const NetError& error)
@@ -80,6 +96,8 @@ QString fill(QString text, const NetError& error)
     text.replace(QStringLiteral("{expiry}"), error.expiry.isEmpty() ? QStringLiteral("不明") : error.expiry);
     text.replace(QStringLiteral("{port}"), QString::number(error.port));
     text.replace(QStringLiteral("{host}"), host);
+    // Last: what the user typed is never read as a placeholder.
+    text.replace(QStringLiteral("{item}"), error.item);
     return text;
 }
 
@@ -107,4 +125,4 @@ QString NetErrorText(const NetError& error)
     return text;
 }
 
-} // namespace corvidan::transport
+} // namespace corvidan::texts

@@ -4,14 +4,14 @@
 
 #include <QString>
 
-namespace corvidan::transport {
+namespace corvidan::texts {
 
 /// The one table of texts for mail server failures, shared by the receive, the
 /// send and the connection check: what happened and what to try on the first
 /// line(s), the server's reply and technical detail on lines of their own.
-QString NetErrorText(const NetError& error);
+QString NetErrorText(const transport::NetError& error);
 
 /// Only what happened and what to try, without the detail lines.
-QString NetErrorHeadline(const NetError& error);
+QString NetErrorHeadline(const transport::NetError& error);
 
-} // namespace corvidan::transport
+} // namespace corvidan::texts
