@@ -172,6 +172,12 @@ Status Originals::BeginPass() const
     return Status::ok();
 }
 
+void Originals::LeaveForCollection() const
+{
+    if (m_pass)
+        m_pass->marker.clear();
+}
+
 Status Originals::Store(QByteArrayView recordBytes, QByteArrayView message) const
 {
     if (Status st = BeginPass(); !st)
