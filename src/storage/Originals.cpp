@@ -320,4 +320,12 @@ int Originals::CollectOrphans(const HistoryFile& history) const
     return removed;
 }
 
+int CollectOrphanedOriginals(const common::AppDir& appDir)
+{
+    int removed = 0;
+    for (const HistoryKind kind : {HistoryKind::Received, HistoryKind::Sent})
+        removed += Originals(appDir, kind).CollectOrphans(HistoryFile(appDir, kind));
+    return removed;
+}
+
 } // namespace corvidan::storage

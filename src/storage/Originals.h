@@ -70,4 +70,8 @@ private:
     mutable std::shared_ptr<Pass> m_pass;
 };
 
+/// Collects the orphaned originals of both histories, as the program and the
+/// receive do when they start. Returns the number of files removed.
+int CollectOrphanedOriginals(const common::AppDir& appDir);
+
 } // namespace corvidan::storage
