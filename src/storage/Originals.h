@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace corvidan::storage {
 
@@ -40,6 +41,19 @@ public:
     /// before the record is stored, so no record ever names a missing original.
     /// An original already there under this name is kept (see the source for why).
     [[nodiscard]] common::Status Store(QByteArrayView recordBytes, QByteArrayView message) const;
+
+    /// An original written to a temporary file, not yet on disk nor under its name.
+    struct Pending {
+        QString temp;
+        QString target;
+        std::shared_ptr<const int> fd;
+    };
+    /// Store in two steps, so that one Commit puts many originals on disk at once
+    /// (their flushes overlap): nothing is under its name before Commit.
+    [[nodiscard]] common::Status Write(QByteArrayView recordBytes, QByteArrayView message, Pending& pending) const;
+    [[nodiscard]] common::Status Commit(std::vector<Pending>& batch) const;
+    /// Throws away written originals that will get no record.
+    static void Discard(std::vector<Pending>& batch);
     /// The original; empty when the record has none (mail from before originals).
     std::optional<QByteArray> Load(QByteArrayView recordBytes) const;
     /// Bytes of all originals in the folder.
