@@ -293,18 +293,19 @@ Status Originals::RemoveKeys(const QStringList& keys) const
     return st;
 }
 
-Status Originals::Rename(const QString& fromKey, const QString& toKey) const
+Status Originals::Link(const QString& fromKey, const QString& toKey) const
 {
     if (fromKey == toKey)
         return Status::ok();
-    const int err = renameNoReplace(fileOf(fromKey), fileOf(toKey));
-    if (err == EEXIST) {
-        // The new name already holds a message giving that very record.
-        ::unlink(nativePath(fileOf(fromKey)).constData());
-    } else if (err != 0) {
-        return errnoStatus(fileOf(toKey), err);
-    }
-    return common::durable::syncParentFolder(fileOf(toKey));
+    if (::link(nativePath(fileOf(fromKey)).constData(), nativePath(fileOf(toKey)).constData()) != 0 &&
+        errno != EEXIST)
+        return errnoStatus(fileOf(toKey), errno);
+    return Status::ok();
+}
+
+Status Originals::SyncFolder() const
+{
+    return common::durable::syncParentFolder(m_folder + u'/' + kLockName);
 }
 
 namespace {

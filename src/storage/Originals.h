@@ -61,8 +61,11 @@ public:
 
     /// Removes the originals of these keys and flushes the folder.
     [[nodiscard]] common::Status RemoveKeys(const QStringList& keys) const;
-    /// Renames the original of one record to the name of another, for a rebuild.
-    [[nodiscard]] common::Status Rename(const QString& fromKey, const QString& toKey) const;
+    /// Gives the original of one record the name of another as well (a rebuild
+    /// that changed the record); a name already taken keeps its file.
+    [[nodiscard]] common::Status Link(const QString& fromKey, const QString& toKey) const;
+    /// Flushes the folder entries (after Link).
+    [[nodiscard]] common::Status SyncFolder() const;
 
     /// Opens the pass now (Store opens it on first use): callers that remove or
     /// rename originals around a history change hold it for the whole step.
