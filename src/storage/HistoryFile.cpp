@@ -369,6 +369,15 @@ Status HistoryFile::RewriteAll(const Remake& remake, const QString& backupPath,
     Fd out;
     if (Status st = detail::openForWriting(m_scratch, O_WRONLY | O_CREAT | O_TRUNC, out, 0600); !st)
         return st;
+    // A rewrite that stops leaves no half-made file behind.
+    struct Unfinished {
+        QByteArray path;
+        ~Unfinished()
+        {
+            if (!path.isEmpty())
+                ::unlink(path.constData());
+        }
+    } unfinished{detail::nativePath(m_scratch)};
     QByteArray record(kSize, Qt::Uninitialized);
     for (int n = 1;; ++n) {
         const qint64 got = detail::readAt(in.get(), record.data(), kSize, (n - 1) * kSize);
@@ -393,6 +402,7 @@ Status HistoryFile::RewriteAll(const Remake& remake, const QString& backupPath,
     if (::link(detail::nativePath(m_path).constData(), detail::nativePath(backupPath).constData()) != 0)
         return detail::errnoStatus(backupPath, errno);
     detail::HistoryIndex(m_path).remove();
+    // Once renamed the scratch name is gone, whatever the folder's flush says.
     return common::durable::renameOver(m_scratch, m_path);
 }
 
