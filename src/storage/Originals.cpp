@@ -16,6 +16,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -111,7 +114,7 @@ Originals::~Originals() = default;
 QString Originals::keyOf(QByteArrayView recordBytes)
 {
     const QByteArrayView stored = recordBytes.first(std::min<qsizetype>(recordBytes.size(), MailRecord::LiveOffset));
-    return QString::fromLatin1(QCryptographicHash::hash(stored, QCryptographicHash::Sha256).toHex());
+    return QString::fromLatin1(QCryptographicHash::hash(stored, QCryptographicHash::Blake2b_256).toHex());
 }
 
 QString Originals::fileOf(const QString& key) const
@@ -374,6 +377,86 @@ int CollectOrphanedOriginals(const common::AppDir& appDir)
     for (const HistoryKind kind : {HistoryKind::Received, HistoryKind::Sent})
         removed += Originals(appDir, kind).CollectOrphans(HistoryFile(appDir, kind));
     return removed;
+}
+
+struct OriginalsWriter::State {
+    explicit State(const Originals& o) : originals(o) {}
+    const Originals& originals;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::pair<QByteArray, QByteArray>> queue;
+    std::vector<Originals::Pending> written;
+    Status failed;
+    bool busy = false;
+    bool ending = false;
+    std::thread worker;
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return ending || !queue.empty(); });
+            if (queue.empty())
+                return;
+            auto [record, message] = std::move(queue.front());
+            queue.pop_front();
+            busy = true;
+            lock.unlock();
+            Originals::Pending pending;
+            // After a failure the batch is lost anyway: nothing more is written.
+            const Status st = failed.isOk() ? originals.Write(record, message, pending) : failed;
+            lock.lock();
+            busy = false;
+            if (st)
+                written.push_back(std::move(pending));
+            else if (failed.isOk())
+                failed = st;
+            changed.notify_all();
+        }
+    }
+};
+
+OriginalsWriter::OriginalsWriter(const Originals& originals) : m_state(std::make_unique<State>(originals))
+{
+    m_state->worker = std::thread([state = m_state.get()] { state->run(); });
+}
+
+OriginalsWriter::~OriginalsWriter()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->ending = true;
+        m_state->queue.clear();
+    }
+    m_state->changed.notify_all();
+    m_state->worker.join();
+    Originals::Discard(m_state->written);
+}
+
+void OriginalsWriter::Write(QByteArray recordBytes, QByteArray message)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->queue.emplace_back(std::move(recordBytes), std::move(message));
+    }
+    m_state->changed.notify_all();
+}
+
+Status OriginalsWriter::Commit()
+{
+    std::vector<Originals::Pending> batch;
+    Status failed;
+    {
+        std::unique_lock<std::mutex> lock(m_state->mutex);
+        m_state->changed.wait(lock, [this] { return m_state->queue.empty() && !m_state->busy; });
+        batch = std::exchange(m_state->written, {});
+        failed = std::exchange(m_state->failed, Status::ok());
+    }
+    if (!failed) {
+        Originals::Discard(batch);
+        return failed;
+    }
+    return m_state->originals.Commit(batch);
 }
 
 } // namespace corvidan::storage

@@ -87,7 +87,7 @@ private:
     void keepAlone(OnServer where, QByteArray bytes);
     bool storeWholeMessage(FragmentGroup group);
     bool storeLoneFragments();
-    bool storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, QByteArrayView original,
+    bool storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, const QByteArray& original,
                      const QString& extraLine = {});
     bool writeAttachments(const mime::Parsed& parsed, QStringList& written);
     bool appendWaiting();
@@ -122,7 +122,7 @@ private:
         QStringList written;
     };
     std::vector<Waiting> m_waiting;
-    std::vector<storage::Originals::Pending> m_waitingOriginals;
+    std::optional<storage::OriginalsWriter> m_originals;
     // Stored but not yet flushed to disk, so not yet remembered nor deleted.
     QList<OnServer> m_unflushed;
     QElapsedTimer m_sinceFlush;
@@ -217,6 +217,7 @@ void Receiver::receiveAll()
     m_folder.emplace(m_appDir.path(common::paths::AttachmentFolder));
     m_history.emplace(m_appDir, storage::HistoryKind::Received);
     m_history->deferFlushes();
+    m_originals.emplace(*m_history->originals());
     m_sinceFlush.start();
     m_seen.emplace(SeenUids::pathIn(m_appDir), m_settings.pop3Server, m_user);
     if (!m_seen->load())
@@ -385,7 +386,7 @@ bool Receiver::writeAttachments(const mime::Parsed& parsed, QStringList& written
     return true;
 }
 
-bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, QByteArrayView original,
+bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, const QByteArray& original,
                            const QString& extraLine)
 {
     QStringList written;
@@ -395,15 +396,8 @@ bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServ
     const ReceivedMessage message = ReceivedMessageFor(parsed, marked && !written.isEmpty(), extraLine);
     m_host.showMessage(message);
     storage::MailRecord record = ReceivedRecordFor(message);
-    storage::Originals::Pending pending;
-    if (const Status kept = m_history->originals()->Write(record.toBytes(), original, pending); !kept) {
-        for (const QString& done : std::as_const(written))
-            QFile::remove(done);
-        stop(ReceiveEnd::StoreFailed, StoreFailureText(kept), QString());
-        return false;
-    }
+    m_originals->Write(record.toBytes(), original); // shared, not copied
     m_waiting.push_back({std::move(record), std::move(where), std::move(written)});
-    m_waitingOriginals.push_back(std::move(pending));
     return m_sinceFlush.elapsed() < FlushIntervalMs || flushStored();
 }
 
@@ -419,7 +413,7 @@ bool Receiver::appendWaiting()
             for (const QString& done : waiting[i].written)
                 QFile::remove(done);
     };
-    if (const Status kept = m_history->originals()->Commit(m_waitingOriginals); !kept) {
+    if (const Status kept = m_originals->Commit(); !kept) {
         removeAttachments(0);
         stop(ReceiveEnd::StoreFailed, StoreFailureText(kept), QString());
         return false;
