@@ -1,5 +1,6 @@
 #include "common/Cp932.h"
 #include "storage/HistoryFile.h"
+#include "storage/Originals.h"
 #include "support/ScriptedMailbox.h"
 #include "support/TempAppDir.h"
 #include "common/Durable.h"
@@ -308,6 +309,27 @@ TEST(ReceiveMail, StopsAndLeavesTheMessageOnTheServerWhenTheRecordCannotBeWritte
     EXPECT_EQ(storage::CollectOrphanedOriginals(f.dir.appDir()), 2);
     EXPECT_EQ(QDir(originals.folder()).entryList({QStringLiteral("*.eml")}),
               QStringList{storage::Originals::keyOf(f.host.receivedRecord.toBytes()) + QStringLiteral(".eml")});
+}
+
+TEST(ReceiveMail, AMessageWhoseOriginalCannotBeKeptStaysOnTheServer)
+{
+    Fixture f;
+    for (int i = 1; i <= 2; ++i)
+        f.mail.add(QStringLiteral("u%1").arg(i), QStringLiteral("s%1").arg(i), QStringLiteral("b"));
+    const QString folder = storage::Originals(f.dir.appDir(), storage::HistoryKind::Received).folder();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(folder).path()));
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // a file where the folder belongs
+    blocker.close();
+
+    const ReceiveOutcome out = f.run();
+    EXPECT_EQ(out.end, ReceiveEnd::StoreFailed);
+    EXPECT_EQ(out.stored, 0);
+    EXPECT_EQ(f.history().RecordCount(), 0) << "no record without its original";
+    EXPECT_FALSE(f.mail.called(QStringLiteral("dele 1")));
+    EXPECT_EQ(f.mail.box.size(), 2u);
+    ASSERT_EQ(f.host.boxes.size(), 1u);
+    EXPECT_TRUE(f.host.boxes[0].text.startsWith(QStringLiteral("受信したメールを着信履歴に保存できませんでした。")));
 }
 
 TEST(ReceiveMail, RefusesToStorePastRecord32767)
