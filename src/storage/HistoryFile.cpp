@@ -447,7 +447,7 @@ Status HistoryFile::compactOrRollBack(int first, int last, const std::vector<Del
     std::optional<Originals> pass;
     if (m_originals && !deleted.empty() && QFileInfo(m_originals->folder()).isDir()) {
         pass.emplace(m_originals->folder());
-        if (!pass->BeginPass())
+        if (!pass->BeginPass(false))
             pass.reset(); // nothing of the deletion depends on its originals
     }
     QSet<QByteArray> deletedHeaders;
@@ -491,7 +491,7 @@ void HistoryFile::removeOriginals(const Originals& pass, const std::vector<Delet
         }
     }
     // What cannot be removed now is left to the next start's collection.
-    if (!pass.RemoveKeys(keys))
+    if (!pass.RemoveKeys(keys, false))
         pass.LeaveForCollection();
 }
 

@@ -150,7 +150,7 @@ Status Originals::ensureFolder() const
     return Status::ok();
 }
 
-Status Originals::BeginPass() const
+Status Originals::BeginPass(bool flushMarker) const
 {
     if (m_pass)
         return Status::ok();
@@ -170,7 +170,7 @@ Status Originals::BeginPass() const
         return st;
     pass->marker = marker;
     // The marker must be on disk before any original it covers.
-    if (Status st = common::durable::syncParentFolder(marker); !st)
+    if (Status st = flushMarker ? common::durable::syncParentFolder(marker) : Status::ok(); !st)
         return st;
     m_pass = std::move(pass);
     return Status::ok();
@@ -281,7 +281,7 @@ qint64 Originals::TotalBytes() const
     return total;
 }
 
-Status Originals::RemoveKeys(const QStringList& keys) const
+Status Originals::RemoveKeys(const QStringList& keys, bool flush) const
 {
     if (keys.isEmpty())
         return Status::ok();
@@ -291,6 +291,8 @@ Status Originals::RemoveKeys(const QStringList& keys) const
         if (::unlink(nativePath(path).constData()) != 0 && errno != ENOENT && st)
             st = errnoStatus(path, errno);
     }
+    if (!flush)
+        return st;
     if (Status synced = common::durable::syncParentFolder(fileOf(keys.first())); !synced && st)
         st = synced;
     return st;

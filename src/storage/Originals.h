@@ -60,8 +60,9 @@ public:
     /// Bytes of all originals in the folder.
     qint64 TotalBytes() const;
 
-    /// Removes the originals of these keys and flushes the folder.
-    [[nodiscard]] common::Status RemoveKeys(const QStringList& keys) const;
+    /// Removes the originals of these keys and flushes the folder (unless `flush` is
+    /// false: a removal lost to a power cut leaves an orphan, never a missing original).
+    [[nodiscard]] common::Status RemoveKeys(const QStringList& keys, bool flush = true) const;
     /// Gives the original of one record the name of another as well (a rebuild
     /// that changed the record); a name already taken keeps its file.
     [[nodiscard]] common::Status Link(const QString& fromKey, const QString& toKey) const;
@@ -69,8 +70,10 @@ public:
     [[nodiscard]] common::Status SyncFolder() const;
 
     /// Opens the pass now (Store opens it on first use): callers that remove or
-    /// rename originals around a history change hold it for the whole step.
-    [[nodiscard]] common::Status BeginPass() const;
+    /// rename originals around a history change hold it for the whole step. A pass
+    /// that only removes needs no flushed marker: what a power cut takes with the
+    /// marker is at worst an orphan, where a kill keeps the marker anyway.
+    [[nodiscard]] common::Status BeginPass(bool flushMarker = true) const;
     /// Keeps the pass's marker when it ends, so the next collection compares every
     /// original with the history (a step could not finish its removals).
     void LeaveForCollection() const;
