@@ -3,6 +3,7 @@
 #include "history/TyakuForm.h"
 #include "shell/Application.h"
 #include "storage/HistoryFile.h"
+#include "storage/Originals.h"
 #include "support/ScriptedUi.h"
 #include "ui/Fonts.h"
 
@@ -149,6 +150,15 @@ int main(int argc, char** argv)
     shell::Application app(common::AppDir(dir.path()), seam);
     storage::HistoryFile history(app.appDir(), storage::HistoryKind::Received);
     buildHistory(history.path(), records);
+    {
+        // The records a deletion below removes have their originals, which go with them.
+        const storage::Originals originals(app.appDir(), storage::HistoryKind::Received);
+        for (int n = 1; n <= reps + 2; ++n) {
+            const std::optional<QByteArray> bytes = history.ReadRecordBytes(n);
+            if (!bytes || !originals.Store(*bytes, QByteArray(8000, 'm')))
+                die("cannot keep an original");
+        }
+    }
 
     auto* form = app.forms().get<history::TyakuForm>();
     openOnce(form, records); // the first listing builds the header summary
@@ -173,6 +183,9 @@ int main(int argc, char** argv)
             die("cannot refill the history");
         openOnce(form, records);
     }
+    // Records 2 … reps + 1 went, with their originals; those of 1 and reps + 2 stay.
+    if (storage::Originals(app.appDir(), storage::HistoryKind::Received).TotalBytes() != 2 * 8000)
+        die("the originals did not go with their records");
     const double openMs = median(open);
     const double deleteMs = median(removed);
     const double copyMs = median(copied);

@@ -6,6 +6,8 @@
 #include "storage/HistoryIndex.h"
 #include "storage/RecordFile.h"
 
+#include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -39,6 +41,7 @@ HistoryFile::HistoryFile(const common::AppDir& appDir, HistoryKind kind)
                   appDir.path(kind == HistoryKind::Received ? common::paths::ReceivedScratch
                                                             : common::paths::SentScratch))
 {
+    m_originals.emplace(appDir, kind);
 }
 
 HistoryFile::HistoryFile(QString historyPath, QString scratchPath)
@@ -296,6 +299,11 @@ Status HistoryFile::markDeleted(int n, const std::function<bool(const char*)>& i
 
 Status HistoryFile::CompactHistory()
 {
+    return compact({});
+}
+
+Status HistoryFile::compact(const std::function<void(const char* header)>& survivor)
+{
     detail::WriterLock lock;
     if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
         return st;
@@ -305,6 +313,8 @@ Status HistoryFile::CompactHistory()
     Status st =
         detail::compactRecords(m_path, m_scratch, kLayout, m_probe, [&](const char* header) {
             headers.append(header, MailRecord::HeaderBytes);
+            if (survivor)
+                survivor(header);
         });
     if (!st)
         return st;
@@ -316,35 +326,138 @@ Status HistoryFile::CompactHistory()
     return Status::ok();
 }
 
+HistoryFile::Deleted HistoryFile::deletedFrom(QByteArrayView record)
+{
+    return {record.first(std::min<qsizetype>(record.size(), MailRecord::HeaderBytes)).toByteArray(),
+            Originals::keyOf(record)};
+}
+
+std::vector<HistoryFile::Deleted> HistoryFile::deletedUpTo(int last) const
+{
+    std::vector<Deleted> out;
+    Fd fd;
+    if (!detail::openFile(m_path, O_RDONLY, fd))
+        return out;
+    constexpr qint64 perChunk = 32;
+    QByteArray buf(perChunk * kSize, Qt::Uninitialized);
+    for (qint64 first = 0; first < last; first += perChunk) {
+        const qint64 n = std::min<qint64>(perChunk, last - first);
+        const qint64 got = detail::readAt(fd.get(), buf.data(), n * kSize, first * kSize);
+        for (qint64 i = 0; i + kSize <= got; i += kSize)
+            out.push_back(deletedFrom(QByteArrayView(buf.constData() + i, kSize)));
+        if (got < n * kSize)
+            break;
+    }
+    return out;
+}
+
+Status HistoryFile::RewriteAll(const Remake& remake, const QString& backupPath,
+                               const std::function<Status()>& beforeSwap)
+{
+    detail::WriterLock lock;
+    if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
+        return st;
+    if (Status st = RecoverInterruptedCompaction(); !st)
+        return st;
+    Fd in;
+    if (Status st = detail::openFile(m_path, O_RDONLY, in); !st)
+        return st;
+    Fd out;
+    if (Status st = detail::openForWriting(m_scratch, O_WRONLY | O_CREAT | O_TRUNC, out, 0600); !st)
+        return st;
+    // A rewrite that stops leaves no half-made file behind.
+    struct Unfinished {
+        QByteArray path;
+        ~Unfinished()
+        {
+            if (!path.isEmpty())
+                ::unlink(path.constData());
+        }
+    } unfinished{detail::nativePath(m_scratch)};
+    QByteArray record(kSize, Qt::Uninitialized);
+    for (int n = 1;; ++n) {
+        const qint64 got = detail::readAt(in.get(), record.data(), kSize, (n - 1) * kSize);
+        if (got < 0)
+            return detail::errnoStatus(m_path, errno);
+        if (got < kSize)
+            break; // a torn tail is no record
+        const QByteArray kept = remake(n, record);
+        if (kept.size() != kSize)
+            return Status::fail(ErrorCode::Corrupt, m_path + QStringLiteral(": record %1").arg(n));
+        if (Status st = detail::writeAt(out.get(), kept.constData(), kSize, (n - 1) * kSize, m_scratch); !st)
+            return st;
+    }
+    if (Status st = common::durable::syncDescriptor(out.get(), m_scratch); !st)
+        return st;
+    if (beforeSwap) {
+        if (Status st = beforeSwap(); !st)
+            return st;
+    }
+    // The old file keeps a second name before the fresh one takes the first.
+    ::unlink(detail::nativePath(backupPath).constData());
+    if (::link(detail::nativePath(m_path).constData(), detail::nativePath(backupPath).constData()) != 0)
+        return detail::errnoStatus(backupPath, errno);
+    detail::HistoryIndex(m_path).remove();
+    // Once renamed the scratch name is gone, whatever the folder's flush says.
+    return common::durable::renameOver(m_scratch, m_path);
+}
+
 Status HistoryFile::DeleteRecord(int n, QByteArrayView shownRecord)
 {
     if (Status marked = MarkDeleted(n, shownRecord); !marked)
         return marked;
-    return compactOrRollBack(n, n);
+    return compactOrRollBack(n, n, {deletedFrom(shownRecord)});
 }
 
 Status HistoryFile::DeleteRecord(int n, const MailHeader& listed)
 {
     if (Status marked = MarkDeleted(n, listed); !marked)
         return marked;
-    return compactOrRollBack(n, n);
+    std::vector<Deleted> deleted;
+    if (m_originals) {
+        if (const std::optional<QByteArray> bytes = ReadRecordBytes(n))
+            deleted.push_back(deletedFrom(*bytes));
+    }
+    return compactOrRollBack(n, n, deleted);
 }
 
 Status HistoryFile::DeleteAll()
 {
     const int whole = RecordCount();
+    std::vector<Deleted> deleted;
+    if (m_originals && QFileInfo(m_originals->folder()).isDir())
+        deleted = deletedUpTo(whole);
     for (int n = 1; n <= whole; ++n) {
         if (Status marked = MarkDeleted(n); !marked) {
             (void)restoreMarks(1, n - 1); // what cannot be restored stays marked, not lost
             return marked;
         }
     }
-    return compactOrRollBack(1, whole);
+    return compactOrRollBack(1, whole, deleted);
 }
 
-Status HistoryFile::compactOrRollBack(int first, int last)
+Status HistoryFile::compactOrRollBack(int first, int last, const std::vector<Deleted>& deleted)
 {
-    const Status compacted = CompactHistory();
+    // The originals go only once the compaction is through: a kill before that leaves
+    // them all, one after it leaves orphans that the pass's marker gets collected.
+    std::optional<Originals> pass;
+    if (m_originals && !deleted.empty() && QFileInfo(m_originals->folder()).isDir()) {
+        pass.emplace(m_originals->folder());
+        if (!pass->BeginPass(false))
+            pass.reset(); // nothing of the deletion depends on its originals
+    }
+    QSet<QByteArray> deletedHeaders;
+    for (const Deleted& record : deleted)
+        deletedHeaders.insert(record.header);
+    std::vector<qint64> lookAlikes;
+    qint64 index = 0;
+    const Status compacted = compact([&](const char* header) {
+        if (pass && deletedHeaders.contains(QByteArray::fromRawData(header, MailRecord::HeaderBytes)))
+            lookAlikes.push_back(index);
+        ++index;
+    });
+    if (compacted && pass)
+        removeOriginals(*pass, deleted, lookAlikes);
     if (compacted)
         return compacted;
     // The old file is still the history: unmark what this deletion marked.
@@ -354,6 +467,28 @@ Status HistoryFile::compactOrRollBack(int first, int last)
     if (undone)
         return compacted;
     return compacted.followedBy(undone);
+}
+
+void HistoryFile::removeOriginals(const Originals& pass, const std::vector<Deleted>& deleted,
+                                  const std::vector<qint64>& lookAlikes) const
+{
+    // A kept record with a deleted one's header may be its twin, which names the
+    // same original: only those few are read whole.
+    QSet<QString> stillNamed;
+    for (const qint64 i : lookAlikes) {
+        if (const std::optional<QByteArray> kept = ReadRecordBytes(static_cast<int>(i + 1)))
+            stillNamed.insert(Originals::keyOf(*kept));
+    }
+    QStringList keys;
+    for (const Deleted& record : deleted) {
+        if (!stillNamed.contains(record.key)) {
+            keys << record.key;
+            stillNamed.insert(record.key);
+        }
+    }
+    // What cannot be removed now is left to the next start's collection.
+    if (!pass.RemoveKeys(keys, false))
+        pass.LeaveForCollection();
 }
 
 Status HistoryFile::restoreMarks(int first, int last)

@@ -57,6 +57,9 @@ struct NMailOptions {
     /// How NMailGetMessage words a failure: the front end's table of texts.
     /// Unset, it gives the technical words only.
     std::function<QString(const NetError&)> describeError;
+    /// Sees each message's bytes just before they go to the SMTP server, to keep
+    /// them; a non-empty answer is the reason that message is not sent (-7).
+    std::function<QString(QByteArrayView message)> keepSent;
     CheckPorts checkPorts;
 
     /// The trusted certificates and the TLS memory of the program's data folder.
@@ -119,6 +122,8 @@ struct MailboxFetch {
 /// or is required, -6 the server refused the sender, a recipient or the message.
 /// The library keeps every failure as a kind (lastNetError()); the text
 /// NMailGetMessage gives is that kind worded by NMailOptions::describeError.
+/// or is required, -6 the server refused the sender, a recipient or the message,
+/// -7 the message could not be kept before it left (NMailOptions::keepSent).
 class NMail {
 public:
     static constexpr int BufferSize = 8192;

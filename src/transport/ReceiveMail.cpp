@@ -9,6 +9,7 @@
 #include "transport/HeaderDecoder.h"
 #include "transport/Mime.h"
 #include "transport/NMail.h"
+#include "transport/ReceivedRecord.h"
 #include "transport/SeenUids.h"
 
 #include <QCryptographicHash>
@@ -19,6 +20,8 @@
 #include <QHash>
 #include <QSet>
 #include <map>
+#include <utility>
+#include <vector>
 
 namespace corvidan::transport {
 
@@ -83,10 +86,11 @@ private:
     void keepAlone(OnServer where, QByteArray bytes);
     bool storeWholeMessage(FragmentGroup group);
     bool storeLoneFragments();
-    bool storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where,
+    bool storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, const QByteArray& original,
                      const QString& extraLine = {});
     bool writeAttachments(const mime::Parsed& parsed, QStringList& written);
-    bool appendRecord(const ReceivedMessage& message, const QList<OnServer>& where);
+    bool appendWaiting();
+    bool appendRecord(const storage::MailRecord& record, const QList<OnServer>& where);
     bool flushStored();
     bool isStored(int recordNo, const QByteArray& digest) const;
     void reportLeftOnServer();
@@ -110,6 +114,14 @@ private:
     QHash<QByteArray, FragmentGroup> m_fragments;
     int m_aloneCount = 0;
     QList<LeftMessage> m_leftOnServer;
+    // Parsed, their originals written but not yet on disk: their records wait for them.
+    struct Waiting {
+        storage::MailRecord record;
+        QList<OnServer> where;
+        QStringList written;
+    };
+    std::vector<Waiting> m_waiting;
+    std::optional<storage::OriginalsWriter> m_originals;
     // Stored but not yet flushed to disk, so not yet remembered nor deleted.
     QList<OnServer> m_unflushed;
     QElapsedTimer m_sinceFlush;
@@ -201,6 +213,7 @@ void Receiver::receiveAll()
     m_folder.emplace(m_appDir.path(common::paths::AttachmentFolder));
     m_history.emplace(m_appDir, storage::HistoryKind::Received);
     m_history->deferFlushes();
+    m_originals.emplace(*m_history->originals());
     m_sinceFlush.start();
     m_seen.emplace(SeenUids::pathIn(m_appDir), m_settings.pop3Server, m_user);
     if (!m_seen->load())
@@ -269,10 +282,7 @@ bool Receiver::receiveOne(int n)
     const mime::Parsed parsed = mime::parse(fetched.bytes);
     if (parsed.fragment)
         return holdFragment(*parsed.fragment, std::move(where), std::move(fetched.bytes));
-    const bool marked =
-        QByteArrayView(fetched.bytes).sliced(header::bodyOffset(fetched.bytes)).contains("attachment");
-    fetched.bytes = QByteArray(); // parsed: the bytes are done with
-    return storeParsed(parsed, marked, {where});
+    return storeParsed(parsed, MentionsAttachment(fetched.bytes), {where}, fetched.bytes);
 }
 
 bool Receiver::holdFragment(const mime::Fragment& fragment, OnServer where, QByteArray bytes)
@@ -323,8 +333,7 @@ bool Receiver::storeWholeMessage(FragmentGroup group)
     group.parts.clear();
     pieces.clear();
     const mime::Parsed parsed = mime::parse(*joined);
-    const bool marked = QByteArrayView(*joined).sliced(header::bodyOffset(*joined)).contains("attachment");
-    return storeParsed(parsed, marked, where);
+    return storeParsed(parsed, MentionsAttachment(*joined), where, *joined);
 }
 
 bool Receiver::storeLoneFragments()
@@ -346,7 +355,7 @@ bool Receiver::storeLoneFragments()
                 return false;
             }
             const QString line = QString::fromUtf16(texts::FragmentSaved).arg(QFileInfo(path).fileName());
-            if (!storeParsed(parsed, false, {part.first}, line))
+            if (!storeParsed(parsed, false, {part.first}, part.second, line))
                 return false;
         }
     }
@@ -370,27 +379,48 @@ bool Receiver::writeAttachments(const mime::Parsed& parsed, QStringList& written
     return true;
 }
 
-bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, const QString& extraLine)
+bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, const QByteArray& original,
+                           const QString& extraLine)
 {
     QStringList written;
     if (!writeAttachments(parsed, written))
         return false;
-    ReceivedMessage message{CutAtNul(parsed.subject), CutAtNul(parsed.from), CutAtNul(parsed.date),
-                            CutAtNul(parsed.body)};
-    if (!extraLine.isEmpty())
-        message.body += CrLf + extraLine;
     // The notice promises files in the folder: only when one was written.
-    if (marked && !written.isEmpty())
-        message.body += CrLf + QString::fromUtf16(texts::AttachmentNotice);
+    const ReceivedMessage message = ReceivedMessageFor(parsed, marked && !written.isEmpty(), extraLine);
     m_host.showMessage(message);
-    if (!appendRecord(message, where)) {
-        for (const QString& done : std::as_const(written))
-            QFile::remove(done);
+    storage::MailRecord record = ReceivedRecordFor(message);
+    m_originals->Write(record.toBytes(), original); // shared, not copied
+    m_waiting.push_back({std::move(record), std::move(where), std::move(written)});
+    return m_sinceFlush.elapsed() < FlushIntervalMs || flushStored();
+}
+
+/// The waiting originals go to disk together, then their records are appended:
+/// no record ever names an original that is not on disk.
+bool Receiver::appendWaiting()
+{
+    if (m_waiting.empty())
+        return true;
+    const std::vector<Waiting> waiting = std::exchange(m_waiting, {});
+    const auto removeAttachments = [&](size_t from) {
+        for (size_t i = from; i < waiting.size(); ++i)
+            for (const QString& done : waiting[i].written)
+                QFile::remove(done);
+    };
+    if (const Status kept = m_originals->Commit(); !kept) {
+        removeAttachments(0);
+        stop(ReceiveEnd::StoreFailed, {ReceiveProblem::RecordNotStored, {}, kept, {}, {}});
         return false;
     }
-    m_unflushed << where;
-    ++m_out.stored;
-    return m_sinceFlush.elapsed() < FlushIntervalMs || flushStored();
+    for (size_t i = 0; i < waiting.size(); ++i) {
+        if (!appendRecord(waiting[i].record, waiting[i].where)) {
+            removeAttachments(i);
+            m_history->originals()->LeaveForCollection(); // their originals are named by nothing
+            return false;
+        }
+        m_unflushed << waiting[i].where;
+        ++m_out.stored;
+    }
+    return true;
 }
 
 /// A message is deleted on the server only once its record (and its attachments)
@@ -398,8 +428,9 @@ bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServ
 /// id of a record that never reached the disk and skip the message for good.
 bool Receiver::flushStored()
 {
+    const bool appended = appendWaiting();
     if (m_unflushed.isEmpty())
-        return true;
+        return appended;
     Status st = m_history->Flush();
     if (const Status attachments = m_folder->sync(); st && !attachments)
         st = attachments;
@@ -421,16 +452,11 @@ bool Receiver::flushStored()
     }
     m_unflushed.clear();
     m_sinceFlush.restart();
-    return true;
+    return appended;
 }
 
-bool Receiver::appendRecord(const ReceivedMessage& message, const QList<OnServer>& where)
+bool Receiver::appendRecord(const storage::MailRecord& record, const QList<OnServer>& where)
 {
-    storage::MailRecord record;
-    record.Subject = trimBlanks(message.subject);
-    record.Address = header::fitSender(trimBlanks(message.from), storage::MailRecord::AddressWidth);
-    record.Date = trimBlanks(message.date);
-    record.Body = trimBlanks(message.body);
     // The record is in the file the moment it is written, before remember() can
     // run: announce it, so a run killed in between is not stored twice.
     if (const std::optional<std::int16_t> next = m_history->NextRecordNo(); next && m_seen) {
@@ -524,6 +550,7 @@ void Receiver::stop(ReceiveEnd end, ReceiveNotice notice)
 ReceiveOutcome ReceiveMail(const common::AppDir& appDir, const ReceiveSettings& settings,
                            Mailbox& mailbox, ReceiveHost& host)
 {
+    (void)storage::CollectOrphanedOriginals(appDir);
     return Receiver(appDir, settings, mailbox, host).run();
 }
 

@@ -10,7 +10,9 @@
 #include "support/TempAppDir.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
+#include "transport/Rebuild.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -201,13 +203,20 @@ protected:
 
 TEST_F(ReceiveCorpus, StoresEveryRealWorldMessageAsACorrectClientShowsIt)
 {
+    QList<QByteArray> delivered; // per expectation; empty for a message the receive joins
     for (const Expectation& e : corpus()) {
-        for (const QString& source : QString::fromLatin1(e.source).split(u'+')) {
-            const QByteArray raw = source.endsWith(QStringLiteral(".eml")) ? test::fixtureMessage(source)
-                                                                            : test::corpusMessage(source);
+        const QStringList sources = QString::fromLatin1(e.source).split(u'+');
+        QByteArray raw;
+        for (const QString& source : sources) {
+            raw = source.endsWith(QStringLiteral(".eml")) ? test::fixtureMessage(source) : test::corpusMessage(source);
             ASSERT_FALSE(raw.isEmpty()) << "corpus message " << e.source << " not found in " << test::mailCorpusDir().toStdString();
             box.deliver(raw);
         }
+        // POP3 carries lines ended by CR LF, whatever the server's file holds, the last one too.
+        raw.replace("\r\n", "\n").replace("\n", "\r\n");
+        if (!raw.endsWith("\r\n"))
+            raw += "\r\n";
+        delivered << (sources.size() == 1 ? raw : QByteArray());
     }
     const ReceiveOutcome out = receive();
     ASSERT_EQ(out.end, ReceiveEnd::Completed) << texts::ReceiveNoticeText(out.problem).toStdString();
@@ -220,10 +229,22 @@ TEST_F(ReceiveCorpus, StoresEveryRealWorldMessageAsACorrectClientShowsIt)
     ASSERT_EQ(history.RecordCount(), n);
     const QString folder = dir.path(u"\\添付フォルダ");
     const QStringList extracted = QDir(folder).entryList(QDir::Files);
+    QStringList keys;
     for (int i = 0; i < n; ++i) {
         const Expectation& e = corpus()[size_t(i)];
         SCOPED_TRACE(std::string("corpus message ") + e.source);
         const storage::MailRecord r = *history.ReadRecord(i + 1);
+        // Its original is the message exactly as the server sent it; a record identical to an
+        // earlier one (the same text in another encoding) shares the earlier message.
+        const QString key = storage::Originals::keyOf(*history.ReadRecordBytes(i + 1));
+        const qsizetype first = keys.indexOf(key);
+        keys << key;
+        const std::optional<QByteArray> original = history.originals()->Load(*history.ReadRecordBytes(i + 1));
+        ASSERT_TRUE(original.has_value());
+        const QByteArray sent = delivered.value(first >= 0 ? first : i);
+        if (!sent.isEmpty())
+            EXPECT_EQ(QCryptographicHash::hash(*original, QCryptographicHash::Sha256),
+                      QCryptographicHash::hash(sent, QCryptographicHash::Sha256));
         const QString subject = trimBlanks(r.Subject);
         const QString expectedSubject = QString::fromUtf16(e.subject);
         if (expectedSubject.startsWith(u'~'))
@@ -335,4 +356,55 @@ TEST_F(ReceiveCorpus, KeepsAPieceOfASplitMessageWhoseSiblingsAreMissing)
     const QByteArray sent = test::corpusMessage(QStringLiteral("32")).replace("\r\n", "\n").replace("\n", "\r\n");
     EXPECT_EQ(QFileInfo(dir.path(u"\\添付フォルダ") + u'/' + kept[0]).size(), sent.size());
     EXPECT_TRUE(box.messages().isEmpty());
+}
+
+TEST_F(ReceiveCorpus, RebuildMakesTheSameHistoryAgainAndMendsARecordWhoseDecodingChanged)
+{
+    for (const Expectation& e : corpus()) {
+        for (const QString& source : QString::fromLatin1(e.source).split(u'+'))
+            box.deliver(source.endsWith(QStringLiteral(".eml")) ? test::fixtureMessage(source)
+                                                               : test::corpusMessage(source));
+    }
+    box.deliver(test::corpusMessage(QStringLiteral("32"))); // a piece on its own, its file named in the record
+    ASSERT_TRUE(receive().completed());
+    storage::HistoryFile history(dir.appDir(), storage::HistoryKind::Received);
+    const int n = history.RecordCount();
+    ASSERT_EQ(n, int(corpus().size()) + 1);
+    // Mail from before originals were kept.
+    storage::MailRecord older;
+    older.Subject = QStringLiteral("原文のない古いメール");
+    older.Body = QStringLiteral("本文");
+    ASSERT_TRUE(history.AppendRecord(older));
+    const QByteArray received = dir.read(u"\\★MAilData\\zrbdata2.data");
+    const QStringList originalsBefore = QDir(history.originals()->folder()).entryList({QStringLiteral("*.eml")});
+
+    RebuildReport report = RebuildReceivedHistory(dir.appDir());
+    ASSERT_TRUE(report.status) << report.status.detail().toStdString();
+    EXPECT_EQ(report.records, n + 1);
+    EXPECT_EQ(report.redecoded, n);
+    EXPECT_EQ(report.changed, 0);
+    EXPECT_EQ(report.withoutOriginal, 1);
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data") == received) << "decoding unchanged: the same bytes";
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data.bak") == received);
+    EXPECT_EQ(QDir(history.originals()->folder()).entryList({QStringLiteral("*.eml")}), originalsBefore);
+
+    // Record 2 as a faulty decoder once stored it, its original under that record's name.
+    const QByteArray good = *history.ReadRecordBytes(2);
+    storage::MailRecord wrong = storage::MailRecord::fromBytes(good.constData());
+    wrong.Body = QStringLiteral("文字化けした本文");
+    ASSERT_TRUE(history.WriteRecord(2, wrong));
+    const QString goodName = history.originals()->pathOf(good);
+    const QString wrongName = history.originals()->pathOf(wrong.toBytes());
+    ASSERT_TRUE(QFile::rename(goodName, wrongName));
+    (void)history.ReadAllHeaders(); // the summary now holds the faulty record
+
+    report = RebuildReceivedHistory(dir.appDir());
+    ASSERT_TRUE(report.status) << report.status.detail().toStdString();
+    EXPECT_EQ(report.changed, 1);
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data") == received) << "the record is mended, the others untouched";
+    EXPECT_TRUE(QFile::exists(goodName));
+    EXPECT_FALSE(QFile::exists(wrongName));
+    EXPECT_EQ(history.ReadAllHeaders()[1].Subject, storage::MailRecord::fromBytes(good.constData()).Subject);
+    EXPECT_EQ(history.ReadRecord(2)->Body, storage::MailRecord::fromBytes(good.constData()).Body);
+    EXPECT_EQ(storage::CollectOrphanedOriginals(dir.appDir()), 0);
 }

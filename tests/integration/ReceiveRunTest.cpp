@@ -9,8 +9,10 @@
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -78,11 +80,13 @@ protected:
                   (QStringLiteral("[EXEINI]\r\nNAME=") + id + QStringLiteral("\r\nNAME2=") + password + QStringLiteral("\r\n")).toUtf8());
     }
 
-    Headless runHeadless()
+    Headless runHeadless(QStringList options = {})
     {
+        if (options.isEmpty())
+            options = {QStringLiteral("--ca-file"), box.value(QStringLiteral("CA_FILE"))};
         QProcess p;
         p.start(QString::fromLocal8Bit(qgetenv("CORVIDAN_APPDIR")) + QStringLiteral("/corvidan-receive"),
-                {QStringLiteral("--ca-file"), box.value(QStringLiteral("CA_FILE")), dir.root()});
+                options << dir.root());
         Headless h;
         if (!p.waitForFinished(120000))
             return h;
@@ -128,11 +132,29 @@ TEST_F(ReceiveRun, HeadlessReceiveStoresThreeMessagesInServerOrder)
         EXPECT_TRUE(r.Body.contains(QStringLiteral("本文 %1 です。").arg(i)));
     }
     EXPECT_TRUE(box.messages().isEmpty());
+    // Each record's original is the message as the server sent it, and only the owner reads it.
+    for (int i = 1; i <= 3; ++i) {
+        const QByteArray record = *history().ReadRecordBytes(i);
+        EXPECT_EQ(QCryptographicHash::hash(history().originals()->Load(record).value_or(""), QCryptographicHash::Sha256),
+                  QCryptographicHash::hash(simpleMessage(i), QCryptographicHash::Sha256));
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                QFileDevice::ReadOther | QFileDevice::WriteOther;
+        EXPECT_FALSE(QFileInfo(history().originals()->pathOf(record)).permissions() & others);
+    }
 
     const Headless again = runHeadless();
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(again.out, QStringLiteral("新着メール無し。"));
     EXPECT_EQ(history().RecordCount(), 3);
+
+    // Decoded again from the originals: the same history, the old one kept beside it.
+    const QByteArray before = dir.read(u"\\★MAilData\\zrbdata2.data");
+    const Headless rebuilt = runHeadless({QStringLiteral("--rebuild")});
+    EXPECT_EQ(rebuilt.exitCode, 0) << rebuilt.err.toStdString();
+    EXPECT_EQ(rebuilt.out, QStringLiteral("着信履歴 3件: 原文から作り直し 3件（うち変更 0件）、原文なし 0件\n元の着信履歴: ") +
+                               dir.path(u"\\★MAilData\\zrbdata2.data.bak"));
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data") == before);
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data.bak") == before);
 }
 
 TEST_F(ReceiveRun, AppendsAfterTheRecordsAlreadyInTheHistory)
@@ -203,4 +225,9 @@ TEST_F(ReceiveRun, AFailedWriteLeavesTheMessageOnTheServer)
     EXPECT_EQ(retried.out, QStringLiteral("1の新着メール有り。"));
     EXPECT_EQ(history().RecordCount(), 1);
     EXPECT_TRUE(box.messages().isEmpty());
+    // The original of the failed write went at the next start; the stored one stays.
+    const QDir originals(history().originals()->folder());
+    EXPECT_EQ(originals.entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral(".lock"), storage::Originals::keyOf(*history().ReadRecordBytes(1)) +
+                                                        QStringLiteral(".eml")}));
 }

@@ -141,9 +141,10 @@ TEST_F(ReceiveBadFiles, FullDiskStoresWhatFitsAndLeavesTheRestOnTheServer)
     storeEarlier(QStringLiteral("FD"), 2);
     const QStringList earlier = historySubjects(history());
 
-    // Room for one more record and the remembered-id file, not for a second record.
+    // Room for the three small originals (one page each), one more record (eight
+    // pages) and the remembered-id file, not for a second record.
     constexpr qint64 kPage = 4096;
-    ASSERT_TRUE(disk.leaveFree(9 * kPage));
+    ASSERT_TRUE(disk.leaveFree(12 * kPage));
     test::ScriptedMailbox server = mailbox(QStringLiteral("FD-new"), 3);
     const std::vector<Message> all = server.box;
     const ReceiveOutcome out = receive(server);
