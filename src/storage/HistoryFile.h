@@ -3,6 +3,7 @@
 #include "common/AppDir.h"
 #include "common/Status.h"
 #include "storage/CompactionProbe.h"
+#include "storage/HistoryKind.h"
 #include "storage/MailRecord.h"
 
 #include <QByteArray>
@@ -14,8 +15,6 @@
 #include <vector>
 
 namespace corvidan::storage {
-
-enum class HistoryKind { Received = 1, Sent = 2 };
 
 /// One mail history (received or sent): a file of fixed-length records with no
 /// header. Every call opens, works and closes; no handle outlives a call.
