@@ -13,6 +13,7 @@ TruncationNote::TruncationNote(QWidget* pane) : QLabel(pane)
     setPalette(QPalette(QColor(255, 255, 225)));
     setFrameShape(QFrame::Box);
     setMargin(2);
+    setFont(QFont(QStringLiteral("ＭＳ Ｐゴシック"), 9));
     setTextFormat(Qt::RichText);
     setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     connect(this, &QLabel::linkActivated, this, &TruncationNote::openOriginal);
@@ -26,12 +27,13 @@ void TruncationNote::showFor(bool cut, bool originalKept)
         hide();
         return;
     }
-    const QString said = QStringLiteral("本文は記録に収まる長さ（32,000 バイト）で切れています。");
+    const QString said = QStringLiteral("本文は 32,000 バイトで切れています。");
     setText(originalKept ? said + QStringLiteral("<a href=\"original\">原文を開く</a>")
                          : said + QStringLiteral("原文は保存されていません。"));
+    show();
+    ensurePolished();
     adjustSize();
     placeInCorner();
-    show();
     raise();
 }
 
@@ -44,14 +46,13 @@ bool TruncationNote::eventFilter(QObject* watched, QEvent* event)
 
 void TruncationNote::placeInCorner()
 {
+    // The top, not the bottom: the status bar's controls cover the pane's lower edge.
     auto* pane = qobject_cast<QAbstractScrollArea*>(parentWidget());
     int right = parentWidget()->width() - 2;
-    int bottom = parentWidget()->height() - 2;
-    if (pane && pane->verticalScrollBar()->isVisible())
-        right -= pane->verticalScrollBar()->width();
-    if (pane && pane->horizontalScrollBar()->isVisible())
-        bottom -= pane->horizontalScrollBar()->height();
-    move(std::max(0, right - width()), std::max(0, bottom - height()));
+    // Room for the scroll bar whether or not it is up yet: it comes with the long body.
+    if (pane)
+        right -= pane->verticalScrollBar()->sizeHint().width();
+    move(std::max(0, right - width()), 2);
 }
 
 } // namespace corvidan::history

@@ -4,7 +4,7 @@
 
 namespace corvidan::history {
 
-/// A small note in the body pane's lower right corner saying the stored body
+/// A small note in the body pane's upper right corner saying the stored body
 /// was cut to fit its record, with a link to the whole original when one is kept.
 /// It floats over the pane so no control moves.
 class TruncationNote final : public QLabel {
