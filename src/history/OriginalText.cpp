@@ -1,5 +1,6 @@
 #include "history/OriginalText.h"
 
+#include "common/Text.h"
 #include "storage/MailRecord.h"
 #include "transport/Attachment.h"
 #include "transport/HeaderDecoder.h"
@@ -51,57 +52,100 @@ QString readableText(QByteArrayView message, QByteArrayView charset)
     return withoutNuls(std::move(text));
 }
 
+namespace {
+
+/// Whether a browser would fetch this attribute or url() value by itself:
+/// anything but a part of the message itself (cid:), inline data or an anchor.
+bool fetchable(QStringView value)
+{
+    value = value.trimmed();
+    if (value.startsWith(u'"') || value.startsWith(u'\''))
+        value = value.sliced(1, std::max<qsizetype>(0, value.size() - 2)).trimmed();
+    return !value.startsWith(u"cid:", Qt::CaseInsensitive) && !value.startsWith(u"data:", Qt::CaseInsensitive) &&
+           !value.startsWith(u'#');
+}
+
+QString tagName(QStringView tag)
+{
+    qsizetype i = 1;
+    while (i < tag.size() && tag[i].isSpace())
+        ++i;
+    const qsizetype from = i;
+    while (i < tag.size() && (tag[i].isLetterOrNumber() || tag[i] == u':' || tag[i] == u'-'))
+        ++i;
+    return tag.sliced(from, i - from).toString().toLower();
+}
+
+/// One tag with its fetched attributes emptied; empty for a tag that would
+/// send the browser elsewhere by itself (a refresh).
+QString cleanTag(const QString& tag)
+{
+    static const QRegularExpression fetched(
+        QStringLiteral(R"re(\b(src|srcset|background|poster|lowsrc|dynsrc|data|action|formaction|href)\s*=\s*("[^"]*"|'[^']*'|[^\s>]+))re"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression refresh(QStringLiteral(R"re(http-equiv\s*=\s*["']?refresh)re"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QString name = tagName(tag);
+    if (name == u"meta" && refresh.match(tag).hasMatch())
+        return {};
+    // href loads by itself on <link>, <base>, <image>, but a link the user clicks stays.
+    const bool clicked = name == u"a" || name == u"area";
+    QString clean;
+    qsizetype at = 0;
+    for (auto attrs = fetched.globalMatch(tag); attrs.hasNext();) {
+        const QRegularExpressionMatch a = attrs.next();
+        clean += QStringView(tag).sliced(at, a.capturedStart() - at);
+        const bool keep = (clicked && a.capturedView(1).compare(u"href", Qt::CaseInsensitive) == 0) ||
+                          !fetchable(a.capturedView(2));
+        clean += keep ? a.captured() : a.captured(1) + QStringLiteral("=\"\"");
+        at = a.capturedEnd();
+    }
+    clean += QStringView(tag).sliced(at);
+    return clean;
+}
+
+/// CSS url(...) references emptied; a "url(" without its ")" ends the scan.
+QString withoutCssUrls(const QString& text)
+{
+    QString out;
+    common::text::NextOf<QStringView> close(text, u")");
+    qsizetype done = 0;
+    for (qsizetype open = text.indexOf(u"url(", 0, Qt::CaseInsensitive); open >= 0;
+         open = text.indexOf(u"url(", done, Qt::CaseInsensitive)) {
+        const qsizetype end = close.from(open + 4);
+        if (end >= text.size())
+            break;
+        out += QStringView(text).sliced(done, open - done);
+        const QStringView inside = QStringView(text).sliced(open + 4, end - open - 4);
+        out += fetchable(inside) ? QStringLiteral("url()") : QStringView(text).sliced(open, end + 1 - open).toString();
+        done = end + 1;
+    }
+    out += QStringView(text).sliced(done);
+    return out;
+}
+
+} // namespace
+
 QString withoutRemoteReferences(const QString& html)
 {
-    // An attribute the browser loads by itself, holding a network address.
-    static const QRegularExpression fetched(
-        QStringLiteral(R"re(\b(src|srcset|background|poster|lowsrc|dynsrc|data|action|formaction|xlink:href)\s*=\s*("[^"]*"|'[^']*'|[^\s>]+))re"),
-        QRegularExpression::CaseInsensitiveOption);
-    // href loads on <link>, <base>, <image>, <use>, but not on a link the user clicks.
-    static const QRegularExpression tag(QStringLiteral(R"re(<\s*([a-zA-Z][a-zA-Z0-9:-]*)[^>]*>)re"));
-    static const QRegularExpression href(QStringLiteral(R"re(\bhref\s*=\s*("[^"]*"|'[^']*'|[^\s>]+))re"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression cssUrl(QStringLiteral(R"re(url\s*\(\s*(?:"[^"]*"|'[^']*'|[^)]*)\s*\))re"),
-                                           QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression cssImport(QStringLiteral(R"re(@import\s+(?:"[^"]*"|'[^']*'))re"),
                                               QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression refresh(QStringLiteral(R"re(<meta[^>]*http-equiv\s*=\s*["']?refresh[^>]*>)re"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const auto fetchable = [](QString value) {
-        value = value.trimmed();
-        if (value.startsWith(u'"') || value.startsWith(u'\''))
-            value = value.mid(1, value.size() - 2).trimmed();
-        return !value.startsWith(QStringLiteral("cid:"), Qt::CaseInsensitive) &&
-               !value.startsWith(QStringLiteral("data:"), Qt::CaseInsensitive) && !value.startsWith(u'#');
-    };
-
+    // One pass over the tags; a "<" without its ">" is text to the end, as a browser reads it.
     QString out;
     out.reserve(html.size());
+    common::text::NextOf<QStringView> close(html, u">");
     qsizetype done = 0;
-    for (auto tags = tag.globalMatch(html); tags.hasNext();) {
-        const QRegularExpressionMatch t = tags.next();
-        out += html.mid(done, t.capturedStart() - done);
-        QString text = t.captured();
-        QString clean;
-        qsizetype at = 0;
-        for (auto attrs = fetched.globalMatch(text); attrs.hasNext();) {
-            const QRegularExpressionMatch a = attrs.next();
-            clean += text.mid(at, a.capturedStart() - at);
-            clean += fetchable(a.captured(2)) ? a.captured(1) + QStringLiteral("=\"\"") : a.captured();
-            at = a.capturedEnd();
-        }
-        clean += text.mid(at);
-        const QString name = t.captured(1).toLower();
-        if (name != u"a" && name != u"area")
-            clean.replace(href, QStringLiteral("href=\"\""));
-        out += clean;
-        done = t.capturedEnd();
+    for (qsizetype open = html.indexOf(u'<'); open >= 0; open = html.indexOf(u'<', done)) {
+        const qsizetype end = close.from(open + 1);
+        if (end >= html.size())
+            break;
+        out += QStringView(html).sliced(done, open - done);
+        out += cleanTag(html.sliced(open, end + 1 - open));
+        done = end + 1;
     }
-    out += html.mid(done);
-    out.replace(refresh, QString());
+    out += QStringView(html).sliced(done);
     out.replace(cssImport, QStringLiteral("@import \"\""));
-    out.replace(cssUrl, QStringLiteral("url()"));
-    return out;
+    return withoutCssUrls(out);
 }
 
 bool bodyWasCut(QByteArrayView recordBytes)

@@ -139,6 +139,13 @@ TEST_F(HistoryOriginals, HtmlGoesToTheBrowserOwnerOnlyWithoutRemoteReferences)
     for (const char* kept : {"本文です", "cid:logo", "https://link.example/page"})
         EXPECT_TRUE(copy.contains(QString::fromUtf8(kept))) << kept;
 
+    // Tags and url( without their ends are text, read once, not once per opener.
+    const QString flood = QStringLiteral("<i>x</i>") + QStringLiteral("<b url(").repeated(100000);
+    EXPECT_EQ(history::original::withoutRemoteReferences(flood), flood);
+    EXPECT_EQ(history::original::withoutRemoteReferences(QStringLiteral("<meta http-equiv=Refresh content=\"0;url=http://r.example/\">"
+                                                                        "<div style='x: url( \"data:a\" )'>")),
+              QStringLiteral("<div style='x: url( \"data:a\" )'>"));
+
     // Asked for, the remote images come along; both copies go with the window.
     item("mhtmlgazou")->trigger();
     ASSERT_EQ(ui.openedUrls().size(), 2u);
