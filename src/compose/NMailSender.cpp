@@ -6,8 +6,16 @@ namespace corvidan::compose {
 
 int NMailSender::send(const OutgoingMail& mail)
 {
-    return m_mail.NMailSmtpSendMail(mail.server, mail.to, QString(), QString(), mail.from,
-                                    mail.subject, mail.body, QString(), mail.attachments, 0);
+    if (mail.keepOriginal) {
+        m_mail.options().keepSent = [&mail](QByteArrayView bytes) {
+            const common::Status kept = mail.keepOriginal(bytes);
+            return kept ? QString() : keptFailureText(kept);
+        };
+    }
+    const int result = m_mail.NMailSmtpSendMail(mail.server, mail.to, QString(), QString(), mail.from,
+                                                mail.subject, mail.body, QString(), mail.attachments, 0);
+    m_mail.options().keepSent = nullptr;
+    return result;
 }
 
 QString NMailSender::lastError()

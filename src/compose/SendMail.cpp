@@ -3,6 +3,7 @@
 #include "common/FixedField.h"
 #include "storage/AddressBookFile.h"
 #include "storage/HistoryFile.h"
+#include "storage/Originals.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -88,6 +89,11 @@ QString unreadableAttachment(const QString& attachments)
     return {};
 }
 
+QString keptFailureText(const common::Status& status)
+{
+    return QStringLiteral("送信するメールの原文を保存できないため、送信しませんでした。\r\n") + status.detail();
+}
+
 QString unreadableAttachmentText(const QString& path)
 {
     return QStringLiteral("添付ファイルを読み込めません。\r\n") + path;
@@ -142,6 +148,7 @@ SendOutcome SendMailOperation::run(SendInput& input)
         return outcome;
 
     storage::HistoryFile sent(m_appDir, storage::HistoryKind::Sent);
+    const storage::Originals originals(m_appDir, storage::HistoryKind::Sent);
     m_sender.beginBatch(passes);
     for (int i = 1; i <= passes; ++i) {
         const QString recipient = recipientFor(input, i);
@@ -184,8 +191,10 @@ SendOutcome SendMailOperation::run(SendInput& input)
             failPass(unreadableAttachmentText(badAttachment));
             continue;
         }
-        const OutgoingMail mail{input.smtpServer, recipient,     input.sender,
-                                input.subject,    input.body,    input.attachments};
+        const QByteArray recordBytes = record.toBytes();
+        const OutgoingMail mail{input.smtpServer, recipient,  input.sender,     input.subject,
+                                input.body,       input.attachments,
+                                [&](QByteArrayView bytes) { return originals.Store(recordBytes, bytes); }};
         if (m_sender.send(mail) < 0) {
             failPass(m_sender.lastError());
         } else {

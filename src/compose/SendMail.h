@@ -44,6 +44,9 @@ struct OutgoingMail {
     QString subject;
     QString body; // CR LF line ends
     QString attachments; // paths joined by ","
+    /// Keeps the exact bytes handed to the server, before they go; a failure
+    /// stops this message. Empty: nothing is kept.
+    std::function<common::Status(QByteArrayView bytes)> keepOriginal;
 };
 
 /// Where the send operation hands its messages. Below 0 means not sent.
@@ -126,6 +129,9 @@ QString bulkSummaryText(const SendOutcome& outcome);
 
 /// The sent history record of one pass: trimmed subject, address and body, the clock text.
 storage::MailRecord sentRecordFor(const SendInput& input, const QString& body);
+/// Why a message was not sent when its original could not be kept.
+QString keptFailureText(const common::Status& status);
+
 /// The first attachment path that cannot be read, or empty.
 QString unreadableAttachment(const QString& attachments);
 /// The message shown when an attachment cannot be read.

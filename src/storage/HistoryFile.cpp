@@ -6,6 +6,8 @@
 #include "storage/HistoryIndex.h"
 #include "storage/RecordFile.h"
 
+#include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -39,6 +41,7 @@ HistoryFile::HistoryFile(const common::AppDir& appDir, HistoryKind kind)
                   appDir.path(kind == HistoryKind::Received ? common::paths::ReceivedScratch
                                                             : common::paths::SentScratch))
 {
+    m_originals.emplace(appDir, kind);
 }
 
 HistoryFile::HistoryFile(QString historyPath, QString scratchPath)
@@ -300,6 +303,11 @@ Status HistoryFile::markDeleted(int n, const std::function<bool(const char*)>& i
 
 Status HistoryFile::CompactHistory()
 {
+    return compact({});
+}
+
+Status HistoryFile::compact(const std::function<void(const char* header)>& survivor)
+{
     detail::WriterLock lock;
     if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
         return st;
@@ -309,6 +317,8 @@ Status HistoryFile::CompactHistory()
     Status st =
         detail::compactRecords(m_path, m_scratch, kLayout, m_probe, [&](const char* header) {
             headers.append(header, MailRecord::HeaderBytes);
+            if (survivor)
+                survivor(header);
         });
     if (!st)
         return st;
@@ -320,35 +330,87 @@ Status HistoryFile::CompactHistory()
     return Status::ok();
 }
 
+HistoryFile::Deleted HistoryFile::deletedFrom(QByteArrayView record)
+{
+    return {record.first(std::min<qsizetype>(record.size(), MailRecord::HeaderBytes)).toByteArray(),
+            Originals::keyOf(record)};
+}
+
+std::vector<HistoryFile::Deleted> HistoryFile::deletedUpTo(int last) const
+{
+    std::vector<Deleted> out;
+    Fd fd;
+    if (!detail::openFile(m_path, O_RDONLY, fd))
+        return out;
+    constexpr qint64 perChunk = 32;
+    QByteArray buf(perChunk * kSize, Qt::Uninitialized);
+    for (qint64 first = 0; first < last; first += perChunk) {
+        const qint64 n = std::min<qint64>(perChunk, last - first);
+        const qint64 got = detail::readAt(fd.get(), buf.data(), n * kSize, first * kSize);
+        for (qint64 i = 0; i + kSize <= got; i += kSize)
+            out.push_back(deletedFrom(QByteArrayView(buf.constData() + i, kSize)));
+        if (got < n * kSize)
+            break;
+    }
+    return out;
+}
+
 Status HistoryFile::DeleteRecord(int n, QByteArrayView shownRecord)
 {
     if (Status marked = MarkDeleted(n, shownRecord); !marked)
         return marked;
-    return compactOrRollBack(n, n);
+    return compactOrRollBack(n, n, {deletedFrom(shownRecord)});
 }
 
 Status HistoryFile::DeleteRecord(int n, const MailHeader& listed)
 {
     if (Status marked = MarkDeleted(n, listed); !marked)
         return marked;
-    return compactOrRollBack(n, n);
+    std::vector<Deleted> deleted;
+    if (m_originals) {
+        if (const std::optional<QByteArray> bytes = ReadRecordBytes(n))
+            deleted.push_back(deletedFrom(*bytes));
+    }
+    return compactOrRollBack(n, n, deleted);
 }
 
 Status HistoryFile::DeleteAll()
 {
     const int whole = RecordCount();
+    std::vector<Deleted> deleted;
+    if (m_originals && QFileInfo(m_originals->folder()).isDir())
+        deleted = deletedUpTo(whole);
     for (int n = 1; n <= whole; ++n) {
         if (Status marked = MarkDeleted(n); !marked) {
             (void)restoreMarks(1, n - 1); // what cannot be restored stays marked, not lost
             return marked;
         }
     }
-    return compactOrRollBack(1, whole);
+    return compactOrRollBack(1, whole, deleted);
 }
 
-Status HistoryFile::compactOrRollBack(int first, int last)
+Status HistoryFile::compactOrRollBack(int first, int last, const std::vector<Deleted>& deleted)
 {
-    const Status compacted = CompactHistory();
+    // The originals go only once the compaction is through: a kill before that leaves
+    // them all, one after it leaves orphans that the pass's marker gets collected.
+    std::optional<Originals> pass;
+    if (m_originals && !deleted.empty() && QFileInfo(m_originals->folder()).isDir()) {
+        pass.emplace(m_originals->folder());
+        if (!pass->BeginPass())
+            pass.reset(); // nothing of the deletion depends on its originals
+    }
+    QSet<QByteArray> deletedHeaders;
+    for (const Deleted& record : deleted)
+        deletedHeaders.insert(record.header);
+    std::vector<qint64> lookAlikes;
+    qint64 index = 0;
+    const Status compacted = compact([&](const char* header) {
+        if (pass && deletedHeaders.contains(QByteArray::fromRawData(header, MailRecord::HeaderBytes)))
+            lookAlikes.push_back(index);
+        ++index;
+    });
+    if (compacted && pass)
+        removeOriginals(*pass, deleted, lookAlikes);
     if (compacted)
         return compacted;
     // The old file is still the history: unmark what this deletion marked.
@@ -358,6 +420,28 @@ Status HistoryFile::compactOrRollBack(int first, int last)
     if (undone)
         return compacted;
     return Status::fail(compacted.code(), compacted.detail() + QStringLiteral("\n") + undone.detail());
+}
+
+void HistoryFile::removeOriginals(const Originals& pass, const std::vector<Deleted>& deleted,
+                                  const std::vector<qint64>& lookAlikes) const
+{
+    // A kept record with a deleted one's header may be its twin, which names the
+    // same original: only those few are read whole.
+    QSet<QString> stillNamed;
+    for (const qint64 i : lookAlikes) {
+        if (const std::optional<QByteArray> kept = ReadRecordBytes(static_cast<int>(i + 1)))
+            stillNamed.insert(Originals::keyOf(*kept));
+    }
+    QStringList keys;
+    for (const Deleted& record : deleted) {
+        if (!stillNamed.contains(record.key)) {
+            keys << record.key;
+            stillNamed.insert(record.key);
+        }
+    }
+    // What cannot be removed now is left to the next start's collection.
+    if (!pass.RemoveKeys(keys))
+        pass.LeaveForCollection();
 }
 
 Status HistoryFile::restoreMarks(int first, int last)

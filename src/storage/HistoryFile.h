@@ -5,6 +5,7 @@
 #include "storage/CompactionProbe.h"
 #include "storage/HistoryKind.h"
 #include "storage/MailRecord.h"
+#include "storage/Originals.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -71,6 +72,11 @@ public:
     /// Deletes every record (a torn tail goes too) the same way.
     common::Status DeleteAll();
 
+    /// The originals of this history, which a deletion removes with their records
+    /// (set by the data-folder constructor; tests with direct paths attach their own).
+    void attachOriginals(std::optional<Originals> originals) { m_originals = std::move(originals); }
+    const std::optional<Originals>& originals() const { return m_originals; }
+
     /// Lets a test stop a compaction at a chosen point.
     void setCompactionProbe(CompactionProbe probe) { m_probe = std::move(probe); }
 
@@ -83,7 +89,19 @@ public:
     common::Status Flush();
 
 private:
-    common::Status compactOrRollBack(int first, int last);
+    /// A deleted record as its original knows it.
+    struct Deleted {
+        QByteArray header;
+        QString key;
+    };
+    static Deleted deletedFrom(QByteArrayView record);
+    std::vector<Deleted> deletedUpTo(int last) const;
+    common::Status compactOrRollBack(int first, int last, const std::vector<Deleted>& deleted);
+    /// The compaction; `survivor` sees the header of each record kept.
+    common::Status compact(const std::function<void(const char* header)>& survivor);
+    /// Removes the originals of `deleted` that no record kept in the history still names.
+    void removeOriginals(const Originals& pass, const std::vector<Deleted>& deleted,
+                         const std::vector<qint64>& lookAlikes) const;
     common::Status restoreMarks(int first, int last);
     /// Writes record n, or appends when n is 0, under the writers' lock.
     common::Status writeRecord(int n, const MailRecord& record, std::int16_t* recordNo);
@@ -92,6 +110,7 @@ private:
     QString m_path;
     QString m_scratch;
     CompactionProbe m_probe;
+    std::optional<Originals> m_originals;
     bool m_deferFlushes = false;
     bool m_unflushed = false;
     bool m_unflushedCreate = false;

@@ -172,6 +172,12 @@ Status Originals::BeginPass() const
     return Status::ok();
 }
 
+void Originals::LeaveForCollection() const
+{
+    if (m_pass)
+        m_pass->marker.clear();
+}
+
 Status Originals::Store(QByteArrayView recordBytes, QByteArrayView message) const
 {
     if (Status st = BeginPass(); !st)
@@ -311,6 +317,14 @@ int Originals::CollectOrphans(const HistoryFile& history) const
         return removed;
     for (const QString& name : std::as_const(markers))
         ::unlink(nativePath(m_folder + u'/' + name).constData());
+    return removed;
+}
+
+int CollectOrphanedOriginals(const common::AppDir& appDir)
+{
+    int removed = 0;
+    for (const HistoryKind kind : {HistoryKind::Received, HistoryKind::Sent})
+        removed += Originals(appDir, kind).CollectOrphans(HistoryFile(appDir, kind));
     return removed;
 }
 

@@ -53,6 +53,9 @@ public:
     /// Opens the pass now (Store opens it on first use): callers that remove or
     /// rename originals around a history change hold it for the whole step.
     [[nodiscard]] common::Status BeginPass() const;
+    /// Keeps the pass's marker when it ends, so the next collection compares every
+    /// original with the history (a step could not finish its removals).
+    void LeaveForCollection() const;
     /// Removes originals no record of `history` names and temporary files left by a
     /// killed write. Cheap unless a killed process left its marker; skipped while
     /// another pass is open. Returns the number of files removed.
@@ -66,5 +69,9 @@ private:
     QString m_folder;
     mutable std::shared_ptr<Pass> m_pass;
 };
+
+/// Collects the orphaned originals of both histories, as the program and the
+/// receive do when they start. Returns the number of files removed.
+int CollectOrphanedOriginals(const common::AppDir& appDir);
 
 } // namespace corvidan::storage

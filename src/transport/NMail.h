@@ -54,6 +54,9 @@ struct NMailOptions {
     /// Asked while waiting on the server (at least every 100 ms); true ends the
     /// command with FetchStatus::Cancelled.
     std::function<bool()> cancelled;
+    /// Sees each message's bytes just before they go to the SMTP server, to keep
+    /// them; a non-empty answer is the reason that message is not sent (-7).
+    std::function<QString(QByteArrayView message)> keepSent;
     CheckPorts checkPorts;
 
     /// The trusted certificates and the TLS memory of the program's data folder.
@@ -113,7 +116,8 @@ struct MailboxFetch {
 /// server's reply) for NMailGetMessage: -1 no usable server name, -2 a missing
 /// or unusable address, -3 an unreadable attachment (the text names the file),
 /// -4 the server could not be reached or TLS failed, -5 authentication failed
-/// or is required, -6 the server refused the sender, a recipient or the message.
+/// or is required, -6 the server refused the sender, a recipient or the message,
+/// -7 the message could not be kept before it left (NMailOptions::keepSent).
 class NMail {
 public:
     static constexpr int BufferSize = 8192;

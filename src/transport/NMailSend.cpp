@@ -16,6 +16,7 @@ enum SendResult {
     Unreachable = -4,
     AuthProblem = -5,
     Refused = -6,
+    NotKept = -7,
 };
 
 QString buildErrorText(const BuildResult& built)
@@ -159,6 +160,13 @@ int NMail::NMailSmtpSendMail(const QString& server, const QString& to, const QSt
     if (!built.ok()) {
         setLastError(buildErrorText(built).left(BufferSize - 1));
         return buildErrorResult(built.error);
+    }
+
+    if (m_options.keepSent) {
+        if (const QString why = m_options.keepSent(built.message.bytes); !why.isEmpty()) {
+            setLastError(why.left(BufferSize - 1));
+            return NotKept;
+        }
     }
 
     SmtpSettings settings{*endpoint, m_smtpUser, m_smtpPassword, m_options.connectTimeoutMs,

@@ -9,6 +9,7 @@
 #include "transport/HeaderDecoder.h"
 #include "transport/Mime.h"
 #include "transport/NMail.h"
+#include "transport/ReceivedRecord.h"
 #include "transport/SeenUids.h"
 
 #include <QCryptographicHash>
@@ -84,10 +85,10 @@ private:
     void keepAlone(OnServer where, QByteArray bytes);
     bool storeWholeMessage(FragmentGroup group);
     bool storeLoneFragments();
-    bool storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where,
+    bool storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, QByteArrayView original,
                      const QString& extraLine = {});
     bool writeAttachments(const mime::Parsed& parsed, QStringList& written);
-    bool appendRecord(const ReceivedMessage& message, const QList<OnServer>& where);
+    bool appendRecord(const ReceivedMessage& message, const QList<OnServer>& where, QByteArrayView original);
     bool flushStored();
     bool isStored(int recordNo, const QByteArray& digest) const;
     void reportLeftOnServer();
@@ -270,10 +271,7 @@ bool Receiver::receiveOne(int n)
     const mime::Parsed parsed = mime::parse(fetched.bytes);
     if (parsed.fragment)
         return holdFragment(*parsed.fragment, std::move(where), std::move(fetched.bytes));
-    const bool marked =
-        QByteArrayView(fetched.bytes).sliced(header::bodyOffset(fetched.bytes)).contains("attachment");
-    fetched.bytes = QByteArray(); // parsed: the bytes are done with
-    return storeParsed(parsed, marked, {where});
+    return storeParsed(parsed, MentionsAttachment(fetched.bytes), {where}, fetched.bytes);
 }
 
 bool Receiver::holdFragment(const mime::Fragment& fragment, OnServer where, QByteArray bytes)
@@ -324,8 +322,7 @@ bool Receiver::storeWholeMessage(FragmentGroup group)
     group.parts.clear();
     pieces.clear();
     const mime::Parsed parsed = mime::parse(*joined);
-    const bool marked = QByteArrayView(*joined).sliced(header::bodyOffset(*joined)).contains("attachment");
-    return storeParsed(parsed, marked, where);
+    return storeParsed(parsed, MentionsAttachment(*joined), where, *joined);
 }
 
 bool Receiver::storeLoneFragments()
@@ -350,7 +347,7 @@ bool Receiver::storeLoneFragments()
                 return false;
             }
             const QString line = QString::fromUtf16(texts::FragmentSaved).arg(QFileInfo(path).fileName());
-            if (!storeParsed(parsed, false, {part.first}, line))
+            if (!storeParsed(parsed, false, {part.first}, part.second, line))
                 return false;
         }
     }
@@ -377,20 +374,16 @@ bool Receiver::writeAttachments(const mime::Parsed& parsed, QStringList& written
     return true;
 }
 
-bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, const QString& extraLine)
+bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, QByteArrayView original,
+                           const QString& extraLine)
 {
     QStringList written;
     if (!writeAttachments(parsed, written))
         return false;
-    ReceivedMessage message{CutAtNul(parsed.subject), CutAtNul(parsed.from), CutAtNul(parsed.date),
-                            CutAtNul(parsed.body)};
-    if (!extraLine.isEmpty())
-        message.body += CrLf + extraLine;
     // The notice promises files in the folder: only when one was written.
-    if (marked && !written.isEmpty())
-        message.body += CrLf + QString::fromUtf16(texts::AttachmentNotice);
+    const ReceivedMessage message = ReceivedMessageFor(parsed, marked && !written.isEmpty(), extraLine);
     m_host.showMessage(message);
-    if (!appendRecord(message, where)) {
+    if (!appendRecord(message, where, original)) {
         for (const QString& done : std::as_const(written))
             QFile::remove(done);
         return false;
@@ -431,13 +424,14 @@ bool Receiver::flushStored()
     return true;
 }
 
-bool Receiver::appendRecord(const ReceivedMessage& message, const QList<OnServer>& where)
+bool Receiver::appendRecord(const ReceivedMessage& message, const QList<OnServer>& where, QByteArrayView original)
 {
-    storage::MailRecord record;
-    record.Subject = trimBlanks(message.subject);
-    record.Address = header::fitSender(trimBlanks(message.from), storage::MailRecord::AddressWidth);
-    record.Date = trimBlanks(message.date);
-    record.Body = trimBlanks(message.body);
+    const storage::MailRecord record = ReceivedRecordFor(message);
+    // The original is on disk before its record, so no record names a missing one.
+    if (const Status kept = m_history->originals()->Store(record.toBytes(), original); !kept) {
+        stop(ReceiveEnd::StoreFailed, StoreFailureText(kept), QString());
+        return false;
+    }
     // The record is in the file the moment it is written, before remember() can
     // run: announce it, so a run killed in between is not stored twice.
     if (const std::optional<std::int16_t> next = m_history->NextRecordNo(); next && m_seen) {
@@ -449,6 +443,7 @@ bool Receiver::appendRecord(const ReceivedMessage& message, const QList<OnServer
     std::int16_t recordNo = 0;
     const Status st = m_history->AppendRecord(record, &recordNo);
     if (!st) {
+        m_history->originals()->LeaveForCollection(); // its original may now be named by nothing
         stop(ReceiveEnd::StoreFailed, StoreFailureText(st), QString());
         return false;
     }
@@ -533,6 +528,7 @@ void Receiver::stop(ReceiveEnd end, const QString& text, const QString& title)
 ReceiveOutcome ReceiveMail(const common::AppDir& appDir, const ReceiveSettings& settings,
                            Mailbox& mailbox, ReceiveHost& host)
 {
+    (void)storage::CollectOrphanedOriginals(appDir);
     return Receiver(appDir, settings, mailbox, host).run();
 }
 

@@ -8,6 +8,7 @@
 #include "shell/Application.h"
 #include "storage/AddressBookFile.h"
 #include "storage/HistoryFile.h"
+#include "storage/Originals.h"
 #include "storage/ProfileFile.h"
 #include "support/Controls.h"
 #include "support/ScriptedUi.h"
@@ -15,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -125,6 +127,7 @@ struct Arrived {
     int connection = 0;
     bool tls = false;
     QString authUser;
+    QByteArray raw; // as the server received it
 };
 
 Arrived decodeMessage(const QByteArray& eml)
@@ -223,7 +226,9 @@ struct ComposeSmtp : ::testing::Test {
             QFile eml(spool.filePath(QString(json).replace(QStringLiteral(".json"), QStringLiteral(".eml"))));
             if (!eml.open(QIODevice::ReadOnly))
                 continue;
-            Arrived a = decodeMessage(eml.readAll());
+            const QByteArray raw = eml.readAll();
+            Arrived a = decodeMessage(raw);
+            a.raw = raw;
             a.recipients = rcpts;
             a.connection = o.value(QStringLiteral("connection")).toInt();
             a.tls = o.value(QStringLiteral("tls")).toBool();
@@ -301,6 +306,11 @@ TEST_F(ComposeSmtp, SingleSendArrivesWithSubjectBodySenderAndTwoAttachments)
     EXPECT_EQ(m.attachments[1].second, textBytes);
     ASSERT_EQ(records().size(), 1u);
     EXPECT_TRUE(form.isNull());
+    // The record's original is the message exactly as the server received it.
+    const storage::HistoryFile sent(tmp.appDir(), storage::HistoryKind::Sent);
+    EXPECT_EQ(QCryptographicHash::hash(sent.originals()->Load(*sent.ReadRecordBytes(1)).value_or(""),
+                                       QCryptographicHash::Sha256),
+              QCryptographicHash::hash(m.raw, QCryptographicHash::Sha256));
 }
 
 TEST_F(ComposeSmtp, BulkSendsToEachEntryInListOrderOverOneConnection)
@@ -327,6 +337,13 @@ TEST_F(ComposeSmtp, BulkSendsToEachEntryInListOrderOverOneConnection)
     ASSERT_EQ(stored.size(), 3u);
     for (const auto& r : stored)
         EXPECT_EQ(compose::trimBlanks(r.Address), QStringLiteral("宛先欄の文字"));
+    // One original per pass, each exactly what its recipient's server received: the
+    // records of one bulk send are alike when sent within one minute, so only the
+    // first message of each distinct record is kept.
+    const storage::HistoryFile sent(tmp.appDir(), storage::HistoryKind::Sent);
+    const std::optional<QByteArray> first = sent.originals()->Load(*sent.ReadRecordBytes(1));
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(*first, messages[0].raw);
 }
 
 TEST_F(ComposeSmtp, FortuneTravelsWithTheMessageNotTheRecord)
@@ -433,6 +450,8 @@ TEST_F(ComposeSmtp, ServerDownShowsOneErrorAndTheMessageCanBeSentAgain)
     EXPECT_EQ(ui.shown()[0].title, QStringLiteral("送信エラー"));
     EXPECT_FALSE(ui.shown()[0].text.isEmpty());
     EXPECT_TRUE(records().empty()) << "nothing that left no trace on a server looks sent";
+    // The withdrawn record's original went with it.
+    EXPECT_EQ(storage::Originals(tmp.appDir(), storage::HistoryKind::Sent).TotalBytes(), 0);
     ASSERT_FALSE(form.isNull());
     EXPECT_EQ(c<QLineEdit>("ToText")->text(), address(QStringLiteral("nobody")));
     EXPECT_TRUE(arrived().empty());

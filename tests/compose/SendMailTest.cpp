@@ -1,6 +1,7 @@
 #include "compose/SendMail.h"
 #include "storage/AddressBookFile.h"
 #include "storage/HistoryFile.h"
+#include "storage/Originals.h"
 #include "support/RecordingSender.h"
 #include "support/TempAppDir.h"
 
@@ -161,6 +162,36 @@ TEST_F(SendFixture, SingleSendWritesTrimmedRecordBeforeTheCall)
     EXPECT_EQ(compose::trimBlanks(records[0].Body), QStringLiteral("abc \r\n"));
     EXPECT_EQ(observer.written, std::vector<std::int16_t>{1});
     EXPECT_EQ(observer.statuses.front(), SendMailOperation::sendingText());
+    // The bytes handed over are kept as the record's original.
+    const storage::HistoryFile sent(dir, storage::HistoryKind::Sent);
+    EXPECT_EQ(sent.originals()->Load(*sent.ReadRecordBytes(1)), test::RecordingSender::bytesOf(log.sent[0]));
+}
+
+TEST_F(SendFixture, AMessageWhoseOriginalCannotBeKeptStaysAndAWithdrawnRecordTakesItsOriginal)
+{
+    const storage::Originals originals(dir, storage::HistoryKind::Sent);
+    // Refused by the server after it was kept: record and original both go.
+    log.failWith(QStringLiteral("554 rejected"));
+    SendInput refused = input();
+    run(refused);
+    EXPECT_TRUE(sentRecords().empty());
+    EXPECT_EQ(originals.TotalBytes(), 0);
+    EXPECT_TRUE(QDir(originals.folder()).entryList(QDir::Files).isEmpty());
+
+    // Nowhere to keep it: nothing leaves, and the user is told why.
+    log.result = 0;
+    ASSERT_TRUE(QDir(originals.folder()).removeRecursively());
+    QFile blocker(originals.folder());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // a file where the folder belongs
+    blocker.close();
+    SendInput unkept = input();
+    const auto outcome = run(unkept);
+    EXPECT_EQ(outcome.failed, 1);
+    EXPECT_EQ(log.sent.size(), 1u) << "only the refused message reached the sender";
+    ASSERT_EQ(observer.failures.size(), 2);
+    EXPECT_TRUE(observer.failures[1].startsWith(compose::keptFailureText(common::Status::fail(common::ErrorCode::Io))))
+        << observer.failures[1].toStdString();
+    EXPECT_TRUE(sentRecords().empty());
 }
 
 TEST_F(SendFixture, FortuneGoesIntoTheMessageButNotTheRecord)

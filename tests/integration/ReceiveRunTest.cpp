@@ -9,8 +9,10 @@
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -128,6 +130,15 @@ TEST_F(ReceiveRun, HeadlessReceiveStoresThreeMessagesInServerOrder)
         EXPECT_TRUE(r.Body.contains(QStringLiteral("本文 %1 です。").arg(i)));
     }
     EXPECT_TRUE(box.messages().isEmpty());
+    // Each record's original is the message as the server sent it, and only the owner reads it.
+    for (int i = 1; i <= 3; ++i) {
+        const QByteArray record = *history().ReadRecordBytes(i);
+        EXPECT_EQ(QCryptographicHash::hash(history().originals()->Load(record).value_or(""), QCryptographicHash::Sha256),
+                  QCryptographicHash::hash(simpleMessage(i), QCryptographicHash::Sha256));
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                QFileDevice::ReadOther | QFileDevice::WriteOther;
+        EXPECT_FALSE(QFileInfo(history().originals()->pathOf(record)).permissions() & others);
+    }
 
     const Headless again = runHeadless();
     EXPECT_EQ(again.exitCode, 0);
@@ -203,4 +214,9 @@ TEST_F(ReceiveRun, AFailedWriteLeavesTheMessageOnTheServer)
     EXPECT_EQ(retried.out, QStringLiteral("1の新着メール有り。"));
     EXPECT_EQ(history().RecordCount(), 1);
     EXPECT_TRUE(box.messages().isEmpty());
+    // The original of the failed write went at the next start; the stored one stays.
+    const QDir originals(history().originals()->folder());
+    EXPECT_EQ(originals.entryList(QDir::Files | QDir::Hidden),
+              QStringList({QStringLiteral(".lock"), storage::Originals::keyOf(*history().ReadRecordBytes(1)) +
+                                                        QStringLiteral(".eml")}));
 }

@@ -1,7 +1,9 @@
 #include "StorageTestUtil.h"
 #include "storage/HistoryFile.h"
+#include "storage/Originals.h"
 #include "support/TempAppDir.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <csignal>
@@ -154,4 +156,82 @@ TEST_F(KilledCompaction, AtRandomInstantsNeverLosesARecord)
     RecordProperty("killed_before_rename", old);
     RecordProperty("killed_after_rename", fresh);
     expectNextCompactionFinishes();
+}
+
+namespace {
+
+/// A history whose every record has its original, and one deletion killed at each step.
+class KilledDeletion : public ::testing::Test {
+protected:
+    test::TempAppDir dir{false};
+    HistoryFile history{dir.appDir(), HistoryKind::Received};
+    storage::Originals originals{dir.appDir(), HistoryKind::Received};
+
+    void reset()
+    {
+        QDir(originals.folder()).removeRecursively();
+        writeBytes(history.path(), {});
+        QFile::remove(history.scratchPath());
+        // A pass of its own that ends here, as the receive's ends with its run.
+        const storage::Originals originals(dir.appDir(), HistoryKind::Received);
+        for (int i = 1; i <= 6; ++i) {
+            const storage::MailRecord r = test::sampleRecord(i % 5); // 0 and 5 are twins
+            ASSERT_TRUE(originals.Store(r.toBytes(), QByteArray("message ") + QByteArray::number(i)));
+            ASSERT_TRUE(history.AppendRecord(r));
+        }
+    }
+    void deleteInChildKilledAt(int stopAt, const std::function<void(HistoryFile&)>& remove)
+    {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            HistoryFile child(dir.appDir(), HistoryKind::Received);
+            int calls = 0;
+            child.setCompactionProbe([&](CompactionStep) {
+                if (calls++ == stopAt)
+                    ::raise(SIGKILL);
+            });
+            remove(child); // killed meanwhile, or through
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    }
+    /// The originals on disk and the records' names, after the next start's collection.
+    std::pair<QStringList, QStringList> afterNextStart()
+    {
+        HistoryFile fresh(dir.appDir(), HistoryKind::Received);
+        (void)storage::Originals(dir.appDir(), HistoryKind::Received).CollectOrphans(fresh);
+        QStringList named;
+        for (int n = 1; n <= fresh.RecordCount(); ++n) {
+            const QString name = storage::Originals::keyOf(*fresh.ReadRecordBytes(n)) + QStringLiteral(".eml");
+            if (!named.contains(name))
+                named << name;
+        }
+        named.sort();
+        return {QDir(originals.folder()).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name), named};
+    }
+};
+
+} // namespace
+
+TEST_F(KilledDeletion, AtEveryStepLeavesNoOrphanAndNoMissingOriginalAfterTheNextStart)
+{
+    const std::vector<std::pair<const char*, std::function<void(HistoryFile&)>>> deletions = {
+        {"one", [](HistoryFile& h) { (void)h.DeleteRecord(3, *h.ReadRecordBytes(3)); }},
+        {"a twin", [](HistoryFile& h) { (void)h.DeleteRecord(5, *h.ReadRecordBytes(5)); }},
+        {"every record", [](HistoryFile& h) { (void)h.DeleteAll(); }},
+    };
+    for (const auto& [name, remove] : deletions) {
+        // Probe calls 0 … 3 at least stop the compaction; one past the last lets it through.
+        for (int stopAt = 0; stopAt <= 4; ++stopAt) {
+            SCOPED_TRACE(std::string(name) + " killed at " + std::to_string(stopAt));
+            reset();
+            const int before = history.RecordCount();
+            deleteInChildKilledAt(stopAt, remove);
+            const auto [onDisk, named] = afterNextStart();
+            EXPECT_EQ(onDisk, named);
+            EXPECT_LE(HistoryFile(dir.appDir(), HistoryKind::Received).RecordCount(), before);
+        }
+    }
 }

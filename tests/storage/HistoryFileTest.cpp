@@ -503,9 +503,20 @@ TEST_F(HistoryFileTest, ADeletionIsWholeOrNotAtAllAndTheFolderIsFlushedAfterEach
          {sampleRecord(1).Subject, sampleRecord(2).Subject}},
         {"every record", [](HistoryFile& h) { return h.DeleteAll(); }, {}},
     };
+    const storage::Originals& originals = *history.originals();
+    const auto originalsLeft = [&] {
+        QStringList out;
+        for (int i = 1; i <= 3; ++i) {
+            if (const auto message = originals.Load(sampleRecord(i).toBytes()))
+                out << QString::fromUtf8(*message);
+        }
+        return out;
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         writeBytes(history.path(), {});
+        for (int i = 1; i <= 3; ++i)
+            ASSERT_TRUE(originals.Store(sampleRecord(i).toBytes(), sampleRecord(i).Subject.toUtf8()));
         appendSamples(3);
         const QByteArray before = readBytes(history.path());
 
@@ -516,6 +527,7 @@ TEST_F(HistoryFileTest, ADeletionIsWholeOrNotAtAllAndTheFolderIsFlushedAfterEach
         common::durable::setSyncProbe({});
         EXPECT_FALSE(failed.isOk());
         EXPECT_EQ(readBytes(history.path()), before);
+        EXPECT_EQ(originalsLeft().size(), 3);
 
         // It goes through: and the folder entry is flushed after the rename, not only the file.
         QStringList flushes;
@@ -523,7 +535,34 @@ TEST_F(HistoryFileTest, ADeletionIsWholeOrNotAtAllAndTheFolderIsFlushedAfterEach
         ASSERT_TRUE(c.remove(history));
         common::durable::setSyncProbe({});
         EXPECT_EQ(test::subjectsOf(history.ReadAllHeaders()), c.left);
-        ASSERT_FALSE(flushes.isEmpty());
-        EXPECT_EQ(flushes.last(), QFileInfo(history.path()).absolutePath()) << flushes.join(u' ').toStdString();
+        // Their originals went with them; the others stay.
+        EXPECT_EQ(originalsLeft(), c.left);
+        const qsizetype scratchFlushed = flushes.indexOf(scratch);
+        ASSERT_GE(scratchFlushed, 0);
+        EXPECT_EQ(flushes.indexOf(QFileInfo(history.path()).absolutePath(), scratchFlushed), scratchFlushed + 1)
+            << flushes.join(u' ').toStdString();
     }
+}
+
+TEST_F(HistoryFileTest, AnOriginalNamedByTwoRecordsGoesWithTheLastOfThem)
+{
+    const storage::Originals& originals = *history.originals();
+    const QByteArray twin = sampleRecord(1).toBytes();
+    ASSERT_TRUE(originals.Store(twin, "first"));
+    ASSERT_TRUE(history.AppendRecord(sampleRecord(1)));
+    ASSERT_TRUE(originals.Store(twin, "second"));
+    ASSERT_TRUE(history.AppendRecord(sampleRecord(1)));
+    // A record with the same header but another body names another original.
+    MailRecord sameHeader = sampleRecord(1);
+    sameHeader.Body = QStringLiteral("別の本文");
+    ASSERT_TRUE(originals.Store(sameHeader.toBytes(), "third"));
+    ASSERT_TRUE(history.AppendRecord(sameHeader));
+
+    ASSERT_TRUE(history.DeleteRecord(3, history.ReadAllHeaders()[2]));
+    EXPECT_FALSE(originals.Load(sameHeader.toBytes()).has_value());
+    ASSERT_TRUE(history.DeleteRecord(1, twin));
+    EXPECT_EQ(originals.Load(twin), QByteArray("first"));
+    ASSERT_TRUE(history.DeleteRecord(1, twin));
+    EXPECT_FALSE(originals.Load(twin).has_value());
+    EXPECT_EQ(originals.TotalBytes(), 0);
 }

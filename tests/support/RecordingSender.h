@@ -28,8 +28,22 @@ class RecordingSender final : public compose::MailSender {
 public:
     explicit RecordingSender(SendLog& log) : m_log(log) {}
 
+    /// What this double hands over in place of a built message: enough to tell passes apart.
+    static QByteArray bytesOf(const compose::OutgoingMail& mail)
+    {
+        return (QStringLiteral("To: ") + mail.to + QStringLiteral("\r\nSubject: ") + mail.subject +
+                QStringLiteral("\r\n\r\n") + mail.body)
+            .toUtf8();
+    }
+
     int send(const compose::OutgoingMail& mail) override
     {
+        if (mail.keepOriginal) {
+            if (const common::Status kept = mail.keepOriginal(bytesOf(mail)); !kept) {
+                m_log.error = compose::keptFailureText(kept);
+                return -7;
+            }
+        }
         m_log.sent.push_back(mail);
         if (m_log.onSend)
             m_log.onSend(mail);
