@@ -5,6 +5,8 @@
 #include "history/AttachmentsDialog.h"
 #include "history/OriginalText.h"
 #include "history/OriginalView.h"
+#include "support/ScriptedMailbox.h"
+#include "transport/ReceiveMail.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -204,6 +206,41 @@ TEST_F(HistoryOriginals, AttachmentsAreListedOpenedSavedAndExtractedAgain)
     QTest::mouseClick(control<QPushButton>(dialog, QStringLiteral("cmdSave")), Qt::LeftButton);
     EXPECT_EQ(readAll(saved), "hostile");
     EXPECT_TRUE(ui.shown().empty()) << ui.shownTexts().join(u'|').toStdString();
+}
+
+TEST_F(HistoryOriginals, AReceivedMessageOpensWholeAndItsLostAttachmentIsWrittenAgain)
+{
+    QFile source(mailCorpusDir() + QStringLiteral("/16_mail_japanese_attachment.eml"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    ScriptedMailbox mailbox;
+    mailbox.box.push_back({QStringLiteral("u1"), source.readAll()});
+    RecordingReceiveHost host;
+    dir.write(u"\\★MailData\\iniIdPass.ini", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\nNAME3=1\r\n");
+    const transport::ReceiveOutcome out =
+        transport::ReceiveMail(dir.appDir(), {QStringLiteral("pop.example.jp"), 0}, mailbox, host);
+    ASSERT_EQ(out.stored, 1) << int(out.end) << out.errorText.toStdString();
+
+    open(1);
+    openMenu();
+    ASSERT_TRUE(item("mgenbun")->isEnabled());
+    item("mgenbun")->trigger();
+    ASSERT_NE(originalView(), nullptr);
+    EXPECT_TRUE(originalText().contains(QStringLiteral("\nFrom: Mikel Lindsaar <raasdnil@gmail.com>\n")));
+    EXPECT_TRUE(originalText().contains(QStringLiteral("\n\ntesting\n")));
+
+    const QString extracted = attachmentFolder() + QStringLiteral("/てすと.txt");
+    const QByteArray content = readAll(extracted);
+    ASSERT_FALSE(content.isEmpty());
+    ASSERT_TRUE(QFile::remove(extracted));
+    item("mtenpu")->trigger();
+    auto* dialog = form->findChild<history::AttachmentsDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    auto* list = control<QTreeWidget>(dialog, QStringLiteral("lstTenpu"));
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), QStringLiteral("てすと.txt"));
+    EXPECT_EQ(list->topLevelItem(0)->text(2), QStringLiteral("なし"));
+    QTest::mouseClick(control<QPushButton>(dialog, QStringLiteral("cmdExtract")), Qt::LeftButton);
+    EXPECT_EQ(readAll(extracted), content);
 }
 
 } // namespace
