@@ -3,10 +3,11 @@
 #include <QAbstractScrollArea>
 #include <QEvent>
 #include <QScrollBar>
+#include <QTextEdit>
 
 namespace corvidan::history {
 
-TruncationNote::TruncationNote(QWidget* pane) : QLabel(pane)
+TruncationNote::TruncationNote(QTextEdit* pane) : QLabel(pane)
 {
     setObjectName(QStringLiteral("lblTruncated"));
     setAutoFillBackground(true);
@@ -18,6 +19,7 @@ TruncationNote::TruncationNote(QWidget* pane) : QLabel(pane)
     setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     connect(this, &QLabel::linkActivated, this, &TruncationNote::openOriginal);
     pane->installEventFilter(this);
+    connect(pane, &QTextEdit::textChanged, this, &QWidget::hide);
     hide();
 }
 

@@ -483,13 +483,13 @@ void TyakuForm::showRecord(const storage::MailRecord& record, HeaderText mode)
         box->setCursorPosition(0);
     setBodyText(trimBlanks(record.Body));
     normaliseBody();
+    offerOriginal();
 }
 
 void TyakuForm::rememberShown(int recordNo, const QByteArray& bytes)
 {
     m_shownRecordNo = recordNo;
     m_shownRecord = bytes;
-    offerOriginal();
 }
 
 void TyakuForm::offerOriginal()
@@ -504,11 +504,11 @@ void TyakuForm::clearShownMessage()
 {
     m_shownRecordNo = 0;
     m_shownRecord.clear();
-    offerOriginal();
     Text7->clear();
     Text8->clear();
     Text9->clear();
     rtfEd->setPlainText(QString());
+    offerOriginal();
 }
 
 void TyakuForm::normaliseBody()

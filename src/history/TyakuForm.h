@@ -104,7 +104,7 @@ private:
     void clearShownMessage();
     /// The record in the boxes, byte for byte, so a deletion can tell it is still there.
     void rememberShown(int recordNo, const QByteArray& bytes);
-    /// The メール menu and the cut-body note follow the message shown.
+    /// The メール menu and the cut-body note follow the message shown (after its body is in the pane).
     void offerOriginal();
     void normaliseBody();
     QModelIndex selectedRow() const;

@@ -94,6 +94,11 @@ TEST_F(HistoryOriginals, ACutBodyIsSaidAndWholeInTheOriginal)
     EXPECT_FALSE(note->isVisible());
     openMenu();
     EXPECT_FALSE(item("mgenbun")->isEnabled());
+    clickRow(1);
+    EXPECT_TRUE(note->isVisible());
+    // Once the pane's text is edited it is no longer the record's body.
+    pane()->insertPlainText(QStringLiteral("追記"));
+    EXPECT_FALSE(note->isVisible());
 }
 
 TEST_F(HistoryOriginals, TheCharsetChoiceDecodesAgain)
