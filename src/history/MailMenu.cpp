@@ -125,10 +125,12 @@ void MailMenu::mhtmlgazou_Click()
 void MailMenu::showHtml(bool withRemoteImages)
 {
     const transport::mime::Parsed* message = parsed();
-    if (!message || message->html.isEmpty()) {
+    if (!message) {
         reportNoOriginal();
         return;
     }
+    if (message->html.isEmpty())
+        return;
     const QString html = withRemoteImages ? message->html : original::withoutRemoteReferences(message->html);
     // A byte-order mark outranks any charset the page declares, so the UTF-8 copy reads right.
     const QString path = m_scratch->write(QStringLiteral("message.html"), "\xEF\xBB\xBF" + html.toUtf8());
