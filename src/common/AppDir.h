@@ -34,6 +34,7 @@ inline constexpr char16_t ServerSettings[] = u"\\zorbet.ini";
 inline constexpr char16_t DataDir[] = u"\\★MAilData";
 inline constexpr char16_t AccountFile[] = u"\\★MailData\\iniIdPass.ini";
 inline constexpr char16_t ReceivedHistory[] = u"\\★MAilData\\zrbdata2.data";
+inline constexpr char16_t ReceivedBackup[] = u"\\★MAilData\\zrbdata2.data.bak";
 inline constexpr char16_t ReceivedScratch[] = u"\\★MAilData\\ZRBDATA2.TMP";
 inline constexpr char16_t SentHistory[] = u"\\★MAilData\\zrbdata5.data";
 inline constexpr char16_t SentScratch[] = u"\\★MAilData\\ZRBDATA5.TMP";

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <mutex>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,8 +45,13 @@ void setSyncProbe(SyncProbe probe)
 
 Status syncDescriptor(int fd, const QString& pathForErrors)
 {
-    if (const SyncProbe& probe = syncProbe(); probe && !probe(pathForErrors))
-        return errnoStatus(pathForErrors, EIO);
+    if (const SyncProbe& probe = syncProbe()) {
+        // Flushes may run in several threads at once; a probe sees them one at a time.
+        static std::mutex serial;
+        const std::lock_guard<std::mutex> lock(serial);
+        if (!probe(pathForErrors))
+            return errnoStatus(pathForErrors, EIO);
+    }
     if (::fsync(fd) != 0)
         return errnoStatus(pathForErrors, errno);
     return Status::ok();

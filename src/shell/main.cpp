@@ -1,6 +1,7 @@
 #include "common/AppDir.h"
 #include "shell/Application.h"
 #include "shell/MainForm.h"
+#include "storage/Originals.h"
 #include "ui/Fonts.h"
 #include "ui/UiSeam.h"
 #include "ui/Widgets.h"
@@ -23,8 +24,11 @@ int main(int argc, char** argv)
     // Closing the launcher ends the program even while a dialog stays open.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    const common::AppDir appDir = common::AppDir::ofExecutable();
+    // Originals a killed process left without their records; cheap when none did.
+    (void)storage::CollectOrphanedOriginals(appDir);
     ui::QtUiSeam ui;
-    shell::Application app(common::AppDir::ofExecutable(), ui);
+    shell::Application app(appDir, ui);
     ui::bringUp(app.forms().get<shell::MainForm>());
     return QApplication::exec();
 }

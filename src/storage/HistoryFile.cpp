@@ -355,6 +355,47 @@ std::vector<HistoryFile::Deleted> HistoryFile::deletedUpTo(int last) const
     return out;
 }
 
+Status HistoryFile::RewriteAll(const Remake& remake, const QString& backupPath,
+                               const std::function<Status()>& beforeSwap)
+{
+    detail::WriterLock lock;
+    if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
+        return st;
+    if (Status st = RecoverInterruptedCompaction(); !st)
+        return st;
+    Fd in;
+    if (Status st = detail::openFile(m_path, O_RDONLY, in); !st)
+        return st;
+    Fd out;
+    if (Status st = detail::openForWriting(m_scratch, O_WRONLY | O_CREAT | O_TRUNC, out, 0600); !st)
+        return st;
+    QByteArray record(kSize, Qt::Uninitialized);
+    for (int n = 1;; ++n) {
+        const qint64 got = detail::readAt(in.get(), record.data(), kSize, (n - 1) * kSize);
+        if (got < 0)
+            return detail::errnoStatus(m_path, errno);
+        if (got < kSize)
+            break; // a torn tail is no record
+        const QByteArray kept = remake(n, record);
+        if (kept.size() != kSize)
+            return Status::fail(ErrorCode::Corrupt, m_path + QStringLiteral(": record %1").arg(n));
+        if (Status st = detail::writeAt(out.get(), kept.constData(), kSize, (n - 1) * kSize, m_scratch); !st)
+            return st;
+    }
+    if (Status st = common::durable::syncDescriptor(out.get(), m_scratch); !st)
+        return st;
+    if (beforeSwap) {
+        if (Status st = beforeSwap(); !st)
+            return st;
+    }
+    // The old file keeps a second name before the fresh one takes the first.
+    ::unlink(detail::nativePath(backupPath).constData());
+    if (::link(detail::nativePath(m_path).constData(), detail::nativePath(backupPath).constData()) != 0)
+        return detail::errnoStatus(backupPath, errno);
+    detail::HistoryIndex(m_path).remove();
+    return common::durable::renameOver(m_scratch, m_path);
+}
+
 Status HistoryFile::DeleteRecord(int n, QByteArrayView shownRecord)
 {
     if (Status marked = MarkDeleted(n, shownRecord); !marked)

@@ -72,6 +72,14 @@ public:
     /// Deletes every record (a torn tail goes too) the same way.
     common::Status DeleteAll();
 
+    /// Passes every record to `remake`, which gives the bytes to keep in its place
+    /// (live flag included), into a fresh file that then replaces the history: the
+    /// old file stays as `backupPath`, `beforeSwap` runs once the fresh file is on
+    /// disk, and the summary is dropped. Writers wait throughout.
+    using Remake = std::function<QByteArray(int n, const QByteArray& record)>;
+    common::Status RewriteAll(const Remake& remake, const QString& backupPath,
+                              const std::function<common::Status()>& beforeSwap);
+
     /// The originals of this history, which a deletion removes with their records
     /// (set by the data-folder constructor; tests with direct paths attach their own).
     void attachOriginals(std::optional<Originals> originals) { m_originals = std::move(originals); }

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace corvidan::storage {
 
@@ -40,6 +41,19 @@ public:
     /// before the record is stored, so no record ever names a missing original.
     /// An original already there under this name is kept (see the source for why).
     [[nodiscard]] common::Status Store(QByteArrayView recordBytes, QByteArrayView message) const;
+
+    /// An original written to a temporary file, not yet on disk nor under its name.
+    struct Pending {
+        QString temp;
+        QString target;
+        std::shared_ptr<const int> fd;
+    };
+    /// Store in two steps, so that one Commit puts many originals on disk at once
+    /// (their flushes overlap): nothing is under its name before Commit.
+    [[nodiscard]] common::Status Write(QByteArrayView recordBytes, QByteArrayView message, Pending& pending) const;
+    [[nodiscard]] common::Status Commit(std::vector<Pending>& batch) const;
+    /// Throws away written originals that will get no record.
+    static void Discard(std::vector<Pending>& batch);
     /// The original; empty when the record has none (mail from before originals).
     std::optional<QByteArray> Load(QByteArrayView recordBytes) const;
     /// Bytes of all originals in the folder.
@@ -47,8 +61,11 @@ public:
 
     /// Removes the originals of these keys and flushes the folder.
     [[nodiscard]] common::Status RemoveKeys(const QStringList& keys) const;
-    /// Renames the original of one record to the name of another, for a rebuild.
-    [[nodiscard]] common::Status Rename(const QString& fromKey, const QString& toKey) const;
+    /// Gives the original of one record the name of another as well (a rebuild
+    /// that changed the record); a name already taken keeps its file.
+    [[nodiscard]] common::Status Link(const QString& fromKey, const QString& toKey) const;
+    /// Flushes the folder entries (after Link).
+    [[nodiscard]] common::Status SyncFolder() const;
 
     /// Opens the pass now (Store opens it on first use): callers that remove or
     /// rename originals around a history change hold it for the whole step.

@@ -20,6 +20,8 @@
 #include <QHash>
 #include <QSet>
 #include <map>
+#include <utility>
+#include <vector>
 
 namespace corvidan::transport {
 
@@ -88,7 +90,8 @@ private:
     bool storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, QByteArrayView original,
                      const QString& extraLine = {});
     bool writeAttachments(const mime::Parsed& parsed, QStringList& written);
-    bool appendRecord(const ReceivedMessage& message, const QList<OnServer>& where, QByteArrayView original);
+    bool appendWaiting();
+    bool appendRecord(const storage::MailRecord& record, const QList<OnServer>& where);
     bool flushStored();
     bool isStored(int recordNo, const QByteArray& digest) const;
     void reportLeftOnServer();
@@ -112,6 +115,14 @@ private:
     QHash<QByteArray, FragmentGroup> m_fragments;
     int m_aloneCount = 0;
     QStringList m_leftOnServer;
+    // Parsed, their originals written but not yet on disk: their records wait for them.
+    struct Waiting {
+        storage::MailRecord record;
+        QList<OnServer> where;
+        QStringList written;
+    };
+    std::vector<Waiting> m_waiting;
+    std::vector<storage::Originals::Pending> m_waitingOriginals;
     // Stored but not yet flushed to disk, so not yet remembered nor deleted.
     QList<OnServer> m_unflushed;
     QElapsedTimer m_sinceFlush;
@@ -383,14 +394,46 @@ bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServ
     // The notice promises files in the folder: only when one was written.
     const ReceivedMessage message = ReceivedMessageFor(parsed, marked && !written.isEmpty(), extraLine);
     m_host.showMessage(message);
-    if (!appendRecord(message, where, original)) {
+    storage::MailRecord record = ReceivedRecordFor(message);
+    storage::Originals::Pending pending;
+    if (const Status kept = m_history->originals()->Write(record.toBytes(), original, pending); !kept) {
         for (const QString& done : std::as_const(written))
             QFile::remove(done);
+        stop(ReceiveEnd::StoreFailed, StoreFailureText(kept), QString());
         return false;
     }
-    m_unflushed << where;
-    ++m_out.stored;
+    m_waiting.push_back({std::move(record), std::move(where), std::move(written)});
+    m_waitingOriginals.push_back(std::move(pending));
     return m_sinceFlush.elapsed() < FlushIntervalMs || flushStored();
+}
+
+/// The waiting originals go to disk together, then their records are appended:
+/// no record ever names an original that is not on disk.
+bool Receiver::appendWaiting()
+{
+    if (m_waiting.empty())
+        return true;
+    const std::vector<Waiting> waiting = std::exchange(m_waiting, {});
+    const auto removeAttachments = [&](size_t from) {
+        for (size_t i = from; i < waiting.size(); ++i)
+            for (const QString& done : waiting[i].written)
+                QFile::remove(done);
+    };
+    if (const Status kept = m_history->originals()->Commit(m_waitingOriginals); !kept) {
+        removeAttachments(0);
+        stop(ReceiveEnd::StoreFailed, StoreFailureText(kept), QString());
+        return false;
+    }
+    for (size_t i = 0; i < waiting.size(); ++i) {
+        if (!appendRecord(waiting[i].record, waiting[i].where)) {
+            removeAttachments(i);
+            m_history->originals()->LeaveForCollection(); // their originals are named by nothing
+            return false;
+        }
+        m_unflushed << waiting[i].where;
+        ++m_out.stored;
+    }
+    return true;
 }
 
 /// A message is deleted on the server only once its record (and its attachments)
@@ -398,8 +441,9 @@ bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServ
 /// id of a record that never reached the disk and skip the message for good.
 bool Receiver::flushStored()
 {
+    const bool appended = appendWaiting();
     if (m_unflushed.isEmpty())
-        return true;
+        return appended;
     Status st = m_history->Flush();
     if (const Status attachments = m_folder->sync(); st && !attachments)
         st = attachments;
@@ -421,17 +465,11 @@ bool Receiver::flushStored()
     }
     m_unflushed.clear();
     m_sinceFlush.restart();
-    return true;
+    return appended;
 }
 
-bool Receiver::appendRecord(const ReceivedMessage& message, const QList<OnServer>& where, QByteArrayView original)
+bool Receiver::appendRecord(const storage::MailRecord& record, const QList<OnServer>& where)
 {
-    const storage::MailRecord record = ReceivedRecordFor(message);
-    // The original is on disk before its record, so no record names a missing one.
-    if (const Status kept = m_history->originals()->Store(record.toBytes(), original); !kept) {
-        stop(ReceiveEnd::StoreFailed, StoreFailureText(kept), QString());
-        return false;
-    }
     // The record is in the file the moment it is written, before remember() can
     // run: announce it, so a run killed in between is not stored twice.
     if (const std::optional<std::int16_t> next = m_history->NextRecordNo(); next && m_seen) {
@@ -443,7 +481,6 @@ bool Receiver::appendRecord(const ReceivedMessage& message, const QList<OnServer
     std::int16_t recordNo = 0;
     const Status st = m_history->AppendRecord(record, &recordNo);
     if (!st) {
-        m_history->originals()->LeaveForCollection(); // its original may now be named by nothing
         stop(ReceiveEnd::StoreFailed, StoreFailureText(st), QString());
         return false;
     }

@@ -7,13 +7,18 @@
 // corvidan-receive --check [--ca-file FILE] DIR: the connection check of the
 // settings hub; prints its report, exit status 0 when it found a settings line
 // for both servers, 1 otherwise.
+// corvidan-receive --rebuild DIR: decodes every kept original again into a fresh
+// received history (the old one kept beside it); prints the counts, exit status 0
+// when the history was replaced, 1 otherwise.
 
 #include "common/AppDir.h"
+#include "storage/Originals.h"
 #include "storage/ProfileFile.h"
 #include "storage/ServerSettings.h"
 #include "transport/ConnectionCheck.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
+#include "transport/Rebuild.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -92,6 +97,23 @@ int runCheck(const common::AppDir& appDir, const QString& caFile)
     return report.pop3Line.isEmpty() || report.smtpLine.isEmpty() ? 1 : 0;
 }
 
+int runRebuild(const common::AppDir& appDir)
+{
+    (void)storage::CollectOrphanedOriginals(appDir);
+    const transport::RebuildReport report = transport::RebuildReceivedHistory(appDir);
+    printLine(stdout, QStringLiteral("着信履歴 %1件: 原文から作り直し %2件（うち変更 %3件）、原文なし %4件")
+                          .arg(report.records)
+                          .arg(report.redecoded)
+                          .arg(report.changed)
+                          .arg(report.withoutOriginal));
+    if (!report.status) {
+        printLine(stderr, report.status.detail());
+        return 1;
+    }
+    printLine(stdout, QStringLiteral("元の着信履歴: ") + report.backupPath);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -99,15 +121,17 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const bool check = !args.isEmpty() && args[0] == QStringLiteral("--check");
-    if (check)
+    const bool rebuild = !args.isEmpty() && args[0] == QStringLiteral("--rebuild");
+    if (check || rebuild)
         args.removeFirst();
     QString caFile;
     if (args.size() == 3 && args[0] == QStringLiteral("--ca-file")) {
         caFile = args[1];
         args = args.mid(2);
     }
-    if (args.size() != 1) {
-        printLine(stderr, QStringLiteral("usage: corvidan-receive [--check] [--ca-file FILE] APPDIR"));
+    if (args.size() != 1 || (rebuild && !caFile.isEmpty())) {
+        printLine(stderr, QStringLiteral("usage: corvidan-receive [--check] [--ca-file FILE] APPDIR\n"
+                                         "       corvidan-receive --rebuild APPDIR"));
         return 2;
     }
     const common::AppDir appDir(args[0]);
@@ -117,6 +141,8 @@ int main(int argc, char** argv)
     }
     if (check)
         return runCheck(appDir, caFile);
+    if (rebuild)
+        return runRebuild(appDir);
     std::signal(SIGINT, askToStop);
     std::signal(SIGTERM, askToStop);
 

@@ -10,6 +10,7 @@
 #include "support/TempAppDir.h"
 #include "transport/NMail.h"
 #include "transport/ReceiveMail.h"
+#include "transport/Rebuild.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -355,4 +356,55 @@ TEST_F(ReceiveCorpus, KeepsAPieceOfASplitMessageWhoseSiblingsAreMissing)
     const QByteArray sent = test::corpusMessage(QStringLiteral("32")).replace("\r\n", "\n").replace("\n", "\r\n");
     EXPECT_EQ(QFileInfo(dir.path(u"\\添付フォルダ") + u'/' + kept[0]).size(), sent.size());
     EXPECT_TRUE(box.messages().isEmpty());
+}
+
+TEST_F(ReceiveCorpus, RebuildMakesTheSameHistoryAgainAndMendsARecordWhoseDecodingChanged)
+{
+    for (const Expectation& e : corpus()) {
+        for (const QString& source : QString::fromLatin1(e.source).split(u'+'))
+            box.deliver(source.endsWith(QStringLiteral(".eml")) ? test::fixtureMessage(source)
+                                                               : test::corpusMessage(source));
+    }
+    box.deliver(test::corpusMessage(QStringLiteral("32"))); // a piece on its own, its file named in the record
+    ASSERT_TRUE(receive().completed());
+    storage::HistoryFile history(dir.appDir(), storage::HistoryKind::Received);
+    const int n = history.RecordCount();
+    ASSERT_EQ(n, int(corpus().size()) + 1);
+    // Mail from before originals were kept.
+    storage::MailRecord older;
+    older.Subject = QStringLiteral("原文のない古いメール");
+    older.Body = QStringLiteral("本文");
+    ASSERT_TRUE(history.AppendRecord(older));
+    const QByteArray received = dir.read(u"\\★MAilData\\zrbdata2.data");
+    const QStringList originalsBefore = QDir(history.originals()->folder()).entryList({QStringLiteral("*.eml")});
+
+    RebuildReport report = RebuildReceivedHistory(dir.appDir());
+    ASSERT_TRUE(report.status) << report.status.detail().toStdString();
+    EXPECT_EQ(report.records, n + 1);
+    EXPECT_EQ(report.redecoded, n);
+    EXPECT_EQ(report.changed, 0);
+    EXPECT_EQ(report.withoutOriginal, 1);
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data") == received) << "decoding unchanged: the same bytes";
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data.bak") == received);
+    EXPECT_EQ(QDir(history.originals()->folder()).entryList({QStringLiteral("*.eml")}), originalsBefore);
+
+    // Record 2 as a faulty decoder once stored it, its original under that record's name.
+    const QByteArray good = *history.ReadRecordBytes(2);
+    storage::MailRecord wrong = storage::MailRecord::fromBytes(good.constData());
+    wrong.Body = QStringLiteral("文字化けした本文");
+    ASSERT_TRUE(history.WriteRecord(2, wrong));
+    const QString goodName = history.originals()->pathOf(good);
+    const QString wrongName = history.originals()->pathOf(wrong.toBytes());
+    ASSERT_TRUE(QFile::rename(goodName, wrongName));
+    (void)history.ReadAllHeaders(); // the summary now holds the faulty record
+
+    report = RebuildReceivedHistory(dir.appDir());
+    ASSERT_TRUE(report.status) << report.status.detail().toStdString();
+    EXPECT_EQ(report.changed, 1);
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data") == received) << "the record is mended, the others untouched";
+    EXPECT_TRUE(QFile::exists(goodName));
+    EXPECT_FALSE(QFile::exists(wrongName));
+    EXPECT_EQ(history.ReadAllHeaders()[1].Subject, storage::MailRecord::fromBytes(good.constData()).Subject);
+    EXPECT_EQ(history.ReadRecord(2)->Body, storage::MailRecord::fromBytes(good.constData()).Body);
+    EXPECT_EQ(storage::CollectOrphanedOriginals(dir.appDir()), 0);
 }

@@ -80,11 +80,13 @@ protected:
                   (QStringLiteral("[EXEINI]\r\nNAME=") + id + QStringLiteral("\r\nNAME2=") + password + QStringLiteral("\r\n")).toUtf8());
     }
 
-    Headless runHeadless()
+    Headless runHeadless(QStringList options = {})
     {
+        if (options.isEmpty())
+            options = {QStringLiteral("--ca-file"), box.value(QStringLiteral("CA_FILE"))};
         QProcess p;
         p.start(QString::fromLocal8Bit(qgetenv("CORVIDAN_APPDIR")) + QStringLiteral("/corvidan-receive"),
-                {QStringLiteral("--ca-file"), box.value(QStringLiteral("CA_FILE")), dir.root()});
+                options << dir.root());
         Headless h;
         if (!p.waitForFinished(120000))
             return h;
@@ -144,6 +146,15 @@ TEST_F(ReceiveRun, HeadlessReceiveStoresThreeMessagesInServerOrder)
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(again.out, QStringLiteral("新着メール無し。"));
     EXPECT_EQ(history().RecordCount(), 3);
+
+    // Decoded again from the originals: the same history, the old one kept beside it.
+    const QByteArray before = dir.read(u"\\★MAilData\\zrbdata2.data");
+    const Headless rebuilt = runHeadless({QStringLiteral("--rebuild")});
+    EXPECT_EQ(rebuilt.exitCode, 0) << rebuilt.err.toStdString();
+    EXPECT_EQ(rebuilt.out, QStringLiteral("着信履歴 3件: 原文から作り直し 3件（うち変更 0件）、原文なし 0件\n元の着信履歴: ") +
+                               dir.path(u"\\★MAilData\\zrbdata2.data.bak"));
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data") == before);
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data.bak") == before);
 }
 
 TEST_F(ReceiveRun, AppendsAfterTheRecordsAlreadyInTheHistory)

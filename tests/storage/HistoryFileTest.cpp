@@ -566,3 +566,32 @@ TEST_F(HistoryFileTest, AnOriginalNamedByTwoRecordsGoesWithTheLastOfThem)
     EXPECT_FALSE(originals.Load(twin).has_value());
     EXPECT_EQ(originals.TotalBytes(), 0);
 }
+
+TEST_F(HistoryFileTest, ARewriteReplacesTheHistoryWholeAndKeepsTheOldFileAsBackup)
+{
+    appendSamples(3);
+    (void)history.ReadAllHeaders(); // a summary to be dropped
+    const QByteArray before = readBytes(history.path());
+    const QString backup = history.path() + QStringLiteral(".bak");
+    const HistoryFile::Remake renameTwo = [](int n, const QByteArray& record) {
+        if (n != 2)
+            return record;
+        MailRecord changed = MailRecord::fromBytes(record.constData());
+        changed.Subject = QStringLiteral("直した件名");
+        return changed.toBytes();
+    };
+
+    // Stopped before the swap: the history is as it was.
+    const common::Status stopped =
+        history.RewriteAll(renameTwo, backup, [] { return common::Status::fail(common::ErrorCode::Io); });
+    EXPECT_FALSE(stopped.isOk());
+    EXPECT_EQ(readBytes(history.path()), before);
+
+    ASSERT_TRUE(history.RewriteAll(renameTwo, backup, {}));
+    EXPECT_EQ(readBytes(backup), before);
+    EXPECT_EQ(test::subjectsOf(history.ReadAllHeaders()),
+              QStringList({sampleRecord(1).Subject, QStringLiteral("直した件名"), sampleRecord(3).Subject}));
+    EXPECT_EQ(readBytes(history.path()).size(), before.size());
+    EXPECT_EQ(QFileInfo(history.path()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+              QFileDevice::Permissions());
+}

@@ -1,6 +1,7 @@
 #include "storage/Originals.h"
 
 #include "storage/HistoryFile.h"
+#include "common/Durable.h"
 
 #include "StorageTestUtil.h"
 #include "support/TempAppDir.h"
@@ -151,4 +152,34 @@ TEST_F(OriginalsTest, ACleanlyEndedPassLeavesNoMarker)
         EXPECT_EQ(filesIn(pass.folder()).filter(QStringLiteral(".pass-")).size(), 1);
     }
     EXPECT_TRUE(filesIn(received.folder()).filter(QStringLiteral(".pass-")).isEmpty());
+}
+
+TEST_F(OriginalsTest, ABatchIsNamedOnlyOnceAllOfItIsOnDisk)
+{
+    std::vector<Originals::Pending> batch(40);
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(received.Write(sampleRecord(i).toBytes(), messageFor(i), batch[size_t(i)]));
+    EXPECT_TRUE(originalsOnDisk().isEmpty()) << "nothing under its name before the commit";
+
+    // One flush fails: no original of the batch is named, and no temporary file stays.
+    const QString failing = batch[17].temp;
+    common::durable::setSyncProbe([&](const QString& path) { return path != failing; });
+    EXPECT_FALSE(received.Commit(batch).isOk());
+    common::durable::setSyncProbe({});
+    EXPECT_TRUE(originalsOnDisk().isEmpty());
+    EXPECT_TRUE(filesIn(received.folder()).filter(QStringLiteral(".part")).isEmpty());
+
+    batch.assign(40, {});
+    QStringList flushed;
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(received.Write(sampleRecord(i).toBytes(), messageFor(i), batch[size_t(i)]));
+    common::durable::setSyncProbe([&](const QString& path) { return flushed << path, true; });
+    ASSERT_TRUE(received.Commit(batch));
+    common::durable::setSyncProbe({});
+    EXPECT_EQ(originalsOnDisk().size(), 40);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(received.Load(sampleRecord(i).toBytes()), messageFor(i));
+    // Every file, then the folder that names them.
+    ASSERT_EQ(flushed.size(), 41);
+    EXPECT_EQ(flushed.last(), received.folder());
 }

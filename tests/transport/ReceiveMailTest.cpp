@@ -279,9 +279,9 @@ TEST(ReceiveMail, StopsAndLeavesTheMessageOnTheServerWhenTheRecordCannotBeWritte
     Fixture f;
     for (int i = 1; i <= 3; ++i)
         f.mail.add(QStringLiteral("u%1").arg(i), QStringLiteral("s%1").arg(i), QStringLiteral("b"));
-    // After the first message the history file turns into something unwritable.
-    f.mail.onFetch = [&](int n) {
-        if (n == 2) {
+    // After the first record the history file turns into something unwritable.
+    f.host.onStep = [&] {
+        if (f.host.currentRecordNo == 1 && QFileInfo(f.history().path()).isFile()) {
             const QString p = f.history().path();
             ASSERT_TRUE(QFile::remove(p));
             ASSERT_TRUE(QDir().mkpath(p));
@@ -291,7 +291,7 @@ TEST(ReceiveMail, StopsAndLeavesTheMessageOnTheServerWhenTheRecordCannotBeWritte
     EXPECT_EQ(out.end, ReceiveEnd::StoreFailed);
     EXPECT_TRUE(f.mail.called(QStringLiteral("dele 1")));
     EXPECT_FALSE(f.mail.called(QStringLiteral("dele 2")));
-    EXPECT_FALSE(f.mail.called(QStringLiteral("fetch 3")));
+    EXPECT_FALSE(f.mail.called(QStringLiteral("dele 3")));
     EXPECT_EQ(f.mail.log.back(), QStringLiteral("close"));
     ASSERT_EQ(f.host.boxes.size(), 1u);
     EXPECT_TRUE(f.host.boxes[0].text.startsWith(QStringLiteral("受信したメールを着信履歴に保存できませんでした。")));
@@ -299,6 +299,15 @@ TEST(ReceiveMail, StopsAndLeavesTheMessageOnTheServerWhenTheRecordCannotBeWritte
     EXPECT_EQ(f.host.resultLine, QStringLiteral("1の新着メール有り。"));
     EXPECT_EQ(f.mail.box.size(), 2u); // messages 2 and 3 stay for the next receive
     EXPECT_EQ(f.mail.box[0].uid, QStringLiteral("u2"));
+
+    // Their originals, kept for records never written, go at the next start; the first stays.
+    ASSERT_TRUE(QDir(f.history().path()).removeRecursively());
+    ASSERT_TRUE(storage::HistoryFile(f.dir.appDir(), storage::HistoryKind::Received).AppendRecord(f.host.receivedRecord));
+    const storage::Originals originals(f.dir.appDir(), storage::HistoryKind::Received);
+    EXPECT_EQ(QDir(originals.folder()).entryList({QStringLiteral("*.eml")}).size(), 3);
+    EXPECT_EQ(storage::CollectOrphanedOriginals(f.dir.appDir()), 2);
+    EXPECT_EQ(QDir(originals.folder()).entryList({QStringLiteral("*.eml")}),
+              QStringList{storage::Originals::keyOf(f.host.receivedRecord.toBytes()) + QStringLiteral(".eml")});
 }
 
 TEST(ReceiveMail, RefusesToStorePastRecord32767)

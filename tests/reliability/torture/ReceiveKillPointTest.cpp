@@ -4,11 +4,14 @@
 #include "Torture.h"
 
 #include "storage/HistoryFile.h"
+#include "storage/Originals.h"
 #include "support/ScriptedMailbox.h"
 #include "support/TempAppDir.h"
 #include "transport/ReceiveMail.h"
 #include "transport/SeenUids.h"
 
+#include <QDir>
+#include <QSet>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
@@ -94,6 +97,26 @@ struct ReceiveRun {
         box = mail.box;
         return out;
     }
+    /// The originals are exactly those of the records (no orphan, none missing),
+    /// each the bytes of its message.
+    void expectEachRecordHasItsOriginalAndNothingElse(const std::vector<Message>& sent) const
+    {
+        const storage::HistoryFile history(dir.appDir(), storage::HistoryKind::Received);
+        QSet<QByteArray> messages;
+        for (const Message& m : sent)
+            messages.insert(m.bytes);
+        QStringList named;
+        for (int n = 1; n <= history.RecordCount(); ++n) {
+            const QByteArray record = *history.ReadRecordBytes(n);
+            named << storage::Originals::keyOf(record) + QStringLiteral(".eml");
+            const std::optional<QByteArray> original = history.originals()->Load(record);
+            EXPECT_TRUE(original && messages.contains(*original)) << "record " << n;
+        }
+        named.sort();
+        EXPECT_EQ(QDir(history.originals()->folder()).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name),
+                  named);
+        EXPECT_TRUE(QDir(history.originals()->folder()).entryList({QStringLiteral("*.part")}, QDir::Files).isEmpty());
+    }
     test::torture::HistoryScan history() const
     {
         return test::torture::scanHistory(dir.path(u"\\★MAilData\\zrbdata2.data"));
@@ -152,6 +175,7 @@ TEST(ReceiveKilledAtEveryCall, TheNextReceiveStoresEachMessageExactlyOnce)
         for (int i = 1; i <= kMessages; ++i)
             EXPECT_EQ(test::torture::markersIn(scan.subjects.join(u'\n'), QStringLiteral("KP-%1").arg(i)).size(), 1)
                 << "message " << i;
+        run.expectEachRecordHasItsOriginalAndNothingElse(box);
     }
 }
 
