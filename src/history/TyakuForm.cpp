@@ -2,7 +2,10 @@
 
 #include "common/FixedField.h"
 #include "history/HistoryListModel.h"
+#include "history/MailMenu.h"
+#include "history/OriginalText.h"
 #include "history/ToolIcons.h"
+#include "history/TruncationNote.h"
 #include "history/ViewerText.h"
 #include "ui/Application.h"
 #include "ui/HoverHints.h"
@@ -162,6 +165,7 @@ void TyakuForm::buildControls()
     lstLst->setFont(gothic);
     lstWk = named(new QListWidget(m_client), "lstWk");
     lstWk->hide();
+    m_truncationNote = new TruncationNote(rtfEd);
 
     Text4 = named(new QPlainTextEdit(m_client), "Text4");
     Text4->setReadOnly(true);
@@ -217,6 +221,8 @@ void TyakuForm::buildMenus()
     item(medit, "mcut", QStringLiteral("切り取り"), &TyakuForm::mcut_Click);
     item(medit, "mcopy", QStringLiteral("コピー"), &TyakuForm::mcopy_Click);
     item(medit, "mpaste", QStringLiteral("貼付け"), &TyakuForm::mpaste_Click);
+
+    m_mailMenu = new MailMenu(m_app, menuBar(), this);
 }
 
 void TyakuForm::buildToolBar()
@@ -285,6 +291,7 @@ void TyakuForm::wireControls()
     connect(Command5, &QPushButton::clicked, this, &TyakuForm::Command5_Click);
     connect(Command6, &QPushButton::clicked, this, &TyakuForm::Command6_Click);
     connect(rtfEd, &QTextEdit::textChanged, this, [this] { m_app.state().editor.EditorModified = true; });
+    connect(m_truncationNote, &TruncationNote::openOriginal, m_mailMenu, &MailMenu::mgenbun_Click);
     // A click anywhere in the list counts, also on its empty part, so the
     // release on the viewport is the click (the press has selected the row).
     MailListView->viewport()->installEventFilter(this);
@@ -474,12 +481,21 @@ void TyakuForm::showRecord(const storage::MailRecord& record, HeaderText mode)
         box->setCursorPosition(0);
     setBodyText(trimBlanks(record.Body));
     normaliseBody();
+    offerOriginal();
 }
 
 void TyakuForm::rememberShown(int recordNo, const QByteArray& bytes)
 {
     m_shownRecordNo = recordNo;
     m_shownRecord = bytes;
+}
+
+void TyakuForm::offerOriginal()
+{
+    m_mailMenu->setShownRecord(m_shownRecord, trimBlanks(historyBuffer().Subject));
+    // Only a cut body needs the original looked up now; the menu reads it when opened.
+    const bool cut = original::bodyWasCut(m_shownRecord);
+    m_truncationNote->showFor(cut, cut && m_mailMenu->hasOriginal());
 }
 
 void TyakuForm::clearShownMessage()
@@ -490,6 +506,7 @@ void TyakuForm::clearShownMessage()
     Text8->clear();
     Text9->clear();
     rtfEd->setPlainText(QString());
+    offerOriginal();
 }
 
 void TyakuForm::normaliseBody()

@@ -26,6 +26,8 @@ class Application;
 namespace corvidan::history {
 
 class HistoryListModel;
+class MailMenu;
+class TruncationNote;
 
 /// The history viewer: lists the received or the sent history, shows one
 /// message in its header boxes and body pane, deletes, saves, copies and hands
@@ -102,6 +104,8 @@ private:
     void clearShownMessage();
     /// The record in the boxes, byte for byte, so a deletion can tell it is still there.
     void rememberShown(int recordNo, const QByteArray& bytes);
+    /// The メール menu and the cut-body note follow the message shown (after its body is in the pane).
+    void offerOriginal();
     void normaliseBody();
     QModelIndex selectedRow() const;
     void reportNotSelected();
@@ -132,6 +136,8 @@ private:
     int m_findPos = 0;
     int m_shownRecordNo = 0;
     QByteArray m_shownRecord;
+    MailMenu* m_mailMenu = nullptr;
+    TruncationNote* m_truncationNote = nullptr;
 
     QWidget* m_client = nullptr;
     QTreeView* MailListView = nullptr;

@@ -154,7 +154,10 @@ QByteArray htmlCharset(const QByteArray& html)
 /// The walk keeps its own stack: a hostile message may nest parts thousands deep.
 class Walker {
 public:
-    explicit Walker(QByteArrayView source, Parsed& out) : m_source(source), m_out(out) {}
+    Walker(QByteArrayView source, QByteArrayView charsetOverride, Parsed& out)
+        : m_source(source), m_override(charsetOverride), m_out(out)
+    {
+    }
 
     void walk(GMimeObject* root)
     {
@@ -179,6 +182,7 @@ public:
     {
         if (!m_plainFound && m_htmlFound)
             m_out.body = charset::toCrLf(htmlToText(m_html));
+        m_out.html = std::move(m_html);
     }
 
 private:
@@ -193,7 +197,9 @@ private:
             m_out.attachments.append(Attachment{name, type, decodedContent(part)});
             return;
         }
-        const QByteArray label = header::parameter(rawHeader(object, "Content-Type"), "charset").toLatin1();
+        const QByteArray label = !m_override.isEmpty()
+                                     ? m_override.toByteArray()
+                                     : header::parameter(rawHeader(object, "Content-Type"), "charset").toLatin1();
         if (type == "text/plain" && !m_plainFound) {
             m_plainFound = true;
             QList<UuFile> files;
@@ -238,6 +244,7 @@ private:
     }
 
     QByteArrayView m_source;
+    QByteArrayView m_override;
     Parsed& m_out;
     bool m_plainFound = false;
     bool m_htmlFound = false;
@@ -395,10 +402,11 @@ void appendFields(QByteArray& out, QByteArrayView block, bool enclosed, QByteArr
     }
 }
 
-Parsed parseAt(QByteArrayView message, int depth);
+Parsed parseAt(QByteArrayView message, int depth, QByteArrayView charsetOverride);
 
 /// A split message's piece: the notice, or the whole message when it is the only piece.
-void takeFragment(QByteArrayView message, GMimeMessagePartial* partial, int depth, Parsed& out)
+void takeFragment(QByteArrayView message, GMimeMessagePartial* partial, int depth, QByteArrayView charsetOverride,
+                  Parsed& out)
 {
     // GMime gives -1 for a number the piece does not state.
     Fragment fragment{QByteArray(g_mime_message_partial_get_id(partial)),
@@ -406,9 +414,10 @@ void takeFragment(QByteArrayView message, GMimeMessagePartial* partial, int dept
                       std::max(0, g_mime_message_partial_get_total(partial))};
     if (fragment.number == 1 && fragment.total == 1 && depth == 0) {
         if (const std::optional<QByteArray> whole = joinFragments({message.toByteArray()})) {
-            Parsed inner = parseAt(*whole, depth + 1);
+            Parsed inner = parseAt(*whole, depth + 1, charsetOverride);
             out.body = std::move(inner.body);
             out.attachments = std::move(inner.attachments);
+            out.html = std::move(inner.html);
             return;
         }
     }
@@ -416,28 +425,28 @@ void takeFragment(QByteArrayView message, GMimeMessagePartial* partial, int dept
     out.fragment = std::move(fragment);
 }
 
-Parsed parseAt(QByteArrayView message, int depth)
+Parsed parseAt(QByteArrayView message, int depth, QByteArrayView charsetOverride)
 {
     initializeOnce();
     Parsed out;
     fillFields(message, out);
     // GMime's lengths are 32-bit; anything that large is read as plain text.
     if (message.size() >= qsizetype(G_MAXUINT32)) {
-        out.body = charset::toCrLf(charset::decodeGuessed(message.sliced(header::bodyOffset(message))));
+        out.body = charset::toCrLf(charset::decode(message.sliced(header::bodyOffset(message)), charsetOverride));
         return out;
     }
     const BorrowedStream source(message); // outlives every GMime object below
     GRef<GMimeMessage> parsed(parseMessage(source));
     if (!parsed.get()) {
-        out.body = charset::toCrLf(charset::decodeGuessed(message.sliced(header::bodyOffset(message))));
+        out.body = charset::toCrLf(charset::decode(message.sliced(header::bodyOffset(message)), charsetOverride));
         return out;
     }
     GMimeObject* root = g_mime_message_get_mime_part(parsed.get());
     if (root && GMIME_IS_MESSAGE_PARTIAL(root)) {
-        takeFragment(message, GMIME_MESSAGE_PARTIAL(root), depth, out);
+        takeFragment(message, GMIME_MESSAGE_PARTIAL(root), depth, charsetOverride, out);
         return out;
     }
-    Walker walker(message, out);
+    Walker walker(message, charsetOverride, out);
     if (root)
         walker.walk(root);
     walker.finish();
@@ -469,9 +478,9 @@ QString resolveEntity(const QString& entity)
 
 } // namespace
 
-Parsed parse(QByteArrayView message)
+Parsed parse(QByteArrayView message, QByteArrayView charsetOverride)
 {
-    return parseAt(message, 0);
+    return parseAt(message, 0, charsetOverride);
 }
 
 std::optional<QByteArray> joinFragments(const QList<QByteArray>& fragments)

@@ -42,11 +42,14 @@ struct Parsed {
     QString body;
     QList<Attachment> attachments;
     std::optional<Fragment> fragment;
+    /// The first HTML part as decoded text, or empty when there is none.
+    QString html;
 };
 
 /// Parses a whole message once. Never fails: what cannot be read as MIME is
-/// taken as plain text.
-Parsed parse(QByteArrayView message);
+/// taken as plain text. A non-empty `charsetOverride` decodes the body's text
+/// parts in that charset instead of the declared one, for mail that lies.
+Parsed parse(QByteArrayView message, QByteArrayView charsetOverride = {});
 
 /// The whole message rebuilt from the raw pieces of one split message, in any
 /// order; nullopt while any piece is missing or the pieces do not belong together.

@@ -133,6 +133,11 @@ TEST_F(MimeExtract, BodyIsTheFirstPlainTextPartInItsCharset)
     const QByteArray sjis = "Subject: x\r\nContent-Type: text/plain; charset=Shift_JIS\r\n"
                             "Content-Transfer-Encoding: base64\r\n\r\n" + QByteArray("\x87\x40\x87\x8a\xee\xf0\x81\x60").toBase64() + "\r\n";
     EXPECT_EQ(mime::extract(sjis, dir.path()).body, QStringLiteral("①㈱ⅱ～"));
+    // Mail that declares the wrong charset reads right when the reader names the true one.
+    const QByteArray mislabelled = "Subject: x\r\nContent-Type: text/plain; charset=ISO-8859-1\r\n\r\n\x93\xfa\x96\x7b\r\n";
+    EXPECT_NE(mime::parse(mislabelled).body, QStringLiteral("日本\r\n"));
+    EXPECT_EQ(mime::parse(mislabelled, "Shift_JIS").body, QStringLiteral("日本\r\n"));
+    EXPECT_EQ(mime::parse("Subject: x\r\n\r\n\xc6\xfc\xcb\xdc\r\n", "EUC-JP").body, QStringLiteral("日本\r\n"));
     EXPECT_EQ(files(), attached) << "a text body is no attachment";
 }
 
@@ -141,6 +146,9 @@ TEST_F(MimeExtract, HtmlOnlyMessageGivesItsTextAndSavesTheImage)
     const mime::Extraction html = mime::extract(corpus("28_enmime_html-only-inline.eml"), dir.path());
     EXPECT_EQ(html.result, mime::Done);
     EXPECT_EQ(html.body, QStringLiteral("Test of HTML section"));
+    const mime::Parsed parsed = mime::parse(corpus("28_enmime_html-only-inline.eml"));
+    EXPECT_TRUE(parsed.html.contains(QStringLiteral("<html"), Qt::CaseInsensitive)) << parsed.html.left(80).toStdString();
+    EXPECT_TRUE(mime::parse("Subject: p\r\n\r\nplain\r\n").html.isEmpty());
     EXPECT_EQ(files(), QStringList{QStringLiteral("favicon.png")});
     EXPECT_TRUE(readFile(dir.filePath(QStringLiteral("favicon.png"))).startsWith("\x89PNG"));
     EXPECT_EQ(mime::htmlToText(u"<p>a&amp;b</p><script>x()</script><br>&#x65E5;&#26412; &nbsp;<b>c</b>&bogus;"),

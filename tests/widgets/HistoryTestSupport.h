@@ -4,6 +4,7 @@
 #include "shell/Application.h"
 #include "shell/Launch.h"
 #include "storage/HistoryFile.h"
+#include "storage/Originals.h"
 #include "support/Controls.h"
 #include "support/ScriptedUi.h"
 #include "support/TempAppDir.h"
@@ -70,6 +71,12 @@ protected:
             records.push_back(mail(QStringLiteral("subject %1").arg(k), QStringLiteral("from %1").arg(k),
                                    QStringLiteral("date %1").arg(k), QStringLiteral("body %1").arg(k)));
         store(kind, records);
+    }
+    /// Appends `record` with `message` kept as its original, as a receive does.
+    void storeWithOriginal(int kind, const storage::MailRecord& record, const QByteArray& message)
+    {
+        ASSERT_TRUE(storage::Originals(dir.appDir(), kindOf(kind)).Store(record.toBytes(), message).isOk());
+        store(kind, {record});
     }
     QByteArray fileBytes(int kind) const
     {

@@ -8,6 +8,7 @@
 #include "compose/BackForm.h"
 #include "compose/WriteForm.h"
 #include "emoticons/KaoForm.h"
+#include "history/OriginalView.h"
 #include "history/TyakuForm.h"
 #include "settings/CheckForm.h"
 #include "settings/IdPassForm.h"
@@ -16,6 +17,7 @@
 #include "shell/MainForm.h"
 #include "storage/AddressBookFile.h"
 #include "storage/HistoryFile.h"
+#include "storage/Originals.h"
 #include "storage/ServerSettings.h"
 
 #include <QCheckBox>
@@ -27,6 +29,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -238,6 +242,57 @@ QWidget* tyakuForm(SceneContext& ctx)
     return form;
 }
 
+/// A newsletter longer than a record holds, kept whole as its original, shown in the viewer.
+history::TyakuForm* viewerOnLongMail(SceneContext& ctx)
+{
+    QString body = QStringLiteral("会員の皆様\r\n\r\n今月のお知らせをお送りします。\r\n\r\n");
+    for (int n = 1; n <= 600; ++n)
+        body += QStringLiteral("%1. 新しい講座のご案内、会場と日程の変更、申し込みの締め切りについて。\r\n").arg(n);
+    body += QStringLiteral("\r\n以上、最後までお読みいただきありがとうございました。\r\n");
+    storage::MailRecord record;
+    record.Subject = QStringLiteral("【会報】12月号のお知らせ");
+    record.Address = QStringLiteral("会報係 <news@example.jp>");
+    record.Date = QStringLiteral("Wed, 9 Dec 2026 07:30:00 +0900");
+    record.Body = body;
+    const QByteArray original =
+        "From: =?UTF-8?B?" + QStringLiteral("会報係").toUtf8().toBase64() + "?= <news@example.jp>\r\n"
+        "To: taro@example.jp\r\nSubject: =?UTF-8?B?" + record.Subject.toUtf8().toBase64() + "?=\r\n"
+        "Date: " + record.Date.toLatin1() + "\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + body.toUtf8();
+    const storage::Originals originals(ctx.app.appDir(), storage::HistoryKind::Received);
+    if (!originals.Store(record.toBytes(), original).isOk())
+        return nullptr;
+    storage::HistoryFile(ctx.app.appDir(), storage::HistoryKind::Received).AppendRecord(record);
+    auto* form = ctx.app.forms().get<history::TyakuForm>();
+    form->OpenHistory(1);
+    return form;
+}
+
+QWidget* tyakuFormCutBody(SceneContext& ctx)
+{
+    return viewerOnLongMail(ctx);
+}
+
+QWidget* tyakuFormOriginal(SceneContext& ctx)
+{
+    history::TyakuForm* form = viewerOnLongMail(ctx);
+    if (!form)
+        return nullptr;
+    emit child<QMenu>(form, "mmail")->aboutToShow();
+    child<QAction>(form, "mgenbun")->trigger();
+    return form->findChild<history::OriginalView*>();
+}
+
+QWidget* tyakuFormMailMenu(SceneContext& ctx)
+{
+    history::TyakuForm* form = viewerOnLongMail(ctx);
+    if (!form)
+        return nullptr;
+    auto* menu = child<QMenu>(form, "mmail");
+    menu->popup(form->menuBar()->mapToGlobal(form->menuBar()->actionGeometry(menu->menuAction()).bottomLeft()));
+    return menu;
+}
+
 } // namespace
 
 const std::vector<Scene>& scenes()
@@ -261,6 +316,10 @@ const std::vector<Scene>& scenes()
          writeFormWide},
         {"FriendForm", "the address book with three entries, the second picked", friendForm},
         {"TyakuForm", "the history viewer on three received messages, the first one shown", tyakuForm},
+        {"TyakuForm-cutbody", "the history viewer on a message longer than its record, the note shown",
+         tyakuFormCutBody},
+        {"TyakuForm-original", "the whole original of that message, decoded", tyakuFormOriginal},
+        {"TyakuForm-mailmenu", "the viewer's メール menu for a message with its original", tyakuFormMailMenu},
     };
     return all;
 }
