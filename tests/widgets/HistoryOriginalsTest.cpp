@@ -223,7 +223,7 @@ TEST_F(HistoryOriginals, AReceivedMessageOpensWholeAndItsLostAttachmentIsWritten
     dir.write(u"\\★MailData\\iniIdPass.ini", "[EXEINI]\r\nNAME=taro\r\nNAME2=secret\r\nNAME3=1\r\n");
     const transport::ReceiveOutcome out =
         transport::ReceiveMail(dir.appDir(), {QStringLiteral("pop.example.jp"), 0}, mailbox, host);
-    ASSERT_EQ(out.stored, 1) << int(out.end) << out.errorText.toStdString();
+    ASSERT_EQ(out.stored, 1) << int(out.end) << int(out.problem.problem);
 
     open(1);
     openMenu();
