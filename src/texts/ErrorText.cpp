@@ -48,7 +48,9 @@ QString connectText(const transport::ReceiveNotice& notice)
 QString leftText(const transport::LeftMessage& left)
 {
     return left.tooBig ? QStringLiteral("%1 件目（%2 バイト）: 大きすぎます。").arg(left.n).arg(left.listedSize)
-                       : QStringLiteral("%1 件目: サーバーが送信を拒否しました（%2）。").arg(left.n).arg(left.refusal);
+                       : QStringLiteral("%1 件目: サーバーが送信を拒否しました（%2）。")
+                             .arg(left.n)
+                             .arg(common::CutAtNul(NetErrorText(left.refusal)));
 }
 
 } // namespace

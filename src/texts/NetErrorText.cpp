@@ -72,7 +72,44 @@ constexpr Row kTable[] = {
     {NetErrorKind::NoSession, u"POP3の接続がありません"},
     {NetErrorKind::AttachmentNotCreated, u"添付ファイルを作成できません: {item}"},
     {NetErrorKind::PartsMissing, u"分割されたメールの一部しかありません"},
+    {NetErrorKind::TlsNotSupported, u"TLSを利用できません ({host}:{port})"},
+    {NetErrorKind::GreetingRefused, u"{server}が接続を拒否しました: {reply}"},
+    {NetErrorKind::NotConnected, u"{server}に接続されていません"},
+    {NetErrorKind::NoApopTimestamp, u"APOP認証できません: サーバーがAPOP用のタイムスタンプを送っていません ({host}:{port})"},
+    {NetErrorKind::MailboxUnreadable, u"メールボックスを確認できません: {reply}"},
+    {NetErrorKind::BadMessageCount,
+     u"{server}の応答が正しくありません ({host}:{port}): STATのメッセージ数が正しくないか多すぎます (上限 {bound}): {reply}"},
+    {NetErrorKind::ListLineTooLong, u"{server}の応答が正しくありません ({host}:{port}): 一覧の行が長すぎます: {reply}"},
+    {NetErrorKind::ListNumberOutOfRange,
+     u"{server}の応答が正しくありません ({host}:{port}): 一覧のメッセージ番号 {amount} はメッセージ数 {bound} を超えています"},
+    {NetErrorKind::ReplyTooLong, u"{server}の応答が正しくありません ({host}:{port}): 応答が長すぎます ({bound} バイト超)"},
+    {NetErrorKind::BadStatusLine, u"{server}の応答が正しくありません ({host}:{port}): {reply}"},
+    {NetErrorKind::StatusLineTooLong, u"{server}の応答が正しくありません ({host}:{port}): 応答行が長すぎます"},
+    {NetErrorKind::MessageTooBig,
+     u"メッセージ {message} は大きすぎるため受信しません ({amountMiB} MB, 上限 {boundMiB} MB)。サーバーに残してあります。"},
+    {NetErrorKind::NoSuchMessage, u"メッセージ番号が範囲外です: {message}"},
+    {NetErrorKind::ReceiveCancelled, u"受信を中止しました"},
+    {NetErrorKind::MessageRefused, u"メッセージ {message} を取得できません: {reply}"},
+    {NetErrorKind::DeletionRefused, u"メッセージ {message} を削除できません: {reply}"},
+    {NetErrorKind::QuitRefused, u"QUITを拒否されました: {reply}"},
+    {NetErrorKind::SendFailed, u"{server}へ送信できません ({host}:{port}): {detail}"},
+    {NetErrorKind::ReadFailed, u"{server}から読めません ({host}:{port}): {detail}"},
+    {NetErrorKind::NoReply, u"{server}から応答がありません (タイムアウト, {host}:{port})"},
+    {NetErrorKind::TooSlow, u"{server}からの受信が遅すぎます (タイムアウト: {boundSeconds} 秒で {amount} バイト, {host}:{port})"},
+    {NetErrorKind::QuitAbandoned, u"{server}の応答が遅いため、QUITを送らずに切断しました ({host}:{port})"},
+    {NetErrorKind::Disconnected, u"{server}との接続が切れました ({host}:{port})"},
+    {NetErrorKind::ProbeReplyTooLong, u"{server}の応答が長すぎます"},
+    {NetErrorKind::ProbeReplyMalformed, u"{server}の応答が正しくありません: {reply}"},
 };
+
+const char16_t* rowText(NetErrorKind kind)
+{
+    for (const Row& row : kTable) {
+        if (row.kind == kind)
+            return row.text;
+    }
+    return nullptr;
+}
 
 QString endpointText(const NetError& error)
 {
@@ -81,47 +118,94 @@ QString endpointText(const NetError& error)
            + (error.port > 0 ? u':' + QString::number(error.port) : QString());
 }
 
-QString fill(QString text, const NetError& error)
+/// Octets as whole MiB, rounded up: a message just over the bound never reads as equal to it.
+QString mib(qint64 bytes)
+{
+    return QString::number((bytes + (1 << 20) - 1) >> 20);
+}
+
+QString value(QStringView name, const NetError& error)
 {
     const bool pop3 = error.protocol == MailProtocol::Pop3;
     const QString host = error.host.isEmpty() ? QStringLiteral("?") : error.host;
-    text.replace(QStringLiteral("{server}"), pop3 ? QStringLiteral("POP3サーバー") : QStringLiteral("SMTPサーバー"));
-    text.replace(QStringLiteral("{starttls}"), pop3 ? QStringLiteral("STLS") : QStringLiteral("STARTTLS"));
-    text.replace(QStringLiteral("{tlsForm}"), (pop3 ? QStringLiteral("pop3s://") : QStringLiteral("smtps://")) + host);
-    text.replace(QStringLiteral("{plainForm}"),
-                 (pop3 ? QStringLiteral("pop3+plain://") : QStringLiteral("smtp+plain://")) + endpointText(error));
-    text.replace(QStringLiteral("{names}"), error.certificateNames.isEmpty()
-                                                ? QStringLiteral("不明")
-                                                : error.certificateNames.join(QStringLiteral("、")));
-    text.replace(QStringLiteral("{expiry}"), error.expiry.isEmpty() ? QStringLiteral("不明") : error.expiry);
-    text.replace(QStringLiteral("{port}"), QString::number(error.port));
-    text.replace(QStringLiteral("{host}"), host);
-    // Last: what the user typed is never read as a placeholder.
-    text.replace(QStringLiteral("{item}"), error.item);
-    return text;
+    if (name == u"server")
+        return pop3 ? QStringLiteral("POP3サーバー") : QStringLiteral("SMTPサーバー");
+    if (name == u"starttls")
+        return pop3 ? QStringLiteral("STLS") : QStringLiteral("STARTTLS");
+    if (name == u"tlsForm")
+        return (pop3 ? QStringLiteral("pop3s://") : QStringLiteral("smtps://")) + host;
+    if (name == u"plainForm")
+        return (pop3 ? QStringLiteral("pop3+plain://") : QStringLiteral("smtp+plain://")) + endpointText(error);
+    if (name == u"names")
+        return error.certificateNames.isEmpty() ? QStringLiteral("不明") : error.certificateNames.join(QStringLiteral("、"));
+    if (name == u"expiry")
+        return error.expiry.isEmpty() ? QStringLiteral("不明") : error.expiry;
+    if (name == u"port")
+        return QString::number(error.port);
+    if (name == u"host")
+        return host;
+    if (name == u"item")
+        return error.item;
+    if (name == u"reply")
+        return error.serverReply;
+    if (name == u"detail")
+        return error.detail;
+    if (name == u"message")
+        return QString::number(error.message);
+    if (name == u"amount")
+        return QString::number(error.amount);
+    if (name == u"bound")
+        return QString::number(error.bound);
+    if (name == u"amountMiB")
+        return mib(error.amount);
+    if (name == u"boundMiB")
+        return mib(error.bound);
+    if (name == u"boundSeconds")
+        return QString::number(error.bound / 1000.0);
+    return u'{' + name.toString() + u'}';
+}
+
+// One pass over the table's text: what a user typed or a server said is never
+// read as a placeholder.
+QString fill(QStringView text, const NetError& error)
+{
+    QString out;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype open = text.indexOf(u'{', from);
+        const qsizetype close = open < 0 ? -1 : text.indexOf(u'}', open);
+        if (close < 0)
+            break;
+        out += text.sliced(from, open - from);
+        out += value(text.sliced(open + 1, close - open - 1), error);
+        from = close + 1;
+    }
+    out += text.sliced(from);
+    return out;
 }
 
 } // namespace
 
 QString NetErrorHeadline(const NetError& error)
 {
-    for (const Row& row : kTable) {
-        if (row.kind == error.kind)
-            return fill(QString::fromUtf16(row.text), error);
-    }
     // Other and None: the detail is all there is.
-    return {};
+    const char16_t* text = rowText(error.kind);
+    return text ? fill(QStringView(text), error) : QString();
 }
 
 QString NetErrorText(const NetError& error)
 {
-    QString text = NetErrorHeadline(error);
-    if (text.isEmpty())
+    const char16_t* row = rowText(error.kind);
+    if (!row)
         return error.detail.isEmpty() ? error.serverReply : error.detail;
-    if (!error.serverReply.isEmpty())
+    const QStringView raw(row);
+    QString text = fill(raw, error);
+    const QString detail =
+        error.detail.isEmpty() && error.handshakeTimedOut ? QStringLiteral("タイムアウトしました") : error.detail;
+    if (!error.serverReply.isEmpty() && !raw.contains(u"{reply}"))
         text += QStringLiteral("\nサーバーの応答: ") + error.serverReply;
-    if (!error.detail.isEmpty())
-        text += QStringLiteral("\n詳細: ") + error.detail;
+    if (!detail.isEmpty() && !raw.contains(u"{detail}"))
+        text += QStringLiteral("\n詳細: ") + detail;
     return text;
 }
 

@@ -159,7 +159,7 @@ bool SmtpProbe::readReply(int& code, QList<QByteArray>& lines)
         qsizetype lf;
         while ((lf = m_in.indexOf('\n')) < 0) {
             if (m_in.size() > kMaxLine)
-                return fail(NetErrorKind::Other, QStringLiteral("SMTPサーバーの応答が長すぎます"));
+                return fail(NetErrorKind::ProbeReplyTooLong);
             if (m_socket.bytesAvailable() == 0 && !wait(false))
                 return false;
             m_in += m_socket.readAll();
@@ -167,15 +167,16 @@ bool SmtpProbe::readReply(int& code, QList<QByteArray>& lines)
         const QByteArray line = m_in.left(lf).trimmed();
         m_in.remove(0, lf + 1);
         lines << line;
-        if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0])))
-            return fail(NetErrorKind::Other, QStringLiteral("SMTPサーバーの応答が正しくありません: ")
-                                                 + QString::fromLatin1(line.left(80)));
+        if (line.size() < 3 || !std::isdigit(static_cast<unsigned char>(line[0]))) {
+            m_result.error.serverReply = QString::fromLatin1(line.left(80));
+            return fail(NetErrorKind::ProbeReplyMalformed);
+        }
         if (line.size() == 3 || line[3] != '-') {
             code = line.left(3).toInt();
             return true;
         }
     }
-    return fail(NetErrorKind::Other, QStringLiteral("SMTPサーバーの応答が長すぎます"));
+    return fail(NetErrorKind::ProbeReplyTooLong);
 }
 
 bool SmtpProbe::command(const QByteArray& line, int& code, QList<QByteArray>& lines)

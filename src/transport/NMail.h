@@ -84,7 +84,8 @@ struct MailboxFetch {
     QByteArray bytes;
     /// Size as the server listed it, -1 when unknown.
     qint64 listedSize = -1;
-    QString error;
+    /// Why it is not Ok.
+    NetError error;
 };
 
 /// The mail library the program is written against: POP3, SMTP and MIME behind

@@ -54,6 +54,59 @@ enum class NetErrorKind {
     AttachmentNotCreated,
     /// Only a part of a split message was given.
     PartsMissing,
+
+    // What a POP3 session met on the way; message, amount and bound carry the numbers.
+    /// The program's TLS library is missing.
+    TlsNotSupported,
+    /// The greeting was -ERR (serverReply).
+    GreetingRefused,
+    /// A call came after the connection was gone, with no other failure to report.
+    NotConnected,
+    /// APOP was asked for and the greeting holds no timestamp.
+    NoApopTimestamp,
+    /// STAT was refused (serverReply).
+    MailboxUnreadable,
+    /// STAT's count (serverReply) is unreadable or over bound.
+    BadMessageCount,
+    /// A LIST or UIDL line (serverReply, its head) is over the line cap.
+    ListLineTooLong,
+    /// A LIST or UIDL line names message amount of a mailbox of bound.
+    ListNumberOutOfRange,
+    /// A multi-line reply ran past bound octets.
+    ReplyTooLong,
+    /// A status line (serverReply) neither +OK nor -ERR.
+    BadStatusLine,
+    /// A status line ran past its cap.
+    StatusLineTooLong,
+    /// Message `message` of amount octets is over the bound: left on the server.
+    MessageTooBig,
+    /// Message `message` is not in the mailbox.
+    NoSuchMessage,
+    /// The user or a signal stopped the receive.
+    ReceiveCancelled,
+    /// RETR of `message` was refused (serverReply).
+    MessageRefused,
+    /// DELE of `message` was refused (serverReply).
+    DeletionRefused,
+    /// QUIT was refused (serverReply, possibly empty).
+    QuitRefused,
+    /// Writing to the server failed (detail).
+    SendFailed,
+    /// Reading from the server failed (detail).
+    ReadFailed,
+    /// Nothing at all came within the read time-out.
+    NoReply,
+    /// Only amount octets came within bound milliseconds.
+    TooSlow,
+    /// The server was too slow to take QUIT: the connection was dropped.
+    QuitAbandoned,
+    /// The server closed the connection mid-session.
+    Disconnected,
+    /// A connection check's probe: a reply past its line or line count cap.
+    ProbeReplyTooLong,
+    /// A connection check's probe: a reply line (serverReply) without a code.
+    ProbeReplyMalformed,
+
     /// Anything else: the detail is the whole text.
     Other,
 };
@@ -76,6 +129,14 @@ struct NetError {
     QString detail;
     /// The address, file or setting the failure is about.
     QString item;
+    /// The message number on the server the failure is about.
+    int message = 0;
+    /// What the server claimed or sent: a count, a number, octets.
+    qint64 amount = -1;
+    /// The limit it ran into: messages, octets, or milliseconds for a pace.
+    qint64 bound = -1;
+    /// The TLS handshake ran out of time (no library words to show).
+    bool handshakeTimedOut = false;
 
     bool isError() const { return kind != NetErrorKind::None; }
 };

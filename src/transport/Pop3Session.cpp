@@ -97,11 +97,12 @@ bool Pop3Session::isOpen() const
     return m_socket && !m_broken && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
-bool Pop3Session::fail(const QString& text)
+bool Pop3Session::failReply(NetErrorKind kind, QByteArrayView line, int n)
 {
-    m_error = text;
-    m_typedFailure = false;
-    return false;
+    NetError error = netErrorHere(kind);
+    error.serverReply = latin(line);
+    error.message = n;
+    return failWith(std::move(error));
 }
 
 void Pop3Session::dropConnection()
@@ -124,7 +125,6 @@ bool Pop3Session::open(const QString& server)
         return failWith(error);
     }
     m_endpoint = *endpoint;
-    m_host = endpoint->host + u':' + QString::number(endpoint->port);
     if (!connectSocket(*endpoint) || !readGreeting())
         return false;
     readCapabilities();
@@ -159,17 +159,15 @@ bool Pop3Session::offersApop() const
 
 NetError Pop3Session::netError() const
 {
-    // Errors of the reading side carry only their text.
-    if (m_typedFailure)
+    if (m_netError.isError())
         return m_netError;
-    return NetError{NetErrorKind::Other, MailProtocol::Pop3, m_endpoint.host, m_endpoint.port, {}, {}, {}, m_error, {}};
+    // A call that failed without a word: nothing to show but that it failed.
+    return netErrorHere(NetErrorKind::Other);
 }
 
 bool Pop3Session::failWith(NetError error)
 {
     m_netError = std::move(error);
-    fail(m_netError.detail.isEmpty() ? m_netError.serverReply : m_netError.detail);
-    m_typedFailure = true;
     return false;
 }
 
@@ -209,7 +207,7 @@ bool Pop3Session::connectSocket(const Pop3Endpoint& endpoint)
 
     if (endpoint.implicitTls) {
         if (!QSslSocket::supportsSsl())
-            return fail(QStringLiteral("TLSを利用できません (") + m_host + u')');
+            return fail(NetErrorKind::TlsNotSupported);
         m_socket->connectToHostEncrypted(endpoint.host, endpoint.port);
     } else {
         m_socket->connectToHost(endpoint.host, endpoint.port);
@@ -281,7 +279,7 @@ bool Pop3Session::readGreeting()
         // 0x15 0x03: a TLS alert, the answer of a TLS port to plain text.
         if (line.startsWith("\x15\x03") || line.startsWith("\x16\x03"))
             return failWith(netErrorHere(NetErrorKind::TlsWherePlainExpected));
-        return fail(QStringLiteral("POP3サーバーが接続を拒否しました: ") + latin(line));
+        return failReply(NetErrorKind::GreetingRefused, line);
     }
     m_greeting = line;
     return true;
@@ -305,8 +303,8 @@ void Pop3Session::readCapabilities()
 int Pop3Session::authenticate(const QString& user, const QString& password, bool apop)
 {
     if (!isOpen()) {
-        if (m_error.isEmpty() && !m_typedFailure)
-            fail(QStringLiteral("POP3サーバーに接続されていません"));
+        if (noFailureYet())
+            fail(NetErrorKind::NotConnected);
         return -1;
     }
     if (!apop && !m_tls && !m_endpoint.plainAllowed) {
@@ -359,7 +357,7 @@ QByteArray Pop3Session::apopCommand(const QString& user, const QString& password
     static const QRegularExpression stamp(QStringLiteral("<[^<>\\s]+>"));
     const QRegularExpressionMatch match = stamp.match(QString::fromLatin1(m_greeting));
     if (!match.hasMatch()) {
-        fail(QStringLiteral("APOP認証できません: サーバーがAPOP用のタイムスタンプを送っていません (") + m_host + u')');
+        fail(NetErrorKind::NoApopTimestamp);
         return {};
     }
     const QByteArray digest =
@@ -378,14 +376,14 @@ bool Pop3Session::readListing(const Reply& stat)
     if (m_broken)
         return false;
     if (!stat.ok)
-        return fail(QStringLiteral("メールボックスを確認できません: ") + latin(stat.line));
+        return failReply(NetErrorKind::MailboxUnreadable, stat.line);
     return true;
 }
 
-bool Pop3Session::protocolError(const QString& text)
+bool Pop3Session::protocolError(NetError error)
 {
     dropConnection();
-    return fail(QStringLiteral("POP3サーバーの応答が正しくありません (") + m_host + QStringLiteral("): ") + text);
+    return failWith(std::move(error));
 }
 
 void Pop3Session::takeStat(const Reply& stat)
@@ -399,8 +397,10 @@ void Pop3Session::takeStat(const Reply& stat)
         ++i;
     const std::optional<qint64> count = parseNumber(line, i);
     if (!count || *count > kMaxMessages) {
-        protocolError(QStringLiteral("STATのメッセージ数が正しくないか多すぎます (上限 ") + QString::number(kMaxMessages)
-                      + QStringLiteral("): ") + latin(head(line, 200)));
+        NetError error = netErrorHere(NetErrorKind::BadMessageCount);
+        error.bound = kMaxMessages;
+        error.serverReply = latin(head(line, 200));
+        protocolError(std::move(error));
         return;
     }
     m_count = static_cast<int>(*count);
@@ -418,7 +418,9 @@ void Pop3Session::takeListing(Kind kind, const QByteArray& data)
         const QByteArrayView line(p, lineEnd - p);
         p = lineEnd + 1;
         if (line.size() > kListLineCap) {
-            protocolError(QStringLiteral("一覧の行が長すぎます: ") + latin(head(line, 80)));
+            NetError error = netErrorHere(NetErrorKind::ListLineTooLong);
+            error.serverReply = latin(head(line, 80));
+            protocolError(std::move(error));
             return;
         }
         qsizetype i = 0;
@@ -433,8 +435,10 @@ void Pop3Session::takeListing(Kind kind, const QByteArray& data)
         if (!n || tokenEnd == i)
             continue; // nothing usable, as before: an unknown size or id
         if (*n < 1 || *n > m_count) {
-            protocolError(QStringLiteral("一覧のメッセージ番号 ") + QString::number(*n)
-                          + QStringLiteral(" はメッセージ数 ") + QString::number(m_count) + QStringLiteral(" を超えています"));
+            NetError error = netErrorHere(NetErrorKind::ListNumberOutOfRange);
+            error.amount = *n;
+            error.bound = m_count;
+            protocolError(std::move(error));
             return;
         }
         const QByteArrayView token = line.sliced(i, tokenEnd - i);
@@ -471,12 +475,13 @@ bool Pop3Session::overMaximum(int n) const
     return listedSize(n) > m_options.maxMessageBytes;
 }
 
-QString Pop3Session::tooBigText(int n, qint64 size) const
+NetError Pop3Session::tooBig(int n, qint64 size) const
 {
-    const auto mib = [](qint64 bytes) { return QString::number((bytes + (1 << 20) - 1) >> 20); };
-    return QStringLiteral("メッセージ ") + QString::number(n) + QStringLiteral(" は大きすぎるため受信しません (")
-           + mib(size) + QStringLiteral(" MB, 上限 ") + mib(m_options.maxMessageBytes)
-           + QStringLiteral(" MB)。サーバーに残してあります。");
+    NetError error = netErrorHere(NetErrorKind::MessageTooBig);
+    error.message = n;
+    error.amount = size;
+    error.bound = m_options.maxMessageBytes;
+    return error;
 }
 
 const QByteArray* Pop3Session::message(int n)
@@ -484,7 +489,7 @@ const QByteArray* Pop3Session::message(int n)
     m_current.clear();
     FetchResult result = fetch(n);
     if (result.status != FetchStatus::Ok) {
-        m_error = result.error;
+        m_netError = std::move(result.error);
         return nullptr;
     }
     m_current = std::move(result.bytes);
@@ -496,24 +501,26 @@ FetchResult Pop3Session::fetch(int n)
     FetchResult result;
     const auto ended = [&](FetchStatus status, qint64 size = -1) {
         result.status = status;
-        result.error = m_error;
+        result.error = m_netError;
         result.size = size;
         return result;
     };
     if (n < 1 || n > m_count) {
-        fail(QStringLiteral("メッセージ番号が範囲外です: ") + QString::number(n));
+        NetError error = netErrorHere(NetErrorKind::NoSuchMessage);
+        error.message = n;
+        failWith(std::move(error));
         return ended(FetchStatus::Failed);
     }
     if (!m_quitting && cancelAsked()) {
         // Between messages: nothing is lost, QUIT can still be sent.
-        fail(QStringLiteral("受信を中止しました"));
+        fail(NetErrorKind::ReceiveCancelled);
         return ended(FetchStatus::Cancelled);
     }
     // Earlier messages are done with; drop them so memory stays bounded.
     m_ready.erase(m_ready.begin(), m_ready.lower_bound(n));
     if (overMaximum(n) && !m_ready.count(n) && !inFlight(n)) {
         topUp(n);
-        fail(tooBigText(n, listedSize(n)));
+        failWith(tooBig(n, listedSize(n)));
         return ended(FetchStatus::TooBig, listedSize(n));
     }
     while (!m_ready.count(n)) {
@@ -521,8 +528,8 @@ FetchResult Pop3Session::fetch(int n)
         if (!inFlight(n)) {
             requestAhead(n);
             if (!inFlight(n)) {
-                if ((m_error.isEmpty() && !m_typedFailure) || isOpen())
-                    fail(QStringLiteral("POP3サーバーに接続されていません"));
+                if (noFailureYet() || isOpen())
+                    fail(NetErrorKind::NotConnected);
                 return ended(FetchStatus::Failed);
             }
         }
@@ -539,18 +546,21 @@ FetchResult Pop3Session::fetch(int n)
         result.size = ready.size;
         return result;
     case FetchStatus::Refused:
-        fail(QStringLiteral("メッセージ ") + QString::number(n) + QStringLiteral(" を取得できません: ") + latin(ready.line));
+        failReply(NetErrorKind::MessageRefused, ready.line, n);
         return ended(FetchStatus::Refused);
     default:
-        fail(tooBigText(n, ready.size));
+        failWith(tooBig(n, ready.size));
         return ended(FetchStatus::TooBig, ready.size);
     }
 }
 
 bool Pop3Session::remove(int n)
 {
-    if (n < 1 || n > m_count)
-        return fail(QStringLiteral("メッセージ番号が範囲外です: ") + QString::number(n));
+    if (n < 1 || n > m_count) {
+        NetError error = netErrorHere(NetErrorKind::NoSuchMessage);
+        error.message = n;
+        return failWith(std::move(error));
+    }
     m_ready.erase(n);
     m_current.clear();
     if (!send("DELE " + QByteArray::number(n) + "\r\n", Kind::Dele, n))
@@ -573,8 +583,7 @@ bool Pop3Session::quit()
         return false;
     const bool confirmed = !m_simpleReplies.empty() && m_simpleReplies.back().ok;
     if (!confirmed)
-        fail(QStringLiteral("QUITを拒否されました: ")
-             + (m_simpleReplies.empty() ? QString() : latin(m_simpleReplies.back().line)));
+        failReply(NetErrorKind::QuitRefused, m_simpleReplies.empty() ? QByteArrayView() : m_simpleReplies.back().line);
     m_socket->disconnectFromHost();
     if (m_socket->state() != QAbstractSocket::UnconnectedState && !cancelAsked())
         m_socket->waitForDisconnected(1000);
@@ -640,8 +649,8 @@ void Pop3Session::topUp(int n)
 bool Pop3Session::write(const QByteArray& bytes, bool now)
 {
     if (!isOpen()) {
-        if (m_error.isEmpty() && !m_typedFailure)
-            fail(QStringLiteral("POP3サーバーに接続されていません"));
+        if (noFailureYet())
+            fail(NetErrorKind::NotConnected);
         return false;
     }
     m_outgoing += bytes;
@@ -655,7 +664,7 @@ bool Pop3Session::flushOutgoing()
     if (m_socket->write(m_outgoing) != m_outgoing.size()) {
         const QString why = m_socket->errorString();
         dropConnection();
-        return fail(QStringLiteral("POP3サーバーへ送信できません (") + m_host + QStringLiteral("): ") + why);
+        return failWith(netErrorHere(NetErrorKind::SendFailed, why));
     }
     m_outgoing.clear();
     m_socket->flush();
@@ -680,7 +689,7 @@ bool Pop3Session::command(const QByteArray& line, Reply& reply, bool multiline)
     if (!send(line + "\r\n", Kind::Simple, 0, multiline) || !drain())
         return false;
     if (m_simpleReplies.empty())
-        return fail(QStringLiteral("POP3サーバーに接続されていません"));
+        return fail(NetErrorKind::NotConnected);
     reply = m_simpleReplies.back();
     return true;
 }
@@ -703,8 +712,11 @@ bool Pop3Session::readNextReply()
     if (!readStatusLine(reply.line))
         return false;
     reply.ok = reply.line.startsWith("+OK");
-    if (!reply.ok && !reply.line.startsWith("-ERR"))
-        return protocolError(latin(reply.line.left(200)));
+    if (!reply.ok && !reply.line.startsWith("-ERR")) {
+        NetError error = netErrorHere(NetErrorKind::BadStatusLine);
+        error.serverReply = latin(reply.line.left(200));
+        return protocolError(std::move(error));
+    }
     const bool multiline = pending.multiline || pending.kind == Kind::List || pending.kind == Kind::Uidl
                            || pending.kind == Kind::Retr;
     if (reply.ok && multiline) {
@@ -717,13 +729,15 @@ bool Pop3Session::readNextReply()
         if (block == Block::Broken)
             return false;
         if (block == Block::Overlong) {
-            if (pending.kind != Kind::Retr)
-                return protocolError(QStringLiteral("応答が長すぎます (") + QString::number(limit)
-                                     + QStringLiteral(" バイト超)"));
+            if (pending.kind != Kind::Retr) {
+                NetError error = netErrorHere(NetErrorKind::ReplyTooLong);
+                error.bound = limit;
+                return protocolError(std::move(error));
+            }
             // Too much even to skip: this message is TooBig, the session ends.
             m_ready[pending.n] = Ready{FetchStatus::TooBig, {}, {}, reply.size};
             dropConnection();
-            fail(tooBigText(pending.n, reply.size));
+            failWith(tooBig(pending.n, reply.size));
             return true;
         }
     }
@@ -759,8 +773,7 @@ void Pop3Session::handleReply(const Pending& pending, Reply& reply)
     case Kind::Dele:
         if (!reply.ok) {
             ++m_refusedDeletions;
-            fail(QStringLiteral("メッセージ ") + QString::number(pending.n) + QStringLiteral(" を削除できません: ")
-                 + latin(reply.line));
+            failReply(NetErrorKind::DeletionRefused, reply.line, pending.n);
         }
         break;
     }
@@ -855,16 +868,18 @@ bool Pop3Session::keepsPace()
     const qint64 got = m_replyBytes;
     dropConnection();
     if (got == 0)
-        return fail(QStringLiteral("POP3サーバーから応答がありません (タイムアウト, ") + m_host + u')');
-    return fail(QStringLiteral("POP3サーバーからの受信が遅すぎます (タイムアウト: ") + QString::number(window / 1000.0)
-                + QStringLiteral(" 秒で ") + QString::number(got) + QStringLiteral(" バイト, ") + m_host + u')');
+        return fail(NetErrorKind::NoReply);
+    NetError error = netErrorHere(NetErrorKind::TooSlow);
+    error.amount = got;
+    error.bound = window;
+    return failWith(std::move(error));
 }
 
 bool Pop3Session::waitReadable()
 {
     if (!m_socket || m_broken) {
-        if (m_error.isEmpty() && !m_typedFailure)
-            fail(QStringLiteral("POP3サーバーに接続されていません"));
+        if (noFailureYet())
+            fail(NetErrorKind::NotConnected);
         return false;
     }
     if (!flushOutgoing())
@@ -874,8 +889,7 @@ bool Pop3Session::waitReadable()
             const bool quitting = m_quitting;
             m_cancelled = !quitting;
             dropConnection();
-            return fail(quitting ? QStringLiteral("POP3サーバーの応答が遅いため、QUITを送らずに切断しました (") + m_host + u')'
-                                 : QStringLiteral("受信を中止しました"));
+            return fail(quitting ? NetErrorKind::QuitAbandoned : NetErrorKind::ReceiveCancelled);
         }
         if (!keepsPace())
             return false;
@@ -884,7 +898,7 @@ bool Pop3Session::waitReadable()
         if (!waitFor(Event::ReadyRead, slice) && m_socket->bytesAvailable() == 0
             && m_socket->state() != QAbstractSocket::ConnectedState) {
             dropConnection();
-            return fail(QStringLiteral("POP3サーバーとの接続が切れました (") + m_host + u')');
+            return fail(NetErrorKind::Disconnected);
         }
     }
     return true;
@@ -900,7 +914,7 @@ bool Pop3Session::readInto(QByteArray& buffer)
     if (got <= 0) {
         const QString why = m_socket->errorString();
         dropConnection();
-        return fail(QStringLiteral("POP3サーバーから読めません (") + m_host + QStringLiteral("): ") + why);
+        return failWith(netErrorHere(NetErrorKind::ReadFailed, why));
     }
     m_replyBytes += got;
     return keepsPace();
@@ -917,7 +931,7 @@ bool Pop3Session::readStatusLine(QByteArray& line)
     while (!(lf = static_cast<const char*>(std::memchr(m_in.constData() + scanned, '\n', m_in.size() - scanned)))) {
         scanned = m_in.size();
         if (m_in.size() - m_pos > kMaxStatusLine)
-            return protocolError(QStringLiteral("応答行が長すぎます"));
+            return protocolError(netErrorHere(NetErrorKind::StatusLineTooLong));
         if (m_pos > 0) {
             m_in.remove(0, m_pos);
             scanned -= m_pos;
@@ -928,7 +942,7 @@ bool Pop3Session::readStatusLine(QByteArray& line)
     }
     const qsizetype at = lf - m_in.constData();
     if (at - m_pos > kMaxStatusLine)
-        return protocolError(QStringLiteral("応答行が長すぎます"));
+        return protocolError(netErrorHere(NetErrorKind::StatusLineTooLong));
     line = m_in.mid(m_pos, at - m_pos);
     if (line.endsWith('\r'))
         line.chop(1);

@@ -39,8 +39,8 @@ struct FetchResult {
     FetchStatus status = FetchStatus::Failed;
     /// The message, dot-unstuffed, CR LF lines; empty unless Ok.
     QByteArray bytes;
-    /// Why it is not Ok, for the user (Japanese).
-    QString error;
+    /// Why it is not Ok: a kind for the front end's table of texts.
+    NetError error;
     /// Octets of the message: as received, or as listed when it was not fetched.
     qint64 size = -1;
 };
@@ -94,8 +94,7 @@ public:
     /// The greeting carries the timestamp APOP needs.
     bool offersApop() const;
     int refusedDeletions() const { return m_refusedDeletions; }
-    const QString& error() const { return m_error; }
-    /// The last error as a kind the user can act on (Other: only the text).
+    /// The last failure as a kind, with the server's words and numbers as details.
     NetError netError() const;
 
 private:
@@ -132,8 +131,12 @@ private:
     bool readGreeting();
     void readCapabilities();
     QByteArray apopCommand(const QString& user, const QString& password);
-    /// A failure of a kind the user can act on: error() then holds only its technical words.
     bool failWith(NetError error);
+    bool fail(NetErrorKind kind) { return failWith(netErrorHere(kind)); }
+    /// A failure about message n (0: none) that quotes the server's line.
+    bool failReply(NetErrorKind kind, QByteArrayView line, int n = 0);
+    /// Nothing failed yet: a later "not connected" would hide the real cause.
+    bool noFailureYet() const { return !m_netError.isError(); }
     NetError netErrorHere(NetErrorKind kind, const QString& detail = {}) const;
     NetError handshakeError() const;
     void rememberTls() const;
@@ -141,11 +144,12 @@ private:
     bool readListing(const Reply& stat);
     void takeStat(const Reply& stat);
     void takeListing(Kind kind, const QByteArray& data);
-    bool protocolError(const QString& text);
+    /// The server broke the protocol: the connection is dropped.
+    bool protocolError(NetError error);
     /// Most octets RETR n may bring before the message counts as TooBig.
     qint64 retrLimit(int n) const;
     bool overMaximum(int n) const;
-    QString tooBigText(int n, qint64 size) const;
+    NetError tooBig(int n, qint64 size) const;
 
     bool send(const QByteArray& command, Kind kind, int n = 0, bool multiline = false);
     bool write(const QByteArray& bytes, bool now);
@@ -169,7 +173,6 @@ private:
     /// Keeps RETRs for messages after n in flight, within the pipeline window.
     void topUp(int n);
     qint64 bytesAhead(int n) const;
-    bool fail(const QString& text);
     void dropConnection();
     enum class Event { Connected, Encrypted, ReadyRead };
     /// The socket's wait for `event`, or with serveEventsWhileWaiting an event loop
@@ -180,10 +183,8 @@ private:
     const NMailOptions& m_options;
     std::unique_ptr<QSslSocket> m_socket;
     bool m_waitTimedOut = false;
-    QString m_host;
     Pop3Endpoint m_endpoint;
     NetError m_netError;
-    bool m_typedFailure = false; // the last failure is m_netError, not m_error alone
     bool m_readAhead = true;
     QByteArray m_in;
     /// Commands written but not yet handed to the socket.
@@ -207,7 +208,6 @@ private:
     QByteArray m_current;
     int m_nextRetr = 1;
     int m_refusedDeletions = 0;
-    QString m_error;
     QElapsedTimer m_replyClock;
     qint64 m_replyBytes = 0;
     bool m_cancelled = false;

@@ -25,7 +25,6 @@
 
 namespace corvidan::transport {
 
-using common::CutAtNul;
 using common::Status;
 namespace texts = receive_texts;
 
@@ -255,7 +254,7 @@ bool Receiver::receiveOne(int n)
         ++m_out.leftOnServer;
         return true;
     case MailboxFetch::Status::Refused:
-        m_leftOnServer << LeftMessage{n, false, fetched.listedSize, CutAtNul(fetched.error)};
+        m_leftOnServer << LeftMessage{n, false, fetched.listedSize, fetched.error};
         ++m_out.leftOnServer;
         return true;
     case MailboxFetch::Status::Cancelled:
@@ -264,10 +263,7 @@ bool Receiver::receiveOne(int n)
     case MailboxFetch::Status::Failed:
         // Storing a half-fetched message would put a broken record in the history.
         stop(ReceiveEnd::FetchFailed,
-             {ReceiveProblem::FetchFailed,
-              fetched.error.isEmpty() ? m_mailbox.error()
-                                      : NetError{NetErrorKind::Other, MailProtocol::Pop3, {}, 0, {}, {}, {}, fetched.error, {}},
-              {}, {}, {}});
+             {ReceiveProblem::FetchFailed, fetched.error.isError() ? fetched.error : m_mailbox.error(), {}, {}, {}});
         return false;
     }
     const QString& uid = m_uids.value(n - 1);

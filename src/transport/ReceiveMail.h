@@ -90,8 +90,8 @@ struct LeftMessage {
     /// Over the size bound (with its listed size), else refused by the server.
     bool tooBig = false;
     qint64 listedSize = -1;
-    /// The server's words for a refusal.
-    QString refusal;
+    /// Why the server refused it, with the server's words.
+    NetError refusal;
 };
 
 struct ReceiveNotice {

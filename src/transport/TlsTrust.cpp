@@ -129,7 +129,8 @@ void DescribeHandshakeFailure(const QSslSocket& socket, bool timedOut, NetError&
 {
     const QList<QSslError> errors = socket.sslHandshakeErrors();
     if (errors.isEmpty()) {
-        error.detail = timedOut ? QStringLiteral("タイムアウトしました") : socket.errorString();
+        error.handshakeTimedOut = timedOut;
+        error.detail = timedOut ? QString() : socket.errorString();
         error.kind = timedOut ? NetErrorKind::Timeout : tlsFailureKind(error.detail);
         return;
     }

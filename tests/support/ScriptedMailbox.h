@@ -20,7 +20,7 @@ public:
         QString uid;
         QByteArray bytes;
         transport::MailboxFetch::Status status = transport::MailboxFetch::Status::Ok;
-        QString error;
+        transport::NetError error;
     };
 
     std::vector<Message> box;

@@ -4,11 +4,13 @@
 #include "transport/NMail.h"
 
 #include <QSet>
+#include <functional>
 #include <gtest/gtest.h>
 
 using corvidan::transport::MailProtocol;
 using corvidan::transport::NetError;
 using corvidan::transport::NetErrorKind;
+using corvidan::texts::NetErrorHeadline;
 using corvidan::texts::NetErrorText;
 
 namespace {
@@ -76,6 +78,31 @@ TEST(NetErrorText, EveryKindSaysWhatHappenedAndWhatToTry)
         {NetErrorKind::NoSession, MailProtocol::Pop3, {u"POP3の接続がありません"}},
         {NetErrorKind::AttachmentNotCreated, MailProtocol::Pop3, {u"添付ファイルを作成できません: taro@@example.jp"}},
         {NetErrorKind::PartsMissing, MailProtocol::Pop3, {u"分割されたメールの一部しかありません"}},
+        {NetErrorKind::TlsNotSupported, MailProtocol::Pop3, {u"TLSを利用できません (mail.example.jp:110)"}},
+        {NetErrorKind::GreetingRefused, MailProtocol::Pop3, {u"POP3サーバーが接続を拒否しました: "}},
+        {NetErrorKind::NotConnected, MailProtocol::Pop3, {u"POP3サーバーに接続されていません"}},
+        {NetErrorKind::NoApopTimestamp, MailProtocol::Pop3, {u"APOP用のタイムスタンプ", u"(mail.example.jp:110)"}},
+        {NetErrorKind::MailboxUnreadable, MailProtocol::Pop3, {u"メールボックスを確認できません"}},
+        {NetErrorKind::BadMessageCount, MailProtocol::Pop3, {u"(mail.example.jp:110): STATのメッセージ数"}},
+        {NetErrorKind::ListLineTooLong, MailProtocol::Pop3, {u"一覧の行が長すぎます"}},
+        {NetErrorKind::ListNumberOutOfRange, MailProtocol::Pop3, {u"一覧のメッセージ番号"}},
+        {NetErrorKind::ReplyTooLong, MailProtocol::Pop3, {u"応答が長すぎます ("}},
+        {NetErrorKind::BadStatusLine, MailProtocol::Pop3, {u"POP3サーバーの応答が正しくありません (mail.example.jp:110): "}},
+        {NetErrorKind::StatusLineTooLong, MailProtocol::Pop3, {u"応答行が長すぎます"}},
+        {NetErrorKind::MessageTooBig, MailProtocol::Pop3, {u"大きすぎるため受信しません", u"サーバーに残してあります。"}},
+        {NetErrorKind::NoSuchMessage, MailProtocol::Pop3, {u"メッセージ番号が範囲外です: "}},
+        {NetErrorKind::ReceiveCancelled, MailProtocol::Pop3, {u"受信を中止しました"}},
+        {NetErrorKind::MessageRefused, MailProtocol::Pop3, {u"を取得できません: "}},
+        {NetErrorKind::DeletionRefused, MailProtocol::Pop3, {u"を削除できません: "}},
+        {NetErrorKind::QuitRefused, MailProtocol::Pop3, {u"QUITを拒否されました: "}},
+        {NetErrorKind::SendFailed, MailProtocol::Pop3, {u"POP3サーバーへ送信できません (mail.example.jp:110): "}},
+        {NetErrorKind::ReadFailed, MailProtocol::Pop3, {u"POP3サーバーから読めません (mail.example.jp:110): "}},
+        {NetErrorKind::NoReply, MailProtocol::Pop3, {u"POP3サーバーから応答がありません (タイムアウト, mail.example.jp:110)"}},
+        {NetErrorKind::TooSlow, MailProtocol::Pop3, {u"POP3サーバーからの受信が遅すぎます (タイムアウト: "}},
+        {NetErrorKind::QuitAbandoned, MailProtocol::Pop3, {u"QUITを送らずに切断しました (mail.example.jp:110)"}},
+        {NetErrorKind::Disconnected, MailProtocol::Pop3, {u"POP3サーバーとの接続が切れました (mail.example.jp:110)"}},
+        {NetErrorKind::ProbeReplyTooLong, MailProtocol::Smtp, {u"SMTPサーバーの応答が長すぎます"}},
+        {NetErrorKind::ProbeReplyMalformed, MailProtocol::Smtp, {u"SMTPサーバーの応答が正しくありません: "}},
     };
     // Every kind the core can report has its row here, and so its words in the table.
     QSet<int> covered;
@@ -108,6 +135,74 @@ TEST(NetErrorText, DetailAndServerReplyFollowOnLinesOfTheirOwn)
     error.kind = NetErrorKind::Other;
     error.detail = QStringLiteral("メッセージ 3 を取得できません: -ERR locked");
     EXPECT_EQ(NetErrorText(error), error.detail);
+}
+
+// A protocol fault is one sentence: the server's words and the numbers sit in it,
+// not on lines of their own.
+TEST(NetErrorText, AProtocolFaultCarriesItsWordsAndNumbersInOneSentence)
+{
+    struct Fault {
+        NetErrorKind kind;
+        std::function<void(NetError&)> set;
+        const char16_t* text;
+    };
+    const Fault faults[] = {
+        {NetErrorKind::GreetingRefused, [](NetError& e) { e.serverReply = QStringLiteral("-ERR busy"); },
+         u"POP3サーバーが接続を拒否しました: -ERR busy"},
+        {NetErrorKind::BadMessageCount,
+         [](NetError& e) {
+             e.bound = 100000;
+             e.serverReply = QStringLiteral("+OK 2000000000 1");
+         },
+         u"POP3サーバーの応答が正しくありません (mail.example.jp:110): STATのメッセージ数が正しくないか多すぎます"
+         u" (上限 100000): +OK 2000000000 1"},
+        {NetErrorKind::ListNumberOutOfRange,
+         [](NetError& e) {
+             e.amount = 2000000000;
+             e.bound = 2;
+         },
+         u"POP3サーバーの応答が正しくありません (mail.example.jp:110): 一覧のメッセージ番号 2000000000 はメッセージ数 2 を超えています"},
+        {NetErrorKind::ReplyTooLong, [](NetError& e) { e.bound = 65536; },
+         u"POP3サーバーの応答が正しくありません (mail.example.jp:110): 応答が長すぎます (65536 バイト超)"},
+        // Whole MiB, rounded up: one octet over 1 MiB reads as 2.
+        {NetErrorKind::MessageTooBig,
+         [](NetError& e) {
+             e.message = 4;
+             e.amount = (1 << 20) + 1;
+             e.bound = 1 << 20;
+         },
+         u"メッセージ 4 は大きすぎるため受信しません (2 MB, 上限 1 MB)。サーバーに残してあります。"},
+        {NetErrorKind::MessageRefused,
+         [](NetError& e) {
+             e.message = 3;
+             e.serverReply = QStringLiteral("-ERR locked");
+         },
+         u"メッセージ 3 を取得できません: -ERR locked"},
+        {NetErrorKind::QuitRefused, [](NetError&) {}, u"QUITを拒否されました: "},
+        {NetErrorKind::SendFailed, [](NetError& e) { e.detail = QStringLiteral("Broken pipe"); },
+         u"POP3サーバーへ送信できません (mail.example.jp:110): Broken pipe"},
+        {NetErrorKind::TooSlow,
+         [](NetError& e) {
+             e.amount = 12;
+             e.bound = 2500;
+         },
+         u"POP3サーバーからの受信が遅すぎます (タイムアウト: 2.5 秒で 12 バイト, mail.example.jp:110)"},
+        // The server's words are never read as a placeholder.
+        {NetErrorKind::ProbeReplyMalformed, [](NetError& e) { e.serverReply = QStringLiteral("{host} {detail}"); },
+         u"SMTPサーバーの応答が正しくありません: {host} {detail}"},
+    };
+    for (const Fault& f : faults) {
+        NetError error = errorOf({f.kind, f.kind == NetErrorKind::ProbeReplyMalformed ? MailProtocol::Smtp
+                                                                                      : MailProtocol::Pop3, {}});
+        f.set(error);
+        EXPECT_EQ(NetErrorText(error), QString::fromUtf16(f.text)) << int(f.kind);
+    }
+    // A handshake that ran out of time says so on its detail line; the library's own words win.
+    NetError late = errorOf({NetErrorKind::Timeout, MailProtocol::Smtp, {}});
+    late.handshakeTimedOut = true;
+    EXPECT_EQ(NetErrorText(late), NetErrorHeadline(late) + QStringLiteral("\n詳細: タイムアウトしました"));
+    late.detail = QStringLiteral("Network operation timed out");
+    EXPECT_EQ(NetErrorText(late), NetErrorHeadline(late) + QStringLiteral("\n詳細: ") + late.detail);
 }
 
 TEST(NetErrorText, AFailureOfNoKindOrANotSentMailKeepsTheWordsItCameWith)
@@ -223,7 +318,11 @@ TEST(ReceiveNoticeText, EveryNoticeHasItsWordsAndItsTitle)
     words.kind = NetErrorKind::Other;
     words.detail = QStringLiteral("メッセージ 2 を削除できません: -ERR busy");
     const QString error = QStringLiteral("エラー");
-    const QList<LeftMessage> left = {LeftMessage{2, true, 200000000, {}}, LeftMessage{5, false, -1, QStringLiteral("-ERR locked")}};
+    NetError locked;
+    locked.kind = NetErrorKind::MessageRefused;
+    locked.message = 5;
+    locked.serverReply = QStringLiteral("-ERR locked");
+    const QList<LeftMessage> left = {LeftMessage{2, true, 200000000, {}}, LeftMessage{5, false, -1, locked}};
     const struct {
         ReceiveNotice notice;
         QString text;
@@ -250,7 +349,7 @@ TEST(ReceiveNoticeText, EveryNoticeHasItsWordsAndItsTitle)
         {{ReceiveProblem::PartsMissing, {}, {}, {}, {}}, QStringLiteral("分割されたメールが全て揃っていません"), QString()},
         {{ReceiveProblem::LeftOnServer, {}, {}, {}, left},
          QStringLiteral("次のメールは受信せず、サーバーに残しました。\r\n2 件目（200000000 バイト）: 大きすぎます。"
-                        "\r\n5 件目: サーバーが送信を拒否しました（-ERR locked）。"),
+                        "\r\n5 件目: サーバーが送信を拒否しました（メッセージ 5 を取得できません: -ERR locked）。"),
          error},
         {{ReceiveProblem::DeletionUnconfirmed, words, {}, {}, {}},
          words.detail + QStringLiteral("\r\n受信したメールは着信履歴に保存しました。サーバーから削除できなかったメールは、"

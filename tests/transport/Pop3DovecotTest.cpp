@@ -166,7 +166,7 @@ TEST_F(Pop3Dovecot, PipelinedFetchOfManyMessagesKeepsEveryByte)
     mail.options().pipelineWindowBytes = 64 * 1024; // many refills of the window
     mail.options().maxMessageBytes = 4 << 20;
     Pop3Session session(mail.options());
-    ASSERT_TRUE(session.open(QStringLiteral("pop3://") + server.server())) << session.error().toStdString();
+    ASSERT_TRUE(session.open(QStringLiteral("pop3://") + server.server())) << corvidan::texts::NetErrorText(session.netError()).toStdString();
     ASSERT_TRUE(session.tls());
     ASSERT_EQ(session.authenticate(server.user, server.password, false), count);
     EXPECT_TRUE(session.pipelining());
@@ -181,11 +181,11 @@ TEST_F(Pop3Dovecot, PipelinedFetchOfManyMessagesKeepsEveryByte)
         // Both ways of asking: the typed fetch and the classic pointer.
         if (n % 2) {
             const FetchResult got = session.fetch(n);
-            ASSERT_EQ(got.status, FetchStatus::Ok) << got.error.toStdString();
+            ASSERT_EQ(got.status, FetchStatus::Ok) << corvidan::texts::NetErrorText(got.error).toStdString();
             ASSERT_EQ(got.bytes, sent[n - 1]) << "message " << n;
         } else {
             const QByteArray* got = session.message(n);
-            ASSERT_NE(got, nullptr) << session.error().toStdString();
+            ASSERT_NE(got, nullptr) << corvidan::texts::NetErrorText(session.netError()).toStdString();
             ASSERT_EQ(*got, sent[n - 1]) << "message " << n;
         }
         ASSERT_TRUE(session.remove(n));
@@ -199,14 +199,14 @@ TEST_F(Pop3Dovecot, TlsBothWaysAndUntrustedCertificate)
     server.addMessage(plainMessage(1));
     {
         Pop3Session implicit(mail.options());
-        ASSERT_TRUE(implicit.open(server.server(true))) << implicit.error().toStdString();
+        ASSERT_TRUE(implicit.open(server.server(true))) << corvidan::texts::NetErrorText(implicit.netError()).toStdString();
         EXPECT_TRUE(implicit.tls());
         EXPECT_EQ(implicit.authenticate(server.user, server.password, false), 1);
         EXPECT_TRUE(implicit.quit());
     }
     {
         Pop3Session upgraded(mail.options());
-        ASSERT_TRUE(upgraded.open(QStringLiteral("pop3://") + server.server())) << upgraded.error().toStdString();
+        ASSERT_TRUE(upgraded.open(QStringLiteral("pop3://") + server.server())) << corvidan::texts::NetErrorText(upgraded.netError()).toStdString();
         EXPECT_TRUE(upgraded.tls()) << "STLS is used when offered";
         EXPECT_EQ(upgraded.authenticate(server.user, server.password, true), 1);
         EXPECT_TRUE(upgraded.quit());

@@ -165,7 +165,7 @@ TEST_F(Pop3Fault, LockStepWithoutPipeliningAndDotUnstuffing)
     ASSERT_EQ(session.authenticate(QStringLiteral("u"), QStringLiteral("p"), false), 4);
     for (int n = 1; n <= 4; ++n) {
         const QByteArray* got = session.message(n);
-        ASSERT_NE(got, nullptr) << session.error().toStdString();
+        ASSERT_NE(got, nullptr) << corvidan::texts::NetErrorText(session.netError()).toStdString();
         EXPECT_EQ(*got, config.messages[n - 1]);
         EXPECT_TRUE(session.remove(n));
     }
@@ -287,7 +287,7 @@ TEST_F(Pop3Fault, ServerAbuse)
         QString firstError;
         const auto noteError = [&] {
             if (firstError.isEmpty())
-                firstError = session.error();
+                firstError = corvidan::texts::NetErrorText(session.netError());
         };
         const bool opened = session.open(server.server());
         EXPECT_EQ(opened, row.count != kOpenFails);
@@ -304,7 +304,7 @@ TEST_F(Pop3Fault, ServerAbuse)
             if (got.status == FetchStatus::Ok)
                 EXPECT_EQ(got.bytes, config.messages[n - 1]);
             else if (firstError.isEmpty())
-                firstError = got.error;
+                firstError = corvidan::texts::NetErrorText(got.error);
             if (got.status == FetchStatus::TooBig) {
                 EXPECT_GT(got.size, mail.options().maxMessageBytes) << "TooBig names the size";
             }
@@ -320,7 +320,7 @@ TEST_F(Pop3Fault, ServerAbuse)
         EXPECT_EQ(names, expected);
         EXPECT_TRUE(firstError.contains(row.error)) << firstError.toStdString();
         if (count >= 0 && !row.fetched.contains(FetchStatus::Failed)) {
-            EXPECT_TRUE(session.quit()) << session.error().toStdString();
+            EXPECT_TRUE(session.quit()) << corvidan::texts::NetErrorText(session.netError()).toStdString();
         }
         EXPECT_LT(timer.elapsed(), 8000) << "a hostile server held the session";
         if (!row.neverSent.isEmpty()) {
@@ -389,7 +389,7 @@ TEST_F(Pop3Fault, CancelBetweenMessagesStillQuitsButNotWhileARetrArrives)
     });
     const FetchResult got = session.fetch(2);
     canceller.join();
-    EXPECT_EQ(got.status, FetchStatus::Cancelled) << got.error.toStdString();
+    EXPECT_EQ(got.status, FetchStatus::Cancelled) << corvidan::texts::NetErrorText(got.error).toStdString();
     EXPECT_LT(timer.elapsed(), 3000);
     EXPECT_FALSE(session.isOpen()) << "dropped mid-message";
     EXPECT_FALSE(session.quit());
@@ -414,7 +414,7 @@ TEST_F(Pop3Fault, DotUnstuffingHoldsAcrossReadBoundaries)
     ASSERT_EQ(session.authenticate(QStringLiteral("u"), QStringLiteral("p"), false), 3);
     for (int n = 1; n <= 3; ++n) {
         const FetchResult got = session.fetch(n);
-        ASSERT_EQ(got.status, FetchStatus::Ok) << got.error.toStdString();
+        ASSERT_EQ(got.status, FetchStatus::Ok) << corvidan::texts::NetErrorText(got.error).toStdString();
         EXPECT_EQ(got.bytes, config.messages[n - 1]) << n;
         EXPECT_EQ(got.size, config.messages[n - 1].size());
     }

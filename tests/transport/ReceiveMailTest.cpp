@@ -375,13 +375,17 @@ TEST(ReceiveMail, StopsWithoutStoringWhenAFetchFails)
     f.mail.add(QStringLiteral("u1"), QStringLiteral("s1"), QStringLiteral("b"));
     f.mail.add(QStringLiteral("u2"), QStringLiteral("s2"), QStringLiteral("b"));
     f.mail.box[1].status = MailboxFetch::Status::Failed;
-    f.mail.box[1].error = QStringLiteral("接続が切れました");
+    f.mail.box[1].error.kind = NetErrorKind::Disconnected;
+    f.mail.box[1].error.host = QStringLiteral("pop.example.jp");
+    f.mail.box[1].error.port = 110;
     const ReceiveOutcome out = f.run();
     EXPECT_EQ(out.end, ReceiveEnd::FetchFailed);
     EXPECT_EQ(f.history().RecordCount(), 1);
     EXPECT_FALSE(f.mail.called(QStringLiteral("dele 2")));
     ASSERT_EQ(f.host.boxes.size(), 1u);
-    EXPECT_EQ(f.host.boxes[0], std::make_pair(QStringLiteral("接続が切れました"), QStringLiteral("エラー")));
+    EXPECT_EQ(f.host.boxes[0], std::make_pair(QStringLiteral("POP3サーバーとの接続が切れました (pop.example.jp:110)"),
+                                              QStringLiteral("エラー")));
+    EXPECT_EQ(out.problem.net.kind, NetErrorKind::Disconnected);
 }
 
 TEST(ReceiveMail, CancelStopsAfterTheMessageBeingStored)
@@ -571,7 +575,9 @@ TEST(ReceiveMail, NeverDeletesAMessageWhoseRecordAndFilesAreNotOnDisk)
              f.mail.box[1].status = MailboxFetch::Status::TooBig;
              f.mail.add(QStringLiteral("u3"), QStringLiteral("refused"), QStringLiteral("b"));
              f.mail.box[2].status = MailboxFetch::Status::Refused;
-             f.mail.box[2].error = QStringLiteral("-ERR locked");
+             f.mail.box[2].error.kind = NetErrorKind::MessageRefused;
+             f.mail.box[2].error.message = 3;
+             f.mail.box[2].error.serverReply = QStringLiteral("-ERR locked");
              f.mail.add(QStringLiteral("u4"), QStringLiteral("s4"), QStringLiteral("b"));
          },
          {2, 3}, 2, QStringLiteral("次のメールは受信せず、サーバーに残しました。")},
