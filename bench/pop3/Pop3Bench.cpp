@@ -57,16 +57,16 @@ int typedLayer(const QStringList& args, const NMailOptions& options, bool keep)
     QElapsedTimer clock;
     clock.start();
     Pop3Session session(options);
-    const auto failed = [&](const char* step, const QString& why) {
-        std::fprintf(stderr, "pop3-bench: %s failed: %s\n", step, qPrintable(why));
+    const auto failed = [&](const char* step, const corvidan::transport::NetError& why) {
+        std::fprintf(stderr, "pop3-bench: %s failed: %s\n", step, qPrintable(corvidan::texts::NetErrorText(why)));
         return 1;
     };
     if (!session.open(args[0]))
-        return failed("open", session.error());
+        return failed("open", session.netError());
     const qint64 opened = clock.elapsed();
     const int count = session.authenticate(args[1], args[2], false);
     if (count != args[4].toInt())
-        return failed("authenticate", session.error());
+        return failed("authenticate", session.netError());
     const qint64 authenticated = clock.elapsed();
     qint64 octets = 0;
     qint64 largest = 0;
@@ -82,7 +82,7 @@ int typedLayer(const QStringList& args, const NMailOptions& options, bool keep)
     }
     const qint64 fetched = clock.elapsed();
     if (!session.quit())
-        return failed("quit", session.error());
+        return failed("quit", session.netError());
     std::fprintf(stderr, "pop3-bench: %d messages, %lld octets; ms to open %lld, login and list %lld, fetch %lld, quit %lld\n",
                  count, static_cast<long long>(octets), opened, authenticated - opened, fetched - authenticated,
                  clock.elapsed() - fetched);
