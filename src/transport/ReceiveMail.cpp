@@ -225,7 +225,7 @@ void Receiver::receiveAll()
     bool going = true;
     for (int n = 1; going && n <= m_out.waiting; ++n) {
         m_host.setStatusLine(QString::fromUtf16(texts::Checking) +
-                             QStringLiteral("（%1 / %2）").arg(n).arg(m_out.waiting));
+                             QString::fromUtf16(texts::CheckingProgress).arg(n).arg(m_out.waiting));
         m_host.progress(n, m_out.waiting);
         going = receiveOne(n);
         if (going && n < m_out.waiting && m_host.cancelRequested()) {

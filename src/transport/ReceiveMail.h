@@ -176,6 +176,8 @@ qint64 ReadMaxMessageBytes(const common::AppDir& appDir, qint64 fallback);
 // receive produces, not failures (those are ReceiveNotice).
 namespace receive_texts {
 inline constexpr char16_t Checking[] = u"メールのチェックをしています。";
+/// After Checking while the messages come in: "（n / waiting）".
+inline constexpr char16_t CheckingProgress[] = u"（%1 / %2）";
 inline constexpr char16_t NewMailSuffix[] = u"の新着メール有り。";
 inline constexpr char16_t NoNewMail[] = u"新着メール無し。";
 inline constexpr char16_t FragmentSaved[] =

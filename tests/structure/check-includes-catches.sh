@@ -1,6 +1,6 @@
 #!/bin/sh
-# Each forbidden arrow, planted alone in a small tree, must make the check fail;
-# the clean tree must pass. Usage: check-includes-catches.sh CHECK WORKDIR
+# Each forbidden arrow or core literal in Japanese, planted alone in a small
+# tree, must make the check fail; the clean tree must pass. Usage: check-includes-catches.sh CHECK WORKDIR
 set -u
 check="$1"
 work="$2"
@@ -16,6 +16,11 @@ plant() { # $1 file under src, $2 include line
     printf '#include "transport/NetError.h"\n' > "$work/src/texts/Ok.cpp"
     printf '#include "texts/ErrorText.h"\n#include "transport/ReceiveMail.h"\n' > "$work/src/cli/Ok.cpp"
     printf '#include "texts/NetErrorText.h"\n' > "$work/src/ui/Ok.cpp"
+    # Japanese in core comments, in a data file's literals, and outside the core is fine.
+    printf '// "受信を中止しました" is ReceiveCancelled\n/* 「添付」 */ auto s = "it'"'"'s // not a comment";\n' \
+        > "$work/src/transport/Ok.cpp"
+    printf 'inline constexpr char16_t F[] = u"\\\\添付フォルダ\\\\";\n' > "$work/src/common/AppDir.h"
+    printf 'auto t = QStringLiteral("受信を中止しました");\n' >> "$work/src/texts/Ok.cpp"
     [ -n "$1" ] && printf '%s\n' "$2" > "$work/src/$1"
 }
 
@@ -47,6 +52,13 @@ texts/Bad.cpp|#include "ui/Application.h"
 texts/Bad.h|#include <QMessageBox>
 texts/Bad.cpp|#include "history/TyakuForm.h"
 cli/Bad.cpp|#include "shell/MainForm.h"
+transport/Bad.cpp|return fail(QStringLiteral("受信を中止しました"));
+storage/Bad.h|inline constexpr char16_t Text[] = u"ファイル";
+common/Bad.cpp|const char16_t geta = u'〓';
+transport/Bad.cpp|auto id = QStringLiteral("ＩＤ");
+transport/Bad.cpp|auto r = uR"x(分割)x";
+transport/Bad.cpp|/* "quoted" */ f("//", "保存");
+storage/Bad.cpp|f("a\"b", "削除"); // a note
 CASES
 rm -rf "$work"
 exit $failed

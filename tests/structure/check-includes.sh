@@ -3,7 +3,8 @@
 # transport) reaching the texts, the headless front end, a window, the kit, the
 # shell or Qt Widgets; the texts or the headless front end reaching a window, the
 # kit, the shell or Qt Widgets; the kit reaching a window or the shell; a window
-# folder reaching the shell or another window folder.
+# folder reaching the shell or another window folder. Also fails when a core
+# source holds Japanese in a literal (check-core-literals.pl).
 # Usage: check-includes.sh SOURCE_ROOT   (the folder holding src/)
 set -u
 src="${1:?source root}/src"
@@ -45,6 +46,7 @@ done
 
 if [ "$failed" -ne 0 ]; then
     echo "include rules broken (see docs/architecture.md)"
-    exit 1
 fi
+perl "$(dirname "$0")/check-core-literals.pl" "${1}" || failed=1
+[ "$failed" -eq 0 ] || exit 1
 echo "include rules hold"
