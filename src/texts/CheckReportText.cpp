@@ -26,11 +26,14 @@ QString probeName(const ProbeResult& r)
 QString probeLine(const ProbeResult& r, bool apop)
 {
     const bool good = r.usable(apop) && r.login != LoginOutcome::Refused;
+    const bool fault = IsProtocolFault(r.error.kind);
+    const QString headline = fault ? QString() : NetErrorHeadline(r.error);
+    const QString detail = fault ? NetErrorText(r.error) : NetErrorDetail(r.error);
     QString text = (good ? QStringLiteral("○ ") : r.reached ? QStringLiteral("△ ") : QStringLiteral("× ")) + probeName(r)
                    + QStringLiteral(": ");
     if (!r.reached || (r.error.isError() && r.login != LoginOutcome::Refused))
-        return text + NetErrorHeadline(r.error).replace(u'\n', u' ')
-               + (r.error.detail.isEmpty() ? QString() : QStringLiteral("（") + r.error.detail + QStringLiteral("）"));
+        return text + QString(headline).replace(u'\n', u' ')
+               + (detail.isEmpty() ? QString() : QStringLiteral("（") + detail + QStringLiteral("）"));
     text += r.tls ? QStringLiteral("暗号化(TLS)で接続できます。") : QStringLiteral("暗号化なしで応答します。");
     if (!r.tls && (r.kind == ProbeKind::Pop3Plain || r.kind == ProbeKind::Smtp))
         text += r.tlsOffered ? QStringLiteral("暗号化の申し出: あり。") : QStringLiteral("暗号化の申し出: なし。");
@@ -41,7 +44,7 @@ QString probeLine(const ProbeResult& r, bool apop)
     if (r.login == LoginOutcome::Accepted)
         text += QStringLiteral("ログインできました。");
     else if (r.login == LoginOutcome::Refused)
-        text += QStringLiteral("ログインできません: ") + NetErrorHeadline(r.error);
+        text += QStringLiteral("ログインできません: ") + headline;
     return text;
 }
 

@@ -193,6 +193,16 @@ QString NetErrorHeadline(const NetError& error)
     return text ? fill(QStringView(text), error) : QString();
 }
 
+QString NetErrorDetail(const NetError& error)
+{
+    return error.detail.isEmpty() && error.handshakeTimedOut ? QStringLiteral("タイムアウトしました") : error.detail;
+}
+
+bool IsProtocolFault(NetErrorKind kind)
+{
+    return kind >= NetErrorKind::TlsNotSupported && kind <= NetErrorKind::ProbeReplyMalformed;
+}
+
 QString NetErrorText(const NetError& error)
 {
     const char16_t* row = rowText(error.kind);
@@ -200,8 +210,7 @@ QString NetErrorText(const NetError& error)
         return error.detail.isEmpty() ? error.serverReply : error.detail;
     const QStringView raw(row);
     QString text = fill(raw, error);
-    const QString detail =
-        error.detail.isEmpty() && error.handshakeTimedOut ? QStringLiteral("タイムアウトしました") : error.detail;
+    const QString detail = NetErrorDetail(error);
     if (!error.serverReply.isEmpty() && !raw.contains(u"{reply}"))
         text += QStringLiteral("\nサーバーの応答: ") + error.serverReply;
     if (!detail.isEmpty() && !raw.contains(u"{detail}"))

@@ -55,7 +55,9 @@ enum class NetErrorKind {
     /// Only a part of a split message was given.
     PartsMissing,
 
-    // What a POP3 session met on the way; message, amount and bound carry the numbers.
+    // Protocol faults, from TlsNotSupported to ProbeReplyMalformed (kept together):
+    // each is one sentence with the server's words and numbers in it; message,
+    // amount and bound carry the numbers.
     /// The program's TLS library is missing.
     TlsNotSupported,
     /// The greeting was -ERR (serverReply).

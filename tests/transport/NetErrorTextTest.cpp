@@ -1,6 +1,8 @@
 // The one table of texts: mail server failures, storage failures, the receive's notices.
+#include "texts/CheckReportText.h"
 #include "texts/ErrorText.h"
 #include "texts/NetErrorText.h"
+#include "transport/ConnectionCheck.h"
 #include "transport/NMail.h"
 
 #include <QSet>
@@ -203,6 +205,48 @@ TEST(NetErrorText, AProtocolFaultCarriesItsWordsAndNumbersInOneSentence)
     EXPECT_EQ(NetErrorText(late), NetErrorHeadline(late) + QStringLiteral("\n詳細: タイムアウトしました"));
     late.detail = QStringLiteral("Network operation timed out");
     EXPECT_EQ(NetErrorText(late), NetErrorHeadline(late) + QStringLiteral("\n詳細: ") + late.detail);
+}
+
+// The connection check gives a headline and the technical words in brackets; a
+// protocol fault is its own words, a handshake out of time says so.
+TEST(NetErrorText, TheConnectionCheckShowsAFaultsWordsOnceInBrackets)
+{
+    using corvidan::transport::ProbeKind;
+    using corvidan::transport::ProbeResult;
+    const auto probe = [](ProbeKind kind, quint16 port, bool reached, const NetError& error) {
+        ProbeResult r;
+        r.kind = kind;
+        r.host = error.host;
+        r.port = port;
+        r.reached = reached;
+        r.error = error;
+        return r;
+    };
+    NetError malformed = errorOf({NetErrorKind::ProbeReplyMalformed, MailProtocol::Smtp, {}});
+    malformed.serverReply = QStringLiteral("HTTP/1.1 400 Bad Request");
+    NetError unreadable = errorOf({NetErrorKind::ReadFailed, MailProtocol::Pop3, {}});
+    unreadable.port = 995;
+    unreadable.detail = QStringLiteral("Connection reset by peer");
+    NetError late = errorOf({NetErrorKind::Timeout, MailProtocol::Smtp, {}});
+    late.handshakeTimedOut = true;
+    const struct {
+        ProbeResult probe;
+        QString ending;
+    } cases[] = {
+        {probe(ProbeKind::Smtp, 25, true, malformed),
+         QStringLiteral("SMTP ポート25: （SMTPサーバーの応答が正しくありません: HTTP/1.1 400 Bad Request）")},
+        {probe(ProbeKind::Pop3s, 995, false, unreadable),
+         QStringLiteral(": （POP3サーバーから読めません (mail.example.jp:995): Connection reset by peer）")},
+        {probe(ProbeKind::Smtp, 25, false, late), QStringLiteral(": ") + NetErrorHeadline(late) + QStringLiteral("（タイムアウトしました）")},
+    };
+    for (const auto& c : cases) {
+        corvidan::transport::CheckReport report;
+        report.probes = {c.probe};
+        const QStringList lines = corvidan::texts::CheckReportText(report).split(u'\n');
+        ASSERT_GE(lines.size(), 2);
+        EXPECT_TRUE(lines[1].endsWith(c.ending)) << lines[1].toStdString();
+        EXPECT_EQ(lines[1].count(u'（'), 1) << "the words once: " << lines[1].toStdString();
+    }
 }
 
 TEST(NetErrorText, AFailureOfNoKindOrANotSentMailKeepsTheWordsItCameWith)
