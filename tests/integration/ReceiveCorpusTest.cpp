@@ -242,9 +242,10 @@ TEST_F(ReceiveCorpus, StoresEveryRealWorldMessageAsACorrectClientShowsIt)
         const std::optional<QByteArray> original = history.originals()->Load(*history.ReadRecordBytes(i + 1));
         ASSERT_TRUE(original.has_value());
         const QByteArray sent = delivered.value(first >= 0 ? first : i);
-        if (!sent.isEmpty())
+        if (!sent.isEmpty()) {
             EXPECT_EQ(QCryptographicHash::hash(*original, QCryptographicHash::Sha256),
                       QCryptographicHash::hash(sent, QCryptographicHash::Sha256));
+        }
         const QString subject = trimBlanks(r.Subject);
         const QString expectedSubject = QString::fromUtf16(e.subject);
         if (expectedSubject.startsWith(u'~'))
