@@ -44,10 +44,20 @@ PY
 
 now() { date +%s.%N; }
 
+# Each run writes into folders of its own, and no run's files are deleted until
+# every run is timed: on ext4, creating files soon after many were deleted costs a
+# scan past every recently freed inode (the kernel's recently_deleted check), which
+# would charge one run for the clean-up of the one before, whichever program it is.
+run_no=0
+next_folder() {
+    run_no=$((run_no + 1))
+    folder="$work/run-$run_no"
+}
+
 # A fresh AppDir whose settings point at the benchmark's server, and the mailbox refilled.
 fresh_app() {
-    app="$work/app"
-    rm -rf "$app"
+    next_folder
+    app="$folder/app"
     mkdir -p "$app/★MAilData" "$app/添付フォルダ" "$app/新着画像"
     printf 'SMTP=\r\nPOP3=%s:%s\r\nMAIL=\r\nAPOP=0\r\n' "$HOST" "$POP3_PORT" > "$app/zorbet.ini"
     printf '[EXEINI]\r\nNAME=%s\r\nNAME2=%s\r\n' "$POP3_USER" "$POP3_PASSWORD" > "$app/★MAilData/iniIdPass.ini"
@@ -68,8 +78,9 @@ run_corvidan() {
 }
 
 run_mpop() {
-    out="$work/mpop-out"
-    rm -rf "$out" "$work/uidls"
+    next_folder
+    out="$folder/mpop-out"
+    rm -f "$work/uidls"
     mkdir -p "$out/new" "$out/cur" "$out/tmp"
     cat > "$work/mpoprc" <<RC
 account bench
