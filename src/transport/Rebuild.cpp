@@ -5,6 +5,7 @@
 #include "transport/Mime.h"
 #include "transport/ReceivedRecord.h"
 
+#include <QFileInfo>
 #include <QSet>
 #include <QStringList>
 #include <utility>
@@ -51,7 +52,11 @@ RebuildReport RebuildReceivedHistory(const common::AppDir& appDir)
     RebuildReport report;
     storage::HistoryFile history(appDir, storage::HistoryKind::Received);
     const storage::Originals originals(appDir, storage::HistoryKind::Received);
+    // An earlier rebuild's backup may be the only copy of the history as received:
+    // a later one takes the next free name.
     report.backupPath = appDir.path(common::paths::ReceivedBackup);
+    for (int n = 2; QFileInfo::exists(report.backupPath) || QFileInfo(report.backupPath).isSymLink(); ++n)
+        report.backupPath = appDir.path(common::paths::ReceivedBackup) + QString::number(n);
     // Names added or dropped midway are collected at the next start if this stops.
     if (report.status = originals.BeginPass(); !report.status)
         return report;

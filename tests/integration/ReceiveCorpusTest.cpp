@@ -403,6 +403,9 @@ TEST_F(ReceiveCorpus, RebuildMakesTheSameHistoryAgainAndMendsARecordWhoseDecodin
     ASSERT_TRUE(report.status) << report.status.detail().toStdString();
     EXPECT_EQ(report.changed, 1);
     EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data") == received) << "the record is mended, the others untouched";
+    EXPECT_TRUE(report.backupPath.endsWith(QStringLiteral("zrbdata2.data.bak2"))) << "the first backup is kept";
+    EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data.bak") == received);
+    EXPECT_NE(dir.read(u"\\★MAilData\\zrbdata2.data.bak2"), received);
     EXPECT_TRUE(QFile::exists(goodName));
     EXPECT_FALSE(QFile::exists(wrongName));
     EXPECT_EQ(history.ReadAllHeaders()[1].Subject, storage::MailRecord::fromBytes(good.constData()).Subject);
