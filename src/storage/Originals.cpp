@@ -6,11 +6,16 @@
 #include "storage/RecordFile.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
+#include <QHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 #include <QtGlobal>
+#include <algorithm>
 #include <atomic>
+#include <functional>
+#include <map>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -32,44 +37,157 @@ using detail::nativePath;
 
 namespace {
 
-const QString kSuffix = QStringLiteral(".eml");
+const QString kSuffix = QStringLiteral(".eml"); // the earlier layout: one file per original
+const QString kPackSuffix = QStringLiteral(".pack");
 const QString kTempSuffix = QStringLiteral(".part");
 const QString kMarkerPrefix = QStringLiteral(".pass-");
 const QString kLockName = QStringLiteral(".lock");
-// Bigger than any message a receive may fetch (4 GiB): a file past it is no original.
+// Bigger than any message a receive may fetch (4 GiB): an entry past it is no original.
 constexpr qint64 kMaxOriginal = (qint64(4096) << 20) + (qint64(1) << 20);
+// A pass appends to the newest pack while it is smaller than this, so packs stay
+// few however often mail is checked, and none grows without end.
+constexpr qint64 kPackReuseLimit = qint64(64) << 20;
+
+// "CVO1" live-or-deleted ' ' key ' ' length ' ' checksum, spaces, '\n'.
+constexpr qint64 kHeaderSize = 160;
+constexpr int kStateAt = 4, kKeyAt = 6, kLengthAt = 71, kSumAt = 88;
+constexpr int kKeyLength = 64, kLengthDigits = 16, kSumLength = 64;
+constexpr char kLive = 'L', kDeleted = 'D';
 
 std::atomic<int> g_serial{0};
 
-Status writeAll(int fd, QByteArrayView data, const QString& path)
+struct Header {
+    char state = 0;
+    QString key;
+    qint64 length = 0;
+    QByteArray sum;
+};
+
+bool isLowerHex(QByteArrayView text)
 {
-    const char* p = data.data();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errnoStatus(path, errno);
-        p += n;
-        left -= n;
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+QByteArray checksumOf(QByteArrayView message)
+{
+    return QCryptographicHash::hash(message, QCryptographicHash::Blake2b_256).toHex();
+}
+
+QByteArray headerFor(const QString& key, qint64 length, const QByteArray& sum)
+{
+    QByteArray h = QByteArrayLiteral("CVO1") + kLive + ' ' + key.toLatin1() + ' ' +
+                   QByteArray::number(length, 16).rightJustified(kLengthDigits, '0') + ' ' + sum;
+    return h.leftJustified(kHeaderSize - 1, ' ') + '\n';
+}
+
+/// A header as written, or nothing: what is torn or foreign ends a pack's scan.
+std::optional<Header> parseHeader(QByteArrayView h)
+{
+    if (h.size() != kHeaderSize || !h.startsWith("CVO1") || h[kKeyAt - 1] != ' ' || h[kLengthAt - 1] != ' ' ||
+        h[kSumAt - 1] != ' ' || h[kHeaderSize - 1] != '\n' || (h[kStateAt] != kLive && h[kStateAt] != kDeleted))
+        return std::nullopt;
+    const QByteArrayView key = h.sliced(kKeyAt, kKeyLength), length = h.sliced(kLengthAt, kLengthDigits),
+                         sum = h.sliced(kSumAt, kSumLength);
+    if (!isLowerHex(key) || !isLowerHex(length) || !isLowerHex(sum))
+        return std::nullopt;
+    const qint64 n = length.toLongLong(nullptr, 16);
+    if (n < 0 || n > kMaxOriginal)
+        return std::nullopt;
+    return Header{h[kStateAt], QString::fromLatin1(key), n, sum.toByteArray()};
+}
+
+/// Calls `each` for every whole entry from `from` on (`from` must start one) until it
+/// answers false; returns where the first torn or foreign one starts, or the size.
+/// Linear in the entries, whatever a header claims: a length past the end stops it.
+qint64 scanEntries(int fd, qint64 size, qint64 from, const std::function<bool(const Header&, qint64 at)>& each)
+{
+    QByteArray buf(kHeaderSize, Qt::Uninitialized);
+    qint64 at = from;
+    while (size - at >= kHeaderSize) {
+        if (detail::readAt(fd, buf.data(), kHeaderSize, at) != kHeaderSize)
+            break;
+        const std::optional<Header> h = parseHeader(buf);
+        if (!h || h->length > size - at - kHeaderSize)
+            break;
+        if (!each(*h, at))
+            break;
+        at += kHeaderSize + h->length;
+    }
+    return at;
+}
+
+qint64 sizeOf(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+
+/// The message of the entry at `at` if it is still live under `key` and whole.
+std::optional<QByteArray> readEntry(int fd, qint64 at, const QString& key)
+{
+    QByteArray buf(kHeaderSize, Qt::Uninitialized);
+    if (detail::readAt(fd, buf.data(), kHeaderSize, at) != kHeaderSize)
+        return std::nullopt;
+    const std::optional<Header> h = parseHeader(buf);
+    if (!h || h->state != kLive || h->key != key || h->length > sizeOf(fd) - at - kHeaderSize)
+        return std::nullopt;
+    QByteArray message(static_cast<qsizetype>(h->length), Qt::Uninitialized);
+    if (detail::readAt(fd, message.data(), h->length, at + kHeaderSize) != h->length)
+        return std::nullopt;
+    // A batch torn by a kill may have left a header over bytes never written.
+    if (checksumOf(message) != h->sum)
+        return std::nullopt;
+    return message;
+}
+
+Status writeAll(int fd, QByteArrayView data, qint64 at, const QString& path)
+{
+    return detail::writeAt(fd, data.data(), data.size(), at, path);
+}
+
+/// Marks the entry at `at` deleted and gives its message's blocks back; what the
+/// file system cannot punch out is overwritten, so the bytes are gone either way.
+Status deleteEntry(int fd, qint64 at, qint64 length, const QString& path)
+{
+    const char mark = kDeleted;
+    if (Status st = detail::writeAt(fd, &mark, 1, at + kStateAt, path); !st)
+        return st;
+    if (length == 0 ||
+        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at + kHeaderSize, length) == 0)
+        return Status::ok();
+    const QByteArray zeros(static_cast<qsizetype>(std::min<qint64>(length, 1 << 16)), '\0');
+    for (qint64 done = 0; done < length; done += zeros.size()) {
+        if (Status st = detail::writeAt(fd, zeros.constData(), std::min<qint64>(zeros.size(), length - done),
+                                        at + kHeaderSize + done, path);
+            !st)
+            return st;
     }
     return Status::ok();
 }
 
-/// Renames without replacing: a name already taken is reported as EEXIST.
-int renameNoReplace(const QString& from, const QString& to)
+bool hasLiveEntry(int fd)
 {
-    if (::renameat2(AT_FDCWD, nativePath(from).constData(), AT_FDCWD, nativePath(to).constData(),
-                    RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // A file system without the flag: a hard link refuses a taken name the same way.
-    if (::link(nativePath(from).constData(), nativePath(to).constData()) != 0)
-        return errno;
-    ::unlink(nativePath(from).constData());
-    return 0;
+    bool live = false;
+    scanEntries(fd, sizeOf(fd), 0, [&](const Header& h, qint64) { return !(live = h.state == kLive); });
+    return live;
+}
+
+QStringList packNames(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*") + kPackSuffix}, QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+/// Unlinks a pack nobody writes to: the caller's descriptor must be the file the
+/// name gives, and no pass may hold it.
+bool unlinkIdlePack(int fd, const QString& path)
+{
+    struct stat mine {}, named {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &mine) != 0 ||
+        ::lstat(nativePath(path).constData(), &named) != 0 || mine.st_ino != named.st_ino ||
+        mine.st_dev != named.st_dev)
+        return false;
+    return ::unlink(nativePath(path).constData()) == 0;
 }
 
 std::optional<QByteArray> readWhole(const QString& path)
@@ -87,13 +205,114 @@ std::optional<QByteArray> readWhole(const QString& path)
     return out;
 }
 
+/// Where each key's entries are, per folder, for this process: packs only grow
+/// while a pass writes them, so a look-up reads only the headers appended since
+/// the last one. Whether an entry is still live is read from the pack each time.
+class Locations {
+public:
+    struct Place {
+        QString pack;
+        qint64 at;
+    };
+    static std::vector<Place> of(const QString& folder, const QString& key)
+    {
+        const std::lock_guard<std::mutex> lock(s_mutex);
+        Folder& f = refreshed(folder);
+        std::vector<Place> out;
+        for (const auto& [name, pack] : f.packs) {
+            for (const qint64 at : pack.byKey.value(key))
+                out.push_back({folder + u'/' + name, at});
+        }
+        return out;
+    }
+    static QSet<QString> keys(const QString& folder)
+    {
+        const std::lock_guard<std::mutex> lock(s_mutex);
+        QSet<QString> out;
+        for (const auto& [name, pack] : refreshed(folder).packs) {
+            for (auto it = pack.byKey.cbegin(); it != pack.byKey.cend(); ++it)
+                out.insert(it.key());
+        }
+        return out;
+    }
+
+private:
+    struct Pack {
+        quint64 inode = 0;
+        qint64 seenSize = 0, end = 0;
+        QHash<QString, QList<qint64>> byKey;
+    };
+    struct Folder {
+        std::map<QString, Pack> packs; // by name: the order packs were started in
+    };
+
+    static void scan(const QString& path, Pack& pack, qint64 size)
+    {
+        const int raw = ::open(nativePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (raw < 0)
+            return;
+        const Fd fd(raw);
+        const qint64 end = scanEntries(fd.get(), size, pack.end,
+                                       [&](const Header& h, qint64 at) { return pack.byKey[h.key].push_back(at), true; });
+        if (end == pack.end && end < size && end > 0) {
+            // Nothing new where the last scan ended: the pack was cut and written
+            // again since. Once more from the start.
+            pack.byKey.clear();
+            pack.end = scanEntries(fd.get(), size, 0,
+                                   [&](const Header& h, qint64 at) { return pack.byKey[h.key].push_back(at), true; });
+        } else {
+            pack.end = end;
+        }
+        pack.seenSize = size;
+    }
+
+    static Folder& refreshed(const QString& folder)
+    {
+        Folder& f = s_folders[folder];
+        const QStringList names = packNames(folder);
+        for (auto it = f.packs.begin(); it != f.packs.end();)
+            it = names.contains(it->first) ? std::next(it) : f.packs.erase(it);
+        for (const QString& name : names) {
+            struct stat st {};
+            if (::lstat(nativePath(folder + u'/' + name).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            Pack& pack = f.packs[name];
+            if (pack.inode != st.st_ino || st.st_size < pack.end)
+                pack = Pack{st.st_ino, 0, 0, {}};
+            if (st.st_size != pack.seenSize)
+                scan(folder + u'/' + name, pack, st.st_size);
+        }
+        return f;
+    }
+
+    static inline std::mutex s_mutex;
+    static inline std::map<QString, Folder> s_folders;
+};
+
 } // namespace
 
 struct Originals::Pass {
     Fd lock;
     QString marker;
+    std::mutex mutex; // the writer thread appends, the caller commits
+    Fd pack;
+    QString packPath;
+    qint64 end = 0;       // where the next entry goes
+    qint64 committed = 0; // what is known to be on disk
+    bool packNamed = false;
+    QSet<QString> keys;                        // written by this pass
+    std::optional<QSet<QString>> keptBefore;   // in the folder when the pass first wrote
     ~Pass()
     {
+        if (pack.valid()) {
+            // What no commit covered will get no record.
+            if (end > committed)
+                (void)::ftruncate(pack.get(), committed);
+            // Records deleted meanwhile may have taken every entry: the pack goes
+            // now, as their removal would have done had this pass not held it.
+            if (!hasLiveEntry(pack.get()))
+                ::unlink(nativePath(packPath).constData());
+        }
         // Everything this pass stored has its record by now, or was taken back. A lost
         // unlink only costs the next start one comparison with the history.
         if (!marker.isEmpty())
@@ -120,11 +339,6 @@ QString Originals::keyOf(QByteArrayView recordBytes)
 QString Originals::fileOf(const QString& key) const
 {
     return m_folder + u'/' + key + kSuffix;
-}
-
-QString Originals::pathOf(QByteArrayView recordBytes) const
-{
-    return fileOf(keyOf(recordBytes));
 }
 
 Status Originals::ensureFolder() const
@@ -182,6 +396,46 @@ void Originals::LeaveForCollection() const
         m_pass->marker.clear();
 }
 
+/// The newest pack if it is small and idle, else a new one; its torn end (a killed
+/// pass's uncommitted entries) is cut off before anything is appended.
+Status Originals::openPack(Pass& pass) const
+{
+    const QStringList names = packNames(m_folder);
+    if (!names.isEmpty()) {
+        const QString path = m_folder + u'/' + names.last();
+        const int raw = ::open(nativePath(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        Fd fd(raw);
+        struct stat mine {}, named {};
+        if (raw >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && ::fstat(fd.get(), &mine) == 0 &&
+            S_ISREG(mine.st_mode) && mine.st_size < kPackReuseLimit &&
+            ::lstat(nativePath(path).constData(), &named) == 0 && named.st_ino == mine.st_ino) {
+            const qint64 end = scanEntries(fd.get(), mine.st_size, 0, [](const Header&, qint64) { return true; });
+            if (end == mine.st_size || ::ftruncate(fd.get(), end) == 0) {
+                pass.pack = std::move(fd);
+                pass.packPath = path;
+                pass.end = pass.committed = end;
+                pass.packNamed = true;
+                return Status::ok();
+            }
+        }
+    }
+    // Named by the time it was started, so the names sort in that order.
+    const QString path =
+        m_folder + u'/' +
+        QStringLiteral("%1-%2-%3").arg(QDateTime::currentMSecsSinceEpoch(), 13, 10, QChar(u'0')).arg(::getpid())
+            .arg(g_serial.fetch_add(1)) + kPackSuffix;
+    Fd fd;
+    if (Status st = detail::openForWriting(path, O_RDWR | O_CREAT | O_EXCL, fd, 0600); !st)
+        return st;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return errnoStatus(path, errno);
+    pass.pack = std::move(fd);
+    pass.packPath = path;
+    pass.end = pass.committed = 0;
+    pass.packNamed = false;
+    return Status::ok();
+}
+
 Status Originals::Store(QByteArrayView recordBytes, QByteArrayView message) const
 {
     std::vector<Pending> one(1);
@@ -192,93 +446,158 @@ Status Originals::Store(QByteArrayView recordBytes, QByteArrayView message) cons
 
 Status Originals::Write(QByteArrayView recordBytes, QByteArrayView message, Pending& pending) const
 {
+    return append(keyOf(recordBytes), message, pending);
+}
+
+Status Originals::append(const QString& key, QByteArrayView message, Pending& pending) const
+{
+    pending = Pending{key, -1, 0};
     if (Status st = BeginPass(); !st)
         return st;
-    const QString target = pathOf(recordBytes);
-    const QString temp =
-        QStringLiteral("%1.%2-%3%4").arg(target).arg(::getpid()).arg(g_serial.fetch_add(1)).arg(kTempSuffix);
-    Fd fd;
-    if (Status st = detail::openForWriting(temp, O_WRONLY | O_CREAT | O_EXCL, fd, 0600); !st)
+    Pass& pass = *m_pass;
+    const std::lock_guard<std::mutex> lock(pass.mutex);
+    if (!pass.pack.valid()) {
+        if (Status st = openPack(pass); !st)
+            return st;
+    }
+    if (!pass.keptBefore)
+        pass.keptBefore = Locations::keys(m_folder);
+    // Two records identical byte for byte decode the same from either message, and
+    // the original already kept may be named by a record the user sees: it stays,
+    // and this one is not kept. Replacing it would change what that record shows.
+    if ((pass.keys.contains(key) || pass.keptBefore->contains(key) || QFileInfo::exists(fileOf(key))) &&
+        loadKey(key))
+        return Status::ok();
+    const QByteArray header = headerFor(key, message.size(), checksumOf(message));
+    if (Status st = writeAll(pass.pack.get(), header, pass.end, pass.packPath); !st)
         return st;
-    if (Status st = writeAll(fd.get(), message, temp); !st) {
-        ::unlink(nativePath(temp).constData());
+    if (Status st = writeAll(pass.pack.get(), message, pass.end + kHeaderSize, pass.packPath); !st) {
+        (void)::ftruncate(pass.pack.get(), pass.end);
         return st;
     }
     // Its write to disk starts now, so that the flush in Commit finds little left to do.
-    ::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-    pending.temp = temp;
-    pending.target = target;
-    pending.fd = std::shared_ptr<const int>(new int(fd.release()), [](const int* raw) {
-        ::close(*raw);
-        delete raw;
-    });
+    ::sync_file_range(pass.pack.get(), pass.end, kHeaderSize + message.size(), SYNC_FILE_RANGE_WRITE);
+    pending = Pending{key, pass.end, kHeaderSize + message.size()};
+    pass.end += pending.size;
+    pass.keys.insert(key);
     return Status::ok();
 }
 
-void Originals::Discard(std::vector<Pending>& batch)
+void Originals::Discard(std::vector<Pending>& batch) const
 {
-    for (const Pending& p : batch)
-        ::unlink(nativePath(p.temp).constData());
+    qint64 from = -1;
+    QStringList keys;
+    for (const Pending& p : batch) {
+        if (p.offset >= 0 && (from < 0 || p.offset < from))
+            from = p.offset;
+        if (p.offset >= 0)
+            keys << p.key;
+    }
     batch.clear();
+    if (from < 0 || !m_pass)
+        return;
+    Pass& pass = *m_pass;
+    const std::lock_guard<std::mutex> lock(pass.mutex);
+    // A batch is always the pack's end: cutting it off takes back every entry in it.
+    if (from >= pass.committed && from < pass.end && ::ftruncate(pass.pack.get(), from) == 0) {
+        pass.end = from;
+        for (const QString& key : std::as_const(keys))
+            pass.keys.remove(key); // they may be written again
+    }
 }
 
 Status Originals::Commit(std::vector<Pending>& batch) const
 {
-    if (batch.empty())
+    const bool wrote = std::any_of(batch.begin(), batch.end(), [](const Pending& p) { return p.offset >= 0; });
+    if (!wrote) {
+        batch.clear();
         return Status::ok();
-    // Flushes issued together share the file system's journal commits: a batch
-    // costs about what one file costs alone.
-    std::vector<Status> flushed(batch.size());
-    const size_t workers = std::min<size_t>(batch.size(), 16);
-    std::vector<std::thread> threads;
-    for (size_t w = 0; w < workers; ++w) {
-        threads.emplace_back([&, w] {
-            for (size_t i = w; i < batch.size(); i += workers)
-                flushed[i] = common::durable::syncDescriptor(*batch[i].fd, batch[i].temp);
-        });
     }
-    for (std::thread& t : threads)
-        t.join();
-    for (const Status& st : flushed) {
-        if (!st) {
-            Discard(batch);
-            return st;
-        }
-    }
-    for (const Pending& p : batch) {
-        const int err = renameNoReplace(p.temp, p.target);
-        if (err == EEXIST) {
-            // Two records identical byte for byte decode the same from either message,
-            // and the original already there may be named by a record the user sees:
-            // it stays, and this one is not kept. Replacing it would change what
-            // that record's original shows.
-            if (detail::fileSize(p.temp) != detail::fileSize(p.target))
-                qWarning("original %s kept: another message gave an identical record",
-                         qPrintable(QFileInfo(p.target).fileName()));
-            ::unlink(nativePath(p.temp).constData());
-        } else if (err != 0) {
-            const Status failed = errnoStatus(p.target, err);
-            Discard(batch);
-            return failed;
-        }
+    if (Status st = Flush(); !st) {
+        Discard(batch);
+        return st;
     }
     batch.clear();
-    return common::durable::syncParentFolder(m_folder + u'/' + kLockName);
+    return Status::ok();
+}
+
+Status Originals::Flush() const
+{
+    if (!m_pass)
+        return Status::ok();
+    Pass& pass = *m_pass;
+    const std::lock_guard<std::mutex> lock(pass.mutex);
+    if (!pass.pack.valid() || pass.end == pass.committed)
+        return Status::ok();
+    if (Status st = common::durable::syncDescriptor(pass.pack.get(), pass.packPath); !st)
+        return st;
+    if (!pass.packNamed) {
+        if (Status st = common::durable::syncParentFolder(pass.packPath); !st)
+            return st;
+        pass.packNamed = true;
+    }
+    pass.committed = pass.end;
+    return Status::ok();
+}
+
+std::optional<QByteArray> Originals::loadKey(const QString& key) const
+{
+    if (std::optional<QByteArray> whole = readWhole(fileOf(key)))
+        return whole;
+    for (const Locations::Place& place : Locations::of(m_folder, key)) {
+        const int raw = ::open(nativePath(place.pack).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (raw < 0)
+            continue;
+        const Fd fd(raw);
+        if (std::optional<QByteArray> message = readEntry(fd.get(), place.at, key))
+            return message;
+    }
+    return std::nullopt;
 }
 
 std::optional<QByteArray> Originals::Load(QByteArrayView recordBytes) const
 {
-    return readWhole(pathOf(recordBytes));
+    return loadKey(keyOf(recordBytes));
 }
+
+namespace {
+
+/// Every live entry of every pack, read afresh, and the files of the earlier layout.
+void forEachLive(const QString& folder, const std::function<void(const QString& key, qint64 length)>& each)
+{
+    for (const QString& name : packNames(folder)) {
+        const int raw = ::open(nativePath(folder + u'/' + name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (raw < 0)
+            continue;
+        const Fd fd(raw);
+        scanEntries(fd.get(), sizeOf(fd.get()), 0, [&](const Header& h, qint64) {
+            if (h.state == kLive)
+                each(h.key, h.length);
+            return true;
+        });
+    }
+    const QFileInfoList files =
+        QDir(folder).entryInfoList({QStringLiteral("*") + kSuffix}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& file : files)
+        each(file.completeBaseName(), file.size());
+}
+
+} // namespace
 
 qint64 Originals::TotalBytes() const
 {
     qint64 total = 0;
-    const QFileInfoList files =
-        QDir(m_folder).entryInfoList({QStringLiteral("*") + kSuffix}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo& file : files)
-        total += file.size();
+    forEachLive(m_folder, [&](const QString&, qint64 length) { total += length; });
     return total;
+}
+
+QStringList Originals::Keys() const
+{
+    QSet<QString> keys;
+    forEachLive(m_folder, [&](const QString& key, qint64) { keys.insert(key); });
+    QStringList out(keys.cbegin(), keys.cend());
+    out.sort();
+    return out;
 }
 
 Status Originals::RemoveKeys(const QStringList& keys, bool flush) const
@@ -286,15 +605,45 @@ Status Originals::RemoveKeys(const QStringList& keys, bool flush) const
     if (keys.isEmpty())
         return Status::ok();
     Status st;
+    const auto note = [&](const Status& failed) {
+        if (st && !failed)
+            st = failed;
+    };
+    bool folderChanged = false;
+    std::map<QString, Fd> touched;
     for (const QString& key : keys) {
-        const QString path = fileOf(key);
-        if (::unlink(nativePath(path).constData()) != 0 && errno != ENOENT && st)
-            st = errnoStatus(path, errno);
+        const QString legacy = fileOf(key);
+        if (::unlink(nativePath(legacy).constData()) == 0)
+            folderChanged = true;
+        else if (errno != ENOENT)
+            note(errnoStatus(legacy, errno));
+        for (const Locations::Place& place : Locations::of(m_folder, key)) {
+            Fd& fd = touched[place.pack];
+            if (!fd.valid()) {
+                if (Status opened = detail::openFile(place.pack, O_RDWR | O_NOFOLLOW, fd); !opened) {
+                    if (opened.code() != ErrorCode::NotFound)
+                        note(opened);
+                    continue;
+                }
+            }
+            QByteArray buf(kHeaderSize, Qt::Uninitialized);
+            if (detail::readAt(fd.get(), buf.data(), kHeaderSize, place.at) != kHeaderSize)
+                continue;
+            const std::optional<Header> h = parseHeader(buf);
+            if (h && h->key == key && h->state == kLive)
+                note(deleteEntry(fd.get(), place.at, h->length, place.pack));
+        }
     }
-    if (!flush)
-        return st;
-    if (Status synced = common::durable::syncParentFolder(fileOf(keys.first())); !synced && st)
-        st = synced;
+    for (auto& [path, fd] : touched) {
+        if (!fd.valid())
+            continue;
+        if (!hasLiveEntry(fd.get()) && unlinkIdlePack(fd.get(), path))
+            folderChanged = true;
+        else if (flush)
+            note(common::durable::syncDescriptor(fd.get(), path));
+    }
+    if (flush && folderChanged)
+        note(common::durable::syncParentFolder(m_folder + u'/' + kLockName));
     return st;
 }
 
@@ -302,15 +651,11 @@ Status Originals::Link(const QString& fromKey, const QString& toKey) const
 {
     if (fromKey == toKey)
         return Status::ok();
-    if (::link(nativePath(fileOf(fromKey)).constData(), nativePath(fileOf(toKey)).constData()) != 0 &&
-        errno != EEXIST)
-        return errnoStatus(fileOf(toKey), errno);
-    return Status::ok();
-}
-
-Status Originals::SyncFolder() const
-{
-    return common::durable::syncParentFolder(m_folder + u'/' + kLockName);
+    const std::optional<QByteArray> message = loadKey(fromKey);
+    if (!message)
+        return Status::fail(ErrorCode::NotFound, fileOf(fromKey));
+    Pending pending;
+    return append(toKey, *message, pending);
 }
 
 namespace {
@@ -360,13 +705,47 @@ int Originals::CollectOrphans(const HistoryFile& history) const
     const std::optional<QSet<QString>> named = keysOfHistory(history.path());
     if (!named)
         return removed; // unreadable now: the markers stay for the next try
+    bool done = true;
     for (const QString& name : names) {
-        if (name.endsWith(kSuffix) && !named->contains(name.chopped(kSuffix.size())) &&
-            ::unlink(nativePath(m_folder + u'/' + name).constData()) == 0)
-            ++removed;
+        const QString path = m_folder + u'/' + name;
+        if (name.endsWith(kSuffix)) {
+            if (!named->contains(name.chopped(kSuffix.size())) && ::unlink(nativePath(path).constData()) == 0)
+                ++removed;
+            continue;
+        }
+        if (!name.endsWith(kPackSuffix))
+            continue;
+        Fd fd;
+        if (!detail::openFile(path, O_RDWR | O_NOFOLLOW, fd)) {
+            done = false;
+            continue;
+        }
+        const qint64 size = sizeOf(fd.get());
+        bool live = false;
+        const qint64 end = scanEntries(fd.get(), size, 0, [&](const Header& h, qint64 at) {
+            if (h.state != kLive)
+                return true;
+            if (named->contains(h.key))
+                live = true;
+            else if (deleteEntry(fd.get(), at, h.length, path))
+                ++removed;
+            else
+                done = false;
+            return true;
+        });
+        if (end < size) {
+            if (::ftruncate(fd.get(), end) == 0)
+                ++removed; // what a killed pass wrote and never committed
+            else
+                done = false;
+        }
+        if (!live && unlinkIdlePack(fd.get(), path))
+            continue;
+        if (!common::durable::syncDescriptor(fd.get(), path))
+            done = false;
     }
     // The removals must be on disk before the markers that call for them go.
-    if (!common::durable::syncParentFolder(m_folder + u'/' + kLockName))
+    if (!done || !common::durable::syncParentFolder(m_folder + u'/' + kLockName))
         return removed;
     for (const QString& name : std::as_const(markers))
         ::unlink(nativePath(m_folder + u'/' + name).constData());
@@ -432,7 +811,7 @@ OriginalsWriter::~OriginalsWriter()
     }
     m_state->changed.notify_all();
     m_state->worker.join();
-    Originals::Discard(m_state->written);
+    m_state->originals.Discard(m_state->written);
 }
 
 void OriginalsWriter::Write(QByteArray recordBytes, QByteArray message)
@@ -455,7 +834,7 @@ Status OriginalsWriter::Commit()
         failed = std::exchange(m_state->failed, Status::ok());
     }
     if (!failed) {
-        Originals::Discard(batch);
+        m_state->originals.Discard(batch);
         return failed;
     }
     return m_state->originals.Commit(batch);

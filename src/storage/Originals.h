@@ -16,9 +16,16 @@ namespace corvidan::storage {
 
 class HistoryFile;
 
-/// The exact bytes of each message of a history, one owner-only file per message in
-/// a folder inside the data folder, named after the record's stored bytes (live flag
-/// aside), which compaction copies unchanged; the history file is never changed.
+/// The exact bytes of each message of a history, kept in owner-only pack files in a
+/// folder inside the data folder. A pack is a run of entries, each a fixed text
+/// header (live or deleted, the key, the length, a checksum of the message) and then
+/// the message; a pass appends to one pack, so a receive of a thousand messages
+/// creates one file, not a thousand. An entry is found by its key, the digest of
+/// the record's stored bytes (live flag aside), which compaction copies unchanged:
+/// the history file is never changed. A deleted entry keeps its header and loses
+/// its message (the blocks are given back to the file system); a pack left with no
+/// live entry goes. Files of the earlier one-file-per-original layout, named
+/// `<key>.eml`, are still read, counted and removed.
 ///
 /// Storing opens a pass: a shared lock on the folder held while this object (or a
 /// copy) lives, and a marker file saying that an original may yet lack its record.
@@ -33,41 +40,43 @@ public:
     Originals& operator=(const Originals&) = default;
 
     const QString& folder() const { return m_folder; }
-    /// The file name part: hex BLAKE2b-256 of the record's bytes before the live flag
-    /// (as strong as SHA-256 and twice as quick on this machine, once per message).
+    /// Hex BLAKE2b-256 of the record's bytes before the live flag (as strong as
+    /// SHA-256 and twice as quick on this machine, once per message).
     static QString keyOf(QByteArrayView recordBytes);
-    QString pathOf(QByteArrayView recordBytes) const;
 
     /// Writes `message` durably as the original of the record with these bytes:
     /// before the record is stored, so no record ever names a missing original.
-    /// An original already there under this name is kept (see the source for why).
+    /// An original already kept under this key stays (see the source for why).
     [[nodiscard]] common::Status Store(QByteArrayView recordBytes, QByteArrayView message) const;
 
-    /// An original written to a temporary file, not yet on disk nor under its name.
+    /// An original appended to the pass's pack, not yet known to be on disk.
     struct Pending {
-        QString temp;
-        QString target;
-        std::shared_ptr<const int> fd;
+        QString key;
+        qint64 offset = -1; ///< of its entry; -1 when nothing was written (already kept)
+        qint64 size = 0;    ///< of its entry, header included
     };
-    /// Store in two steps, so that one Commit puts many originals on disk at once
-    /// (their flushes overlap): nothing is under its name before Commit.
+    /// Store in two steps, so that one Commit puts many originals on disk at once.
+    /// Until then a kill or a failed flush leaves them unnamed by any record.
     [[nodiscard]] common::Status Write(QByteArrayView recordBytes, QByteArrayView message, Pending& pending) const;
     [[nodiscard]] common::Status Commit(std::vector<Pending>& batch) const;
-    /// Throws away written originals that will get no record.
-    static void Discard(std::vector<Pending>& batch);
-    /// The original; empty when the record has none (mail from before originals).
+    /// Takes back written originals that will get no record.
+    void Discard(std::vector<Pending>& batch) const;
+    /// The original; empty when the record has none (mail from before originals) or
+    /// when what is stored fails its checksum.
     std::optional<QByteArray> Load(QByteArrayView recordBytes) const;
-    /// Bytes of all originals in the folder.
+    /// Message bytes of every live original.
     qint64 TotalBytes() const;
+    /// Keys of every live original, sorted, each once.
+    QStringList Keys() const;
 
-    /// Removes the originals of these keys and flushes the folder (unless `flush` is
-    /// false: a removal lost to a power cut leaves an orphan, never a missing original).
+    /// Removes the originals of these keys (unless `flush` is false, the removal is
+    /// flushed: one lost to a power cut leaves an orphan, never a missing original).
     [[nodiscard]] common::Status RemoveKeys(const QStringList& keys, bool flush = true) const;
-    /// Gives the original of one record the name of another as well (a rebuild
-    /// that changed the record); a name already taken keeps its file.
+    /// Keeps the original of one key under another as well (a rebuild that changed
+    /// the record); a key already kept keeps its original. On disk after Flush.
     [[nodiscard]] common::Status Link(const QString& fromKey, const QString& toKey) const;
-    /// Flushes the folder entries (after Link).
-    [[nodiscard]] common::Status SyncFolder() const;
+    /// Puts what the pass wrote since its last commit on disk.
+    [[nodiscard]] common::Status Flush() const;
 
     /// Opens the pass now (Store opens it on first use): callers that remove or
     /// rename originals around a history change hold it for the whole step. A pass
@@ -77,14 +86,17 @@ public:
     /// Keeps the pass's marker when it ends, so the next collection compares every
     /// original with the history (a step could not finish its removals).
     void LeaveForCollection() const;
-    /// Removes originals no record of `history` names and temporary files left by a
-    /// killed write. Cheap unless a killed process left its marker; skipped while
-    /// another pass is open. Returns the number of files removed.
+    /// Removes originals no record of `history` names, the torn ends of packs and
+    /// temporary files left by a killed write. Cheap unless a killed process left its
+    /// marker; skipped while another pass is open. Returns the number removed.
     int CollectOrphans(const HistoryFile& history) const;
 
 private:
     struct Pass;
     common::Status ensureFolder() const;
+    common::Status openPack(Pass& pass) const;
+    common::Status append(const QString& key, QByteArrayView message, Pending& pending) const;
+    std::optional<QByteArray> loadKey(const QString& key) const;
     QString fileOf(const QString& key) const;
 
     QString m_folder;

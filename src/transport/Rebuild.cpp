@@ -88,7 +88,7 @@ RebuildReport RebuildReceivedHistory(const common::AppDir& appDir)
             if (common::Status st = originals.Link(before, after); !st)
                 return st;
         }
-        return originals.SyncFolder();
+        return originals.Flush();
     };
     report.status = history.RewriteAll(remake, report.backupPath, linkNewNames);
     if (!report.status)

@@ -377,7 +377,7 @@ TEST_F(ReceiveCorpus, RebuildMakesTheSameHistoryAgainAndMendsARecordWhoseDecodin
     older.Body = QStringLiteral("本文");
     ASSERT_TRUE(history.AppendRecord(older));
     const QByteArray received = dir.read(u"\\★MAilData\\zrbdata2.data");
-    const QStringList originalsBefore = QDir(history.originals()->folder()).entryList({QStringLiteral("*.eml")});
+    const QStringList originalsBefore = history.originals()->Keys();
 
     RebuildReport report = RebuildReceivedHistory(dir.appDir());
     ASSERT_TRUE(report.status) << report.status.detail().toStdString();
@@ -387,16 +387,19 @@ TEST_F(ReceiveCorpus, RebuildMakesTheSameHistoryAgainAndMendsARecordWhoseDecodin
     EXPECT_EQ(report.withoutOriginal, 1);
     EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data") == received) << "decoding unchanged: the same bytes";
     EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data.bak") == received);
-    EXPECT_EQ(QDir(history.originals()->folder()).entryList({QStringLiteral("*.eml")}), originalsBefore);
+    EXPECT_EQ(history.originals()->Keys(), originalsBefore);
 
     // Record 2 as a faulty decoder once stored it, its original under that record's name.
     const QByteArray good = *history.ReadRecordBytes(2);
     storage::MailRecord wrong = storage::MailRecord::fromBytes(good.constData());
     wrong.Body = QStringLiteral("文字化けした本文");
     ASSERT_TRUE(history.WriteRecord(2, wrong));
-    const QString goodName = history.originals()->pathOf(good);
-    const QString wrongName = history.originals()->pathOf(wrong.toBytes());
-    ASSERT_TRUE(QFile::rename(goodName, wrongName));
+    {
+        const storage::Originals move(history.originals()->folder());
+        ASSERT_TRUE(move.Link(storage::Originals::keyOf(good), storage::Originals::keyOf(wrong.toBytes())));
+        ASSERT_TRUE(move.Flush());
+        ASSERT_TRUE(move.RemoveKeys({storage::Originals::keyOf(good)}));
+    }
     (void)history.ReadAllHeaders(); // the summary now holds the faulty record
 
     report = RebuildReceivedHistory(dir.appDir());
@@ -406,8 +409,8 @@ TEST_F(ReceiveCorpus, RebuildMakesTheSameHistoryAgainAndMendsARecordWhoseDecodin
     EXPECT_TRUE(report.backupPath.endsWith(QStringLiteral("zrbdata2.data.bak2"))) << "the first backup is kept";
     EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data.bak") == received);
     EXPECT_NE(dir.read(u"\\★MAilData\\zrbdata2.data.bak2"), received);
-    EXPECT_TRUE(QFile::exists(goodName));
-    EXPECT_FALSE(QFile::exists(wrongName));
+    EXPECT_TRUE(history.originals()->Load(good).has_value());
+    EXPECT_FALSE(history.originals()->Keys().contains(storage::Originals::keyOf(wrong.toBytes())));
     EXPECT_EQ(history.ReadAllHeaders()[1].Subject, storage::MailRecord::fromBytes(good.constData()).Subject);
     EXPECT_EQ(history.ReadRecord(2)->Body, storage::MailRecord::fromBytes(good.constData()).Body);
     EXPECT_EQ(storage::CollectOrphanedOriginals(dir.appDir()), 0);

@@ -204,12 +204,12 @@ protected:
         (void)storage::Originals(dir.appDir(), HistoryKind::Received).CollectOrphans(fresh);
         QStringList named;
         for (int n = 1; n <= fresh.RecordCount(); ++n) {
-            const QString name = storage::Originals::keyOf(*fresh.ReadRecordBytes(n)) + QStringLiteral(".eml");
+            const QString name = storage::Originals::keyOf(*fresh.ReadRecordBytes(n));
             if (!named.contains(name))
                 named << name;
         }
         named.sort();
-        return {QDir(originals.folder()).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name), named};
+        return {originals.Keys(), named};
     }
 };
 

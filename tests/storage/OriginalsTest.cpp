@@ -53,7 +53,8 @@ protected:
         EXPECT_TRUE(history.AppendRecord(sampleRecord(i)));
         return record;
     }
-    QStringList originalsOnDisk() const { return QDir(received.folder()).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name); }
+    QStringList packs() const { return QDir(received.folder()).entryList({QStringLiteral("*.pack")}, QDir::Files); }
+    QString pack() const { return packs().isEmpty() ? QString() : received.folder() + u'/' + packs().first(); }
 };
 
 } // namespace
@@ -66,7 +67,9 @@ TEST_F(OriginalsTest, LivesInItsOwnPrivateFolderPerHistory)
     ASSERT_TRUE(received.Store(record, messageFor(1)));
     EXPECT_EQ(modeOf(dir.path(u"\\★MAilData\\originals")), 0700u);
     EXPECT_EQ(modeOf(received.folder()), 0700u);
-    EXPECT_EQ(modeOf(received.pathOf(record)), 0600u);
+    ASSERT_EQ(packs().size(), 1);
+    for (const QString& file : filesIn(received.folder()))
+        EXPECT_EQ(modeOf(received.folder() + u'/' + file), 0600u) << file.toStdString();
 }
 
 TEST_F(OriginalsTest, IsNamedAfterTheRecordBytesWithoutTheLiveFlag)
@@ -80,7 +83,9 @@ TEST_F(OriginalsTest, IsNamedAfterTheRecordBytesWithoutTheLiveFlag)
               QString::fromLatin1(QCryptographicHash::hash(bytes.first(MailRecord::LiveOffset),
                                                            QCryptographicHash::Blake2b_256).toHex()));
     EXPECT_NE(Originals::keyOf(bytes), Originals::keyOf(sampleRecord(4).toBytes()));
-    EXPECT_EQ(QFileInfo(received.pathOf(bytes)).fileName(), Originals::keyOf(bytes) + QStringLiteral(".eml"));
+    ASSERT_TRUE(received.Store(bytes, messageFor(3)));
+    EXPECT_EQ(received.Keys(), QStringList{Originals::keyOf(bytes)});
+    EXPECT_EQ(received.Load(marked.toBytes()), messageFor(3)) << "a record marked for deletion still finds it";
 }
 
 TEST_F(OriginalsTest, LoadGivesBackTheExactBytesOrNothing)
@@ -92,7 +97,14 @@ TEST_F(OriginalsTest, LoadGivesBackTheExactBytesOrNothing)
     EXPECT_EQ(received.Load(record), awkward);
     EXPECT_FALSE(received.Load(sampleRecord(8).toBytes()).has_value());
     EXPECT_EQ(received.TotalBytes(), awkward.size());
-    EXPECT_TRUE(filesIn(received.folder()).filter(QStringLiteral(".part")).isEmpty());
+
+    // Bytes changed on disk fail the entry's checksum: no original rather than a wrong one.
+    QByteArray stored = readBytes(pack());
+    const qsizetype at = stored.indexOf(awkward);
+    ASSERT_GT(at, 0);
+    stored[at + 3] = 'X';
+    test::writeBytes(pack(), stored);
+    EXPECT_FALSE(Originals(received.folder()).Load(record).has_value());
 }
 
 TEST_F(OriginalsTest, AnIdenticalRecordSharesTheOriginalAlreadyThere)
@@ -102,8 +114,9 @@ TEST_F(OriginalsTest, AnIdenticalRecordSharesTheOriginalAlreadyThere)
     ASSERT_TRUE(received.Store(record, messageFor(2)));
     ASSERT_TRUE(received.Store(record, "Received: elsewhere\r\n" + messageFor(2)));
     EXPECT_EQ(received.Load(record), messageFor(2));
-    EXPECT_EQ(originalsOnDisk().size(), 1);
-    EXPECT_TRUE(filesIn(received.folder()).filter(QStringLiteral(".part")).isEmpty());
+    EXPECT_TRUE(Originals(received.folder()).Store(record, "Received: later\r\n" + messageFor(2)));
+    EXPECT_EQ(received.Load(record), messageFor(2));
+    EXPECT_EQ(received.TotalBytes(), messageFor(2).size());
 }
 
 TEST_F(OriginalsTest, TotalCountsEveryOriginalAndNothingElse)
@@ -122,11 +135,11 @@ TEST_F(OriginalsTest, CollectionRemovesOnlyWhatAKilledPassLeftUnnamed)
     const QByteArray kept = receive(1);
     const QByteArray orphan = sampleRecord(2).toBytes();
     ASSERT_TRUE(received.Store(orphan, messageFor(2))); // killed before its record was appended
-    test::writeBytes(received.pathOf(orphan) + QStringLiteral(".123-4.part"), "torn");
+    test::writeBytes(received.folder() + QStringLiteral("/0123.eml.123-4.part"), "torn"); // the earlier layout's
 
     // While the pass is open its original may still get its record.
     EXPECT_EQ(received.CollectOrphans(history), 0);
-    EXPECT_EQ(originalsOnDisk().size(), 2);
+    EXPECT_EQ(received.Keys().size(), 2);
 
     // The pass's process dies: its marker stays behind.
     const QStringList markers = filesIn(received.folder()).filter(QStringLiteral(".pass-"));
@@ -134,10 +147,23 @@ TEST_F(OriginalsTest, CollectionRemovesOnlyWhatAKilledPassLeftUnnamed)
     const QByteArray markerBytes = readBytes(received.folder() + u'/' + markers.first());
     received = Originals(received.folder());
     test::writeBytes(received.folder() + u'/' + markers.first(), markerBytes);
+    // And a batch it never committed: a header whose message never reached the disk.
+    const qint64 whole = QFileInfo(pack()).size();
+    QFile torn(pack());
+    ASSERT_TRUE(torn.open(QIODevice::Append));
+    torn.write(readBytes(pack()).first(100));
+    torn.close();
 
-    EXPECT_EQ(Originals(received.folder()).CollectOrphans(history), 2);
+    EXPECT_EQ(Originals(received.folder()).CollectOrphans(history), 3);
     EXPECT_EQ(received.Load(kept), messageFor(1));
     EXPECT_FALSE(received.Load(orphan).has_value());
+    EXPECT_EQ(QFileInfo(pack()).size(), whole);
+    EXPECT_FALSE(readBytes(pack()).contains(messageFor(2))) << "a collected original's bytes are gone";
+    // The next pass appends where the pack's last whole entry ends.
+    EXPECT_TRUE(history.AppendRecord(sampleRecord(5)));
+    ASSERT_TRUE(Originals(received.folder()).Store(sampleRecord(5).toBytes(), messageFor(5)));
+    EXPECT_EQ(packs().size(), 1);
+    EXPECT_EQ(Originals(received.folder()).Load(sampleRecord(5).toBytes()), messageFor(5));
     EXPECT_TRUE(filesIn(received.folder()).filter(QStringLiteral(".pass-")).isEmpty());
     EXPECT_TRUE(filesIn(received.folder()).filter(QStringLiteral(".part")).isEmpty());
     // Without a marker nothing is compared: an original stored beside a live pass is safe.
@@ -154,20 +180,16 @@ TEST_F(OriginalsTest, ACleanlyEndedPassLeavesNoMarker)
     EXPECT_TRUE(filesIn(received.folder()).filter(QStringLiteral(".pass-")).isEmpty());
 }
 
-TEST_F(OriginalsTest, ABatchIsNamedOnlyOnceAllOfItIsOnDisk)
+TEST_F(OriginalsTest, AFailedFlushTakesTheWholeBatchBack)
 {
     std::vector<Originals::Pending> batch(40);
     for (int i = 0; i < 40; ++i)
         ASSERT_TRUE(received.Write(sampleRecord(i).toBytes(), messageFor(i), batch[size_t(i)]));
-    EXPECT_TRUE(originalsOnDisk().isEmpty()) << "nothing under its name before the commit";
-
-    // One flush fails: no original of the batch is named, and no temporary file stays.
-    const QString failing = batch[17].temp;
-    common::durable::setSyncProbe([&](const QString& path) { return path != failing; });
+    common::durable::setSyncProbe([](const QString& path) { return !path.endsWith(QStringLiteral(".pack")); });
     EXPECT_FALSE(received.Commit(batch).isOk());
     common::durable::setSyncProbe({});
-    EXPECT_TRUE(originalsOnDisk().isEmpty());
-    EXPECT_TRUE(filesIn(received.folder()).filter(QStringLiteral(".part")).isEmpty());
+    EXPECT_TRUE(received.Keys().isEmpty());
+    EXPECT_EQ(QFileInfo(pack()).size(), 0);
 
     batch.assign(40, {});
     QStringList flushed;
@@ -175,11 +197,49 @@ TEST_F(OriginalsTest, ABatchIsNamedOnlyOnceAllOfItIsOnDisk)
         ASSERT_TRUE(received.Write(sampleRecord(i).toBytes(), messageFor(i), batch[size_t(i)]));
     common::durable::setSyncProbe([&](const QString& path) { return flushed << path, true; });
     ASSERT_TRUE(received.Commit(batch));
+    ASSERT_TRUE(received.Store(sampleRecord(40).toBytes(), messageFor(40)));
     common::durable::setSyncProbe({});
-    EXPECT_EQ(originalsOnDisk().size(), 40);
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i <= 40; ++i)
         EXPECT_EQ(received.Load(sampleRecord(i).toBytes()), messageFor(i));
-    // Every file, then the folder that names them.
-    ASSERT_EQ(flushed.size(), 41);
-    EXPECT_EQ(flushed.last(), received.folder());
+    // One flush per batch, and the folder only once, when it first names the pack.
+    EXPECT_EQ(flushed, QStringList({pack(), received.folder(), pack()}));
+}
+
+TEST_F(OriginalsTest, PassesShareAPackAndRemovalTakesTheBytesWithIt)
+{
+    for (int pass = 0; pass < 3; ++pass) {
+        const Originals one(received.folder());
+        for (int i = pass * 4; i < pass * 4 + 4; ++i)
+            ASSERT_TRUE(one.Store(sampleRecord(i).toBytes(), messageFor(i)));
+    }
+    ASSERT_EQ(packs().size(), 1);
+    const qint64 total = received.TotalBytes();
+    ASSERT_TRUE(received.RemoveKeys({Originals::keyOf(sampleRecord(1).toBytes()), Originals::keyOf(sampleRecord(6).toBytes())}));
+    EXPECT_EQ(received.TotalBytes(), total - messageFor(1).size() - messageFor(6).size());
+    EXPECT_FALSE(received.Load(sampleRecord(6).toBytes()).has_value());
+    EXPECT_EQ(received.Load(sampleRecord(7).toBytes()), messageFor(7));
+    const QByteArray left = readBytes(pack());
+    EXPECT_FALSE(left.contains(messageFor(1)) || left.contains(messageFor(6)));
+
+    QStringList all;
+    for (int i = 0; i < 12; ++i)
+        all << Originals::keyOf(sampleRecord(i).toBytes());
+    ASSERT_TRUE(received.RemoveKeys(all));
+    EXPECT_TRUE(packs().isEmpty()) << "a pack with nothing live goes";
+    EXPECT_EQ(received.TotalBytes(), 0);
+}
+
+TEST_F(OriginalsTest, OneFilePerOriginalFromTheEarlierLayoutStillCounts)
+{
+    const QByteArray record = sampleRecord(9).toBytes();
+    ASSERT_TRUE(QDir().mkpath(received.folder()));
+    const QString file = received.folder() + u'/' + Originals::keyOf(record) + QStringLiteral(".eml");
+    test::writeBytes(file, messageFor(9));
+    EXPECT_EQ(received.Load(record), messageFor(9));
+    ASSERT_TRUE(received.Store(record, "Received: again\r\n" + messageFor(9)));
+    EXPECT_EQ(received.Keys(), QStringList{Originals::keyOf(record)});
+    EXPECT_EQ(received.TotalBytes(), messageFor(9).size());
+    ASSERT_TRUE(received.RemoveKeys({Originals::keyOf(record)}));
+    EXPECT_FALSE(QFileInfo::exists(file));
+    EXPECT_FALSE(received.Load(record).has_value());
 }

@@ -77,12 +77,12 @@ void checkTree(const QString& sandbox, const QStringList& before)
         }
         const bool history = entry.startsWith(kData + QStringLiteral("zrbdata2.data"));
         const bool seen = entry == kData + QStringLiteral("received-uids.txt");
-        // Originals: the folders, the lock and one file per record, nothing left half done.
+        // Originals: the folders, the lock and one pack, nothing left half done.
         const QString originals = kData + QStringLiteral("originals/");
         const QString original = entry.mid(originals.size() + QStringLiteral("received/").size());
         const bool kept = entry.startsWith(originals) &&
                           (QFileInfo(sandbox + u'/' + entry).isDir() || original == QStringLiteral(".lock") ||
-                           QRegularExpression(QStringLiteral("^[0-9a-f]{64}\\.eml$")).match(original).hasMatch());
+                           QRegularExpression(QStringLiteral("^[0-9]{13}-[0-9]+-[0-9]+\\.pack$")).match(original).hasMatch());
         FUZZ_CHECK(history || seen || kept, QStringLiteral("written outside the attachment folder: ") + visible(entry));
     }
 }
