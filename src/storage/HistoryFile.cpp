@@ -77,6 +77,30 @@ Status HistoryFile::WriteRecord(int n, const MailRecord& record)
 
 Status HistoryFile::writeRecord(int n, const MailRecord& record, std::int16_t* recordNo)
 {
+    MailRecord stored = record;
+    stored.Live = 1;
+    const QByteArray bytes = stored.toBytes();
+    return writeStored(n, bytes.constData(), 1, recordNo);
+}
+
+Status HistoryFile::AppendStoredRecords(const std::vector<QByteArray>& records, std::int16_t* firstNo)
+{
+    if (records.empty())
+        return Status::ok();
+    if (records.size() > size_t(MaxRecords))
+        return Status::fail(ErrorCode::TooManyRecords, m_path);
+    QByteArray all;
+    all.reserve(qsizetype(records.size()) * kSize);
+    for (const QByteArray& record : records) {
+        if (record.size() != kSize)
+            return Status::fail(ErrorCode::Corrupt, m_path);
+        all.append(record);
+    }
+    return writeStored(0, all.constData(), static_cast<int>(records.size()), firstNo);
+}
+
+Status HistoryFile::writeStored(int n, const char* bytes, int records, std::int16_t* recordNo)
+{
     detail::WriterLock lock;
     if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
         return st;
@@ -93,22 +117,19 @@ Status HistoryFile::writeRecord(int n, const MailRecord& record, std::int16_t* r
     if (n == 0) {
         // The number is taken under the lock: another writer may have appended or
         // compacted since anyone last looked.
-        if (count >= MaxRecords)
+        if (count + records > MaxRecords)
             return Status::fail(ErrorCode::TooManyRecords,
                                 m_path + QStringLiteral(": already %1 records").arg(MaxRecords));
         n = static_cast<int>(count) + 1;
     }
-    if (n > count + 1)
+    if (n > count + 1 || (records > 1 && n != count + 1))
         return badRecordNo(m_path, n);
 
     const detail::HistoryIndex index(m_path);
     const bool appending = n == count + 1;
     if (!appending)
         index.remove();
-    MailRecord stored = record;
-    stored.Live = 1;
-    const QByteArray bytes = stored.toBytes();
-    Status st = detail::writeAt(fd.get(), bytes.constData(), kSize, (n - 1) * kSize, m_path);
+    Status st = detail::writeAt(fd.get(), bytes, kSize * records, (n - 1) * kSize, m_path);
     if (st && m_deferFlushes) {
         m_unflushed = true;
         m_unflushedCreate = m_unflushedCreate || !existed;
@@ -127,7 +148,7 @@ Status HistoryFile::writeRecord(int n, const MailRecord& record, std::int16_t* r
     }
     if (appending) {
         if (const std::optional<detail::FileStamp> after = detail::stampOf(fd.get()))
-            index.appendEntry(*before, *after, bytes.constData());
+            index.appendEntries(*before, *after, bytes, records, kSize);
     }
     if (recordNo)
         *recordNo = static_cast<std::int16_t>(n);

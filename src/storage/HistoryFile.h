@@ -45,6 +45,10 @@ public:
     common::Status WriteRecord(int n, const MailRecord& record);
     /// WriteRecord at NextRecordNo; `recordNo` receives the number written.
     common::Status AppendRecord(const MailRecord& record, std::int16_t* recordNo = nullptr);
+    /// Appends records already in their stored form (MailRecord::Size bytes each, Live
+    /// 1) with one write: all of them or, on failure, none. `firstNo` receives the
+    /// number of the first.
+    common::Status AppendStoredRecords(const std::vector<QByteArray>& records, std::int16_t* firstNo = nullptr);
     std::optional<MailRecord> ReadRecord(int n) const;
     /// Record n exactly as stored, for a caller that must later name this very record.
     std::optional<QByteArray> ReadRecordBytes(int n) const;
@@ -113,6 +117,8 @@ private:
     common::Status restoreMarks(int first, int last);
     /// Writes record n, or appends when n is 0, under the writers' lock.
     common::Status writeRecord(int n, const MailRecord& record, std::int16_t* recordNo);
+    /// Writes `count` stored records from `bytes` at record n (0: appended).
+    common::Status writeStored(int n, const char* bytes, int count, std::int16_t* recordNo);
     common::Status markDeleted(int n, const std::function<bool(const char* record)>& isShown);
 
     QString m_path;

@@ -155,18 +155,29 @@ void HistoryIndex::store(const FileStamp& history, const QByteArray& headers) co
 void HistoryIndex::appendEntry(const FileStamp& before, const FileStamp& after,
                                const char* header) const
 {
+    appendEntries(before, after, header, 1, kEntry);
+}
+
+void HistoryIndex::appendEntries(const FileStamp& before, const FileStamp& after, const char* records, int count,
+                                 qint64 stride) const
+{
     Fd fd;
-    if (!openForWriting(m_path, O_RDWR, fd))
+    if (count < 1 || !openForWriting(m_path, O_RDWR, fd))
         return;
     Head head{};
     if (readAt(fd.get(), reinterpret_cast<char*>(&head), sizeof head, 0) != sizeof head ||
-        !headMatches(head, before) || head.count + 1 != after.size / MailRecord::Size)
+        !headMatches(head, before) || head.count + count != after.size / MailRecord::Size)
         return;
-    // Entry first, stamp last: until the stamp is new the summary reads as stale.
+    QByteArray entries(qsizetype(count) * kEntry, Qt::Uninitialized);
+    for (int i = 0; i < count; ++i)
+        std::memcpy(entries.data() + qsizetype(i) * kEntry, records + i * stride, kEntry);
+    // Entries first, stamp last: until the stamp is new the summary reads as stale.
     const qint64 at = sizeof head + head.count * kEntry;
-    if (!writeAt(fd.get(), header, kEntry, at, m_path) || ::ftruncate(fd.get(), at + kEntry) != 0)
+    if (!writeAt(fd.get(), entries.constData(), entries.size(), at, m_path) ||
+        ::ftruncate(fd.get(), at + entries.size()) != 0)
         return;
-    const Head next = headFor(after, head.count + 1, extendChecksum(head.checksum, header, kEntry));
+    const Head next =
+        headFor(after, head.count + count, extendChecksum(head.checksum, entries.constData(), entries.size()));
     // A summary whose head was not written fails its check and is rebuilt.
     (void)writeAt(fd.get(), reinterpret_cast<const char*>(&next), sizeof next, 0, m_path);
 }

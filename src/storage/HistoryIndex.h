@@ -35,6 +35,9 @@ public:
     void store(const FileStamp& history, const QByteArray& headers) const;
     /// Extends a summary that matched `before` by one record written at the end.
     void appendEntry(const FileStamp& before, const FileStamp& after, const char* header) const;
+    /// The same for `count` records appended together, `stride` bytes apart.
+    void appendEntries(const FileStamp& before, const FileStamp& after, const char* records, int count,
+                       qint64 stride) const;
     void remove() const;
 
 private:

@@ -89,7 +89,7 @@ private:
                      const QString& extraLine = {});
     bool writeAttachments(const mime::Parsed& parsed, QStringList& written);
     bool appendWaiting();
-    bool appendRecord(const storage::MailRecord& record, const QList<OnServer>& where);
+    size_t appendRecords(const std::vector<QByteArray>& records, const std::vector<QList<OnServer>>& where);
     bool flushStored();
     bool isStored(int recordNo, const QByteArray& digest) const;
     void reportLeftOnServer();
@@ -115,7 +115,7 @@ private:
     QList<LeftMessage> m_leftOnServer;
     // Parsed, their originals written but not yet on disk: their records wait for them.
     struct Waiting {
-        storage::MailRecord record;
+        QByteArray record; // as it will be stored
         QList<OnServer> where;
         QStringList written;
     };
@@ -385,8 +385,10 @@ bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServ
     const ReceivedMessage message = ReceivedMessageFor(parsed, marked && !written.isEmpty(), extraLine);
     m_host.showMessage(message);
     storage::MailRecord record = ReceivedRecordFor(message);
-    m_originals->Write(record.toBytes(), original); // shared, not copied
-    m_waiting.push_back({std::move(record), std::move(where), std::move(written)});
+    record.Live = 1;
+    QByteArray bytes = record.toBytes();
+    m_originals->Write(bytes, original); // shared, not copied
+    m_waiting.push_back({std::move(bytes), std::move(where), std::move(written)});
     return m_sinceFlush.elapsed() < FlushIntervalMs || flushStored();
 }
 
@@ -407,16 +409,21 @@ bool Receiver::appendWaiting()
         stop(ReceiveEnd::StoreFailed, {ReceiveProblem::RecordNotStored, {}, kept, {}, {}});
         return false;
     }
-    for (size_t i = 0; i < waiting.size(); ++i) {
-        if (!appendRecord(waiting[i].record, waiting[i].where)) {
-            removeAttachments(i);
-            m_history->originals()->LeaveForCollection(); // their originals are named by nothing
-            return false;
-        }
-        m_unflushed << waiting[i].where;
-        ++m_out.stored;
+    std::vector<QByteArray> records;
+    std::vector<QList<OnServer>> where;
+    for (const Waiting& one : waiting) {
+        records.push_back(one.record);
+        where.push_back(one.where);
     }
-    return true;
+    const size_t stored = appendRecords(records, where);
+    for (size_t i = 0; i < stored; ++i)
+        m_unflushed << waiting[i].where;
+    m_out.stored += static_cast<int>(stored);
+    if (stored == waiting.size())
+        return true;
+    removeAttachments(stored);
+    m_history->originals()->LeaveForCollection(); // their originals are named by nothing
+    return false;
 }
 
 /// A message is deleted on the server only once its record (and its attachments)
@@ -451,25 +458,40 @@ bool Receiver::flushStored()
     return appended;
 }
 
-bool Receiver::appendRecord(const storage::MailRecord& record, const QList<OnServer>& where)
+/// Appends the records with one write; returns how many are in the history.
+size_t Receiver::appendRecords(const std::vector<QByteArray>& records, const std::vector<QList<OnServer>>& where)
 {
-    // The record is in the file the moment it is written, before remember() can
-    // run: announce it, so a run killed in between is not stored twice.
+    // The records are in the file the moment they are written, before remember() can
+    // run: announce them, so a run killed in between does not store them twice.
     if (const std::optional<std::int16_t> next = m_history->NextRecordNo(); next && m_seen) {
-        const QByteArray digest = QCryptographicHash::hash(record.toBytes(), QCryptographicHash::Sha1);
-        for (const OnServer& one : where)
-            if (!one.uid.isEmpty())
-                (void)m_seen->intend(one.uid, *next, digest, one.contentDigest);
+        for (size_t i = 0; i < records.size(); ++i) {
+            const QByteArray digest = QCryptographicHash::hash(records[i], QCryptographicHash::Sha1);
+            for (const OnServer& one : where[i])
+                if (!one.uid.isEmpty())
+                    (void)m_seen->intend(one.uid, static_cast<int>(*next + i), digest, one.contentDigest);
+        }
     }
-    std::int16_t recordNo = 0;
-    const Status st = m_history->AppendRecord(record, &recordNo);
-    if (!st) {
+    std::int16_t first = 0;
+    Status st = m_history->AppendStoredRecords(records, &first);
+    size_t stored = st ? records.size() : 0;
+    if (st) {
+        for (size_t i = 0; i < stored; ++i)
+            m_host.setCurrentRecordNo(static_cast<std::int16_t>(first + i));
+    } else if (records.size() > 1) {
+        // A disk nearly full still takes the records that fit, one at a time.
+        for (; stored < records.size(); ++stored) {
+            std::int16_t n = 0;
+            if (st = m_history->AppendStoredRecords({records[stored]}, &n); !st)
+                break;
+            m_host.setCurrentRecordNo(n);
+        }
+    }
+    // The reply window reads only the last one, as the history now holds it.
+    if (stored > 0)
+        m_host.setReceivedRecord(storage::MailRecord::fromBytes(records[stored - 1].constData()));
+    if (!st)
         stop(ReceiveEnd::StoreFailed, {ReceiveProblem::RecordNotStored, {}, st, {}, {}});
-        return false;
-    }
-    m_host.setCurrentRecordNo(recordNo);
-    m_host.setReceivedRecord(storage::MailRecord::fromBytes(record.toBytes().constData()));
-    return true;
+    return stored;
 }
 
 bool Receiver::isStored(int recordNo, const QByteArray& digest) const
