@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <algorithm>
 
 namespace corvidan::common::cp932 {
 
@@ -20,6 +21,41 @@ char16_t microsoftFor(char16_t c)
     case 0x2014: return 0x2015; // EM DASH
     default: return c;
     }
+}
+
+// The converter behind windows-31j is IBM-943, which exchanges three control codes
+// with one another where Windows maps each to itself: a file would not read back.
+bool hasExchangedControl(QByteArrayView bytes)
+{
+    return std::any_of(bytes.begin(), bytes.end(), [](char b) { return b == 0x1A || b == 0x1C || b == 0x7F; });
+}
+
+char windowsByteFor(char converted)
+{
+    switch (converted) {
+    case 0x7F: return 0x1A;
+    case 0x1A: return 0x1C;
+    case 0x1C: return 0x7F;
+    default: return converted;
+    }
+}
+
+char converterByteFor(char windows)
+{
+    switch (windows) {
+    case 0x1A: return 0x7F;
+    case 0x1C: return 0x1A;
+    case 0x7F: return 0x1C;
+    default: return windows;
+    }
+}
+
+/// None of the three is ever a trail byte, so a byte-wise exchange is safe.
+QByteArray exchanged(QByteArray bytes, char (*map)(char))
+{
+    if (hasExchangedControl(bytes))
+        std::transform(bytes.begin(), bytes.end(), bytes.begin(), map);
+    return bytes;
 }
 } // namespace
 
@@ -40,7 +76,7 @@ QByteArray encode(QStringView text, int* replaced)
     QStringEncoder whole(kCodec);
     QByteArray bytes = whole.encode(folded);
     if (!whole.hasError())
-        return bytes;
+        return exchanged(std::move(bytes), windowsByteFor);
 
     // Rare path: find the characters the code page lacks, one code point at a time.
     QByteArray out;
@@ -59,7 +95,7 @@ QByteArray encode(QStringView text, int* replaced)
         }
         i += len;
     }
-    return out;
+    return exchanged(std::move(out), windowsByteFor);
 }
 
 QStringList lacking(QStringView text)
@@ -86,6 +122,8 @@ QStringList lacking(QStringView text)
 QString decode(QByteArrayView bytes)
 {
     QStringDecoder decoder(kCodec);
+    if (hasExchangedControl(bytes))
+        return decoder.decode(exchanged(bytes.toByteArray(), converterByteFor));
     return decoder.decode(bytes);
 }
 

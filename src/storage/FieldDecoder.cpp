@@ -35,7 +35,7 @@ std::unique_ptr<Table> buildTable()
     for (unsigned b = 0; b < 256; ++b) {
         if (common::cp932::isLeadByte(static_cast<unsigned char>(b)))
             continue;
-        const QString one = QStringDecoder("windows-31j").decode(QByteArray(1, char(b)));
+        const QString one = common::cp932::decode(QByteArray(1, char(b)));
         if (one.size() == 1 && one[0] != QChar::ReplacementCharacter && !one[0].isSurrogate())
             table->single[b] = one[0].unicode();
     }

@@ -12,6 +12,12 @@ TEST(Cp932, EncodesWindowsExtensionsAtTheirMicrosoftCodes)
     EXPECT_EQ(cp932::encode(u"～"), QByteArray("\x81\x60"));
     EXPECT_EQ(cp932::encode(u"ｱ"), QByteArray("\xB1"));
     EXPECT_EQ(cp932::encode(u"\\"), QByteArray("\\"));
+    // Control codes are themselves, as on Windows (the converter exchanges three of them).
+    const QByteArray controls("\x1a\x1c\x7f\x1b", 4);
+    EXPECT_EQ(cp932::encode(u"\x1a\x1c\x7f\x1b"), controls);
+    EXPECT_EQ(cp932::encode(u"\x7f😀\x1a"), QByteArray("\x7f\x81\xac\x1a"));
+    EXPECT_EQ(cp932::decode(controls), QStringLiteral("\x1a\x1c\x7f\x1b"));
+    EXPECT_EQ(cp932::decode("\x82\xa0\x7f"), QStringLiteral("あ\x7f"));
 }
 
 TEST(Cp932, FoldsWaveDashAndFriendsInsteadOfReplacingThem)
