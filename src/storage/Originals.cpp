@@ -460,13 +460,15 @@ Status Originals::append(const QString& key, QByteArrayView message, Pending& pe
         if (Status st = openPack(pass); !st)
             return st;
     }
-    if (!pass.keptBefore)
+    if (!pass.keptBefore) {
         pass.keptBefore = Locations::keys(m_folder);
+        for (const QString& name : QDir(m_folder).entryList({QStringLiteral("*") + kSuffix}, QDir::Files | QDir::Hidden))
+            pass.keptBefore->insert(name.chopped(kSuffix.size()));
+    }
     // Two records identical byte for byte decode the same from either message, and
     // the original already kept may be named by a record the user sees: it stays,
     // and this one is not kept. Replacing it would change what that record shows.
-    if ((pass.keys.contains(key) || pass.keptBefore->contains(key) || QFileInfo::exists(fileOf(key))) &&
-        loadKey(key))
+    if ((pass.keys.contains(key) || pass.keptBefore->contains(key)) && loadKey(key))
         return Status::ok();
     const QByteArray header = headerFor(key, message.size(), checksumOf(message));
     if (Status st = writeAll(pass.pack.get(), header, pass.end, pass.packPath); !st)

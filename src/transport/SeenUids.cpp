@@ -98,8 +98,10 @@ Status SeenUids::load()
                                     contentDigestIn(rest.value(2))});
         }
     }
-    if (start < data.size()) // drop the torn line before anything is appended to it
+    if (start < data.size()) { // drop the torn line before anything is appended to it
+        m_append.reset();
         return common::durable::replaceFile(m_path, data.left(start));
+    }
     return Status::ok();
 }
 
@@ -107,12 +109,8 @@ Status SeenUids::remember(const QString& uid, const QByteArray& contentDigest)
 {
     if (uid.isEmpty() || contains(uid, contentDigest))
         return Status::ok();
-    QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return fileError(file);
-    const QByteArray line = lineFor(uid, contentDigest);
-    if (file.write(line) != line.size() || !file.flush())
-        return fileError(file);
+    if (Status st = appendLine(lineFor(uid, contentDigest)); !st)
+        return st;
     m_uids.insert(uid, contentDigest);
     m_dirty = true;
     return Status::ok();
@@ -123,14 +121,27 @@ Status SeenUids::intend(const QString& uid, int recordNo, const QByteArray& dige
 {
     if (uid.isEmpty() || contains(uid, contentDigest))
         return Status::ok();
-    QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return fileError(file);
-    const QByteArray line = prefixFor(uid) + QByteArray::number(recordNo) + ':' + digest.toHex() + Separator +
-                            ContentTag + contentDigest.toHex() + '\n';
-    if (file.write(line) != line.size() || !file.flush())
-        return fileError(file);
+    if (Status st = appendLine(prefixFor(uid) + QByteArray::number(recordNo) + ':' + digest.toHex() + Separator +
+                               ContentTag + contentDigest.toHex() + '\n');
+        !st)
+        return st;
     m_dirty = true;
+    return Status::ok();
+}
+
+Status SeenUids::appendLine(const QByteArray& line)
+{
+    if (!m_append) {
+        auto file = std::make_shared<QFile>(m_path);
+        if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
+            return fileError(*file);
+        m_append = std::move(file);
+    }
+    if (m_append->write(line) != line.size() || !m_append->flush()) {
+        const Status st = fileError(*m_append);
+        m_append.reset();
+        return st;
+    }
     return Status::ok();
 }
 
@@ -178,6 +189,7 @@ Status SeenUids::keepOnly(const QSet<QString>& pending)
     if (kept == m_uids && !m_dirty)
         return Status::ok();
     Status st;
+    m_append.reset(); // the file is replaced: appends go to the new one
     if (data.isEmpty()) {
         if (QFile::exists(m_path) && !QFile::remove(m_path))
             return Status::fail(ErrorCode::Io, m_path);

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QFile>
+#include <memory>
 #include <functional>
 
 namespace corvidan::transport {
@@ -74,6 +76,9 @@ private:
     QList<Intent> m_intents;
     QByteArrayList m_otherAccounts;
     bool m_dirty = false;
+    /// Kept open between appends (two a message); dropped whenever the file is replaced.
+    std::shared_ptr<QFile> m_append;
+    common::Status appendLine(const QByteArray& line);
 };
 
 } // namespace corvidan::transport
