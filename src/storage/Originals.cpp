@@ -470,15 +470,18 @@ Status Originals::append(const QString& key, QByteArrayView message, Pending& pe
     // and this one is not kept. Replacing it would change what that record shows.
     if ((pass.keys.contains(key) || pass.keptBefore->contains(key)) && loadKey(key))
         return Status::ok();
-    const QByteArray header = headerFor(key, message.size(), checksumOf(message));
-    if (Status st = writeAll(pass.pack.get(), header, pass.end, pass.packPath); !st)
-        return st;
-    if (Status st = writeAll(pass.pack.get(), message, pass.end + kHeaderSize, pass.packPath); !st) {
+    // One write for a usual message; a big one is not copied for it.
+    QByteArray entry = headerFor(key, message.size(), checksumOf(message));
+    const bool together = message.size() <= (qint64(256) << 10);
+    if (together)
+        entry.append(message);
+    Status st = writeAll(pass.pack.get(), entry, pass.end, pass.packPath);
+    if (st && !together)
+        st = writeAll(pass.pack.get(), message, pass.end + kHeaderSize, pass.packPath);
+    if (!st) {
         (void)::ftruncate(pass.pack.get(), pass.end);
         return st;
     }
-    // Its write to disk starts now, so that the flush in Commit finds little left to do.
-    ::sync_file_range(pass.pack.get(), pass.end, kHeaderSize + message.size(), SYNC_FILE_RANGE_WRITE);
     pending = Pending{key, pass.end, kHeaderSize + message.size()};
     pass.end += pending.size;
     pass.keys.insert(key);

@@ -446,9 +446,16 @@ bool Receiver::flushStored()
             stop(ReceiveEnd::StoreFailed, {ReceiveProblem::RecordNotStored, {}, st, {}, {}});
         return false;
     }
+    if (m_seen)
+        m_seen->hold();
     for (const OnServer& one : std::as_const(m_unflushed)) {
         if (m_seen && !one.uid.isEmpty())
             (void)m_seen->remember(one.uid, one.contentDigest); // a failure only risks a duplicate
+    }
+    // Remembered before the deletions are asked for: a failure only risks a duplicate.
+    if (m_seen)
+        (void)m_seen->writeHeld();
+    for (const OnServer& one : std::as_const(m_unflushed)) {
         m_mailbox.remove(one.n);
         if (!one.uid.isEmpty())
             m_deletedUids.insert(one.uid);
@@ -464,12 +471,14 @@ size_t Receiver::appendRecords(const std::vector<QByteArray>& records, const std
     // The records are in the file the moment they are written, before remember() can
     // run: announce them, so a run killed in between does not store them twice.
     if (const std::optional<std::int16_t> next = m_history->NextRecordNo(); next && m_seen) {
+        m_seen->hold();
         for (size_t i = 0; i < records.size(); ++i) {
             const QByteArray digest = QCryptographicHash::hash(records[i], QCryptographicHash::Sha1);
             for (const OnServer& one : where[i])
                 if (!one.uid.isEmpty())
                     (void)m_seen->intend(one.uid, static_cast<int>(*next + i), digest, one.contentDigest);
         }
+        (void)m_seen->writeHeld();
     }
     std::int16_t first = 0;
     Status st = m_history->AppendStoredRecords(records, &first);

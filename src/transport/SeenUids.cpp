@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <utility>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -129,8 +130,20 @@ Status SeenUids::intend(const QString& uid, int recordNo, const QByteArray& dige
     return Status::ok();
 }
 
+Status SeenUids::writeHeld()
+{
+    m_holding = false;
+    if (m_held.isEmpty())
+        return Status::ok();
+    return appendLine(std::exchange(m_held, {}));
+}
+
 Status SeenUids::appendLine(const QByteArray& line)
 {
+    if (m_holding) {
+        m_held += line;
+        return Status::ok();
+    }
     if (!m_append) {
         auto file = std::make_shared<QFile>(m_path);
         if (!file->open(QIODevice::WriteOnly | QIODevice::Append))

@@ -44,6 +44,10 @@ public:
     /// Appends one id and hands it to the system at once, so it survives a crash
     /// of the process; sync() makes the appended ids survive a power loss.
     common::Status remember(const QString& uid, const QByteArray& contentDigest);
+    /// Lines of remember() and intend() wait in memory until writeHeld(), so that a
+    /// batch of messages costs one write.
+    void hold() { m_holding = true; }
+    common::Status writeHeld();
     common::Status sync();
 
     /// Written just before the message's record: a process killed after the
@@ -78,6 +82,8 @@ private:
     bool m_dirty = false;
     /// Kept open between appends (two a message); dropped whenever the file is replaced.
     std::shared_ptr<QFile> m_append;
+    bool m_holding = false;
+    QByteArray m_held;
     common::Status appendLine(const QByteArray& line);
 };
 
