@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace corvidan::storage {
@@ -80,7 +81,7 @@ Status HistoryFile::writeRecord(int n, const MailRecord& record, std::int16_t* r
     MailRecord stored = record;
     stored.Live = 1;
     const QByteArray bytes = stored.toBytes();
-    return writeStored(n, bytes.constData(), 1, recordNo);
+    return writeStored(n, {QByteArrayView(bytes)}, recordNo);
 }
 
 Status HistoryFile::AppendStoredRecords(const std::vector<QByteArray>& records, std::int16_t* firstNo)
@@ -89,18 +90,51 @@ Status HistoryFile::AppendStoredRecords(const std::vector<QByteArray>& records, 
         return Status::ok();
     if (records.size() > size_t(MaxRecords))
         return Status::fail(ErrorCode::TooManyRecords, m_path);
-    QByteArray all;
-    all.reserve(qsizetype(records.size()) * kSize);
+    std::vector<QByteArrayView> views;
     for (const QByteArray& record : records) {
         if (record.size() != kSize)
             return Status::fail(ErrorCode::Corrupt, m_path);
-        all.append(record);
+        views.emplace_back(record);
     }
-    return writeStored(0, all.constData(), static_cast<int>(records.size()), firstNo);
+    return writeStored(0, views, firstNo);
 }
 
-Status HistoryFile::writeStored(int n, const char* bytes, int records, std::int16_t* recordNo)
+namespace {
+
+/// Writes whole records one after another from `at`, many per call.
+Status writeRecordsAt(int fd, const std::vector<QByteArrayView>& records, qint64 at, const QString& path)
 {
+    constexpr size_t perCall = 64;
+    for (size_t i = 0; i < records.size();) {
+        iovec iov[perCall];
+        const size_t k = std::min(perCall, records.size() - i);
+        for (size_t j = 0; j < k; ++j)
+            iov[j] = {const_cast<char*>(records[i + j].data()), static_cast<size_t>(records[i + j].size())};
+        const ssize_t n = ::pwritev(fd, iov, static_cast<int>(k), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return detail::errnoStatus(path, n < 0 ? errno : EIO);
+        // A short write: the record it cut is finished on its own.
+        const size_t whole = static_cast<size_t>(n / kSize);
+        const qint64 cut = n % kSize;
+        i += whole;
+        at += qint64(whole) * kSize;
+        if (cut > 0) {
+            if (Status st = detail::writeAt(fd, records[i].data() + cut, kSize - cut, at + cut, path); !st)
+                return st;
+            ++i;
+            at += kSize;
+        }
+    }
+    return Status::ok();
+}
+
+} // namespace
+
+Status HistoryFile::writeStored(int n, const std::vector<QByteArrayView>& recordViews, std::int16_t* recordNo)
+{
+    const int records = static_cast<int>(recordViews.size());
     detail::WriterLock lock;
     if (Status st = detail::WriterLock::acquire(m_path, lock); !st)
         return st;
@@ -129,7 +163,7 @@ Status HistoryFile::writeStored(int n, const char* bytes, int records, std::int1
     const bool appending = n == count + 1;
     if (!appending)
         index.remove();
-    Status st = detail::writeAt(fd.get(), bytes, kSize * records, (n - 1) * kSize, m_path);
+    Status st = writeRecordsAt(fd.get(), recordViews, (n - 1) * kSize, m_path);
     if (st && m_deferFlushes) {
         m_unflushed = true;
         m_unflushedCreate = m_unflushedCreate || !existed;
@@ -148,7 +182,7 @@ Status HistoryFile::writeStored(int n, const char* bytes, int records, std::int1
     }
     if (appending) {
         if (const std::optional<detail::FileStamp> after = detail::stampOf(fd.get()))
-            index.appendEntries(*before, *after, bytes, records, kSize);
+            index.appendEntries(*before, *after, recordViews);
     }
     if (recordNo)
         *recordNo = static_cast<std::int16_t>(n);

@@ -117,8 +117,8 @@ private:
     common::Status restoreMarks(int first, int last);
     /// Writes record n, or appends when n is 0, under the writers' lock.
     common::Status writeRecord(int n, const MailRecord& record, std::int16_t* recordNo);
-    /// Writes `count` stored records from `bytes` at record n (0: appended).
-    common::Status writeStored(int n, const char* bytes, int count, std::int16_t* recordNo);
+    /// Writes stored records at record n (0: appended).
+    common::Status writeStored(int n, const std::vector<QByteArrayView>& records, std::int16_t* recordNo);
     common::Status markDeleted(int n, const std::function<bool(const char* record)>& isShown);
 
     QString m_path;

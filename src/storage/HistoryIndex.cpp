@@ -155,12 +155,13 @@ void HistoryIndex::store(const FileStamp& history, const QByteArray& headers) co
 void HistoryIndex::appendEntry(const FileStamp& before, const FileStamp& after,
                                const char* header) const
 {
-    appendEntries(before, after, header, 1, kEntry);
+    appendEntries(before, after, {QByteArrayView(header, kEntry)});
 }
 
-void HistoryIndex::appendEntries(const FileStamp& before, const FileStamp& after, const char* records, int count,
-                                 qint64 stride) const
+void HistoryIndex::appendEntries(const FileStamp& before, const FileStamp& after,
+                                 const std::vector<QByteArrayView>& records) const
 {
+    const int count = static_cast<int>(records.size());
     Fd fd;
     if (count < 1 || !openForWriting(m_path, O_RDWR, fd))
         return;
@@ -170,7 +171,7 @@ void HistoryIndex::appendEntries(const FileStamp& before, const FileStamp& after
         return;
     QByteArray entries(qsizetype(count) * kEntry, Qt::Uninitialized);
     for (int i = 0; i < count; ++i)
-        std::memcpy(entries.data() + qsizetype(i) * kEntry, records + i * stride, kEntry);
+        std::memcpy(entries.data() + qsizetype(i) * kEntry, records[size_t(i)].data(), kEntry);
     // Entries first, stamp last: until the stamp is new the summary reads as stale.
     const qint64 at = sizeof head + head.count * kEntry;
     if (!writeAt(fd.get(), entries.constData(), entries.size(), at, m_path) ||

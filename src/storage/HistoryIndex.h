@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace corvidan::storage::detail {
 
@@ -35,9 +37,8 @@ public:
     void store(const FileStamp& history, const QByteArray& headers) const;
     /// Extends a summary that matched `before` by one record written at the end.
     void appendEntry(const FileStamp& before, const FileStamp& after, const char* header) const;
-    /// The same for `count` records appended together, `stride` bytes apart.
-    void appendEntries(const FileStamp& before, const FileStamp& after, const char* records, int count,
-                       qint64 stride) const;
+    /// The same for records appended together.
+    void appendEntries(const FileStamp& before, const FileStamp& after, const std::vector<QByteArrayView>& records) const;
     void remove() const;
 
 private:
