@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <thread>
+#include <vector>
 #include <QFileInfo>
 #include <QMutex>
 #include <QRandomGenerator>
@@ -199,19 +201,35 @@ QSet<QString> listNames(const QString& folder)
 
 common::Status syncFiles(const QStringList& files)
 {
+    // Flushes issued together overlap on the device: a batch of attachments costs
+    // about what the slowest one costs alone.
+    std::vector<common::Status> flushed(size_t(files.size()));
+    const size_t workers = std::min<size_t>(size_t(files.size()), 16);
+    std::vector<std::thread> threads;
+    for (size_t w = 0; w < workers; ++w) {
+        threads.emplace_back([&, w] {
+            for (size_t i = w; i < size_t(files.size()); i += workers) {
+                const QString& path = files[qsizetype(i)];
+                const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+                if (fd < 0 && errno == ENOENT)
+                    continue; // moved away by the user meanwhile: nothing of ours to keep
+                flushed[i] = fd < 0 ? common::Status::fail(common::durable::codeForErrno(errno), path)
+                                    : common::durable::syncDescriptor(fd, path);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
     common::Status result;
     QSet<QString> folders;
-    for (const QString& path : files) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT)
-            continue; // moved away by the user meanwhile: nothing of ours to keep
-        common::Status st = fd < 0 ? common::Status::fail(common::durable::codeForErrno(errno), path)
-                                   : common::durable::syncDescriptor(fd, path);
-        if (fd >= 0)
-            ::close(fd);
-        if (st && !folders.contains(QFileInfo(path).path())) {
-            folders.insert(QFileInfo(path).path());
-            st = common::durable::syncParentFolder(path);
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        common::Status st = flushed[size_t(i)];
+        const QString folder = QFileInfo(files[i]).path();
+        if (st && !folders.contains(folder)) {
+            folders.insert(folder);
+            st = common::durable::syncParentFolder(files[i]);
         }
         if (!st && result)
             result = st;
