@@ -225,6 +225,21 @@ public:
         }
         return out;
     }
+    /// The places of many keys with one look at the folder.
+    static QHash<QString, std::vector<Place>> of(const QString& folder, const QStringList& keys)
+    {
+        const std::lock_guard<std::mutex> lock(s_mutex);
+        Folder& f = refreshed(folder);
+        QHash<QString, std::vector<Place>> out;
+        for (const QString& key : keys) {
+            std::vector<Place>& places = out[key];
+            for (const auto& [name, pack] : f.packs) {
+                for (const qint64 at : pack.byKey.value(key))
+                    places.push_back({folder + u'/' + name, at});
+            }
+        }
+        return out;
+    }
     static QSet<QString> keys(const QString& folder)
     {
         const std::lock_guard<std::mutex> lock(s_mutex);
@@ -616,13 +631,14 @@ Status Originals::RemoveKeys(const QStringList& keys, bool flush) const
     };
     bool folderChanged = false;
     std::map<QString, Fd> touched;
+    const QHash<QString, std::vector<Locations::Place>> places = Locations::of(m_folder, keys);
     for (const QString& key : keys) {
         const QString legacy = fileOf(key);
         if (::unlink(nativePath(legacy).constData()) == 0)
             folderChanged = true;
         else if (errno != ENOENT)
             note(errnoStatus(legacy, errno));
-        for (const Locations::Place& place : Locations::of(m_folder, key)) {
+        for (const Locations::Place& place : places.value(key)) {
             Fd& fd = touched[place.pack];
             if (!fd.valid()) {
                 if (Status opened = detail::openFile(place.pack, O_RDWR | O_NOFOLLOW, fd); !opened) {
