@@ -844,7 +844,7 @@ void OriginalsWriter::Write(QByteArray recordBytes, QByteArray message)
     m_state->changed.notify_all();
 }
 
-Status OriginalsWriter::Commit()
+Status OriginalsWriter::Commit(QStringList* keys)
 {
     std::vector<Originals::Pending> batch;
     Status failed;
@@ -857,6 +857,11 @@ Status OriginalsWriter::Commit()
     if (!failed) {
         m_state->originals.Discard(batch);
         return failed;
+    }
+    if (keys) {
+        keys->clear();
+        for (const Originals::Pending& one : batch)
+            keys->append(one.key);
     }
     return m_state->originals.Commit(batch);
 }

@@ -115,8 +115,8 @@ public:
 
     void Write(QByteArray recordBytes, QByteArray message);
     /// The first failure of a queued write, or of the commit; nothing of a failed
-    /// batch is named.
-    [[nodiscard]] common::Status Commit();
+    /// batch is named. `keys` gets each written original's key, in the order written.
+    [[nodiscard]] common::Status Commit(QStringList* keys = nullptr);
 
 private:
     struct State;

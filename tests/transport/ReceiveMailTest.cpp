@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QThread>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <functional>
@@ -433,6 +434,32 @@ TEST(ReceiveMail, NeverStoresTwiceWhenTheServerDidNotApplyTheDeletions)
     SeenUids seen(SeenUids::pathIn(f.dir.appDir()), Server, QStringLiteral("taro"));
     ASSERT_TRUE(seen.load());
     EXPECT_EQ(seen.size(), 0);
+}
+
+TEST(ReceiveMail, AnnouncedRecordsThatReachedTheFileAreNotStoredTwiceWhateverTheirDigest)
+{
+    Fixture f;
+    for (int i = 1; i <= 2; ++i)
+        f.mail.add(QStringLiteral("u%1").arg(i), QStringLiteral("s%1").arg(i), QStringLiteral("b"));
+    f.mail.confirmClose = false;
+    f.run();
+    ASSERT_EQ(f.history().RecordCount(), 2);
+    // As left by a kill between the write and the remembering: announcements only,
+    // one as earlier versions wrote them (SHA-1 of the whole record), one as now.
+    QFile::remove(SeenUids::pathIn(f.dir.appDir()));
+    SeenUids killed(SeenUids::pathIn(f.dir.appDir()), Server, QStringLiteral("taro"));
+    ASSERT_TRUE(killed.load());
+    const QByteArray first = *f.history().ReadRecordBytes(1), second = *f.history().ReadRecordBytes(2);
+    ASSERT_TRUE(killed.intend(QStringLiteral("u1"), 1, QCryptographicHash::hash(first, QCryptographicHash::Sha1),
+                              SeenUids::digestOf(f.mail.box[0].bytes)));
+    ASSERT_TRUE(killed.intend(QStringLiteral("u2"), 2, QByteArray::fromHex(storage::Originals::keyOf(second).toLatin1()),
+                              SeenUids::digestOf(f.mail.box[1].bytes)));
+
+    f.mail.confirmClose = true;
+    const ReceiveOutcome out = f.run();
+    EXPECT_EQ(out.duplicates, 2);
+    EXPECT_EQ(f.history().RecordCount(), 2);
+    EXPECT_TRUE(f.mail.box.empty());
 }
 
 TEST(ReceiveMail, KeepsRememberedIdsOfMessagesAStoppedRunDidNotReach)
