@@ -71,7 +71,7 @@ bool isLowerHex(QByteArrayView text)
 
 QByteArray checksumOf(QByteArrayView message)
 {
-    return QCryptographicHash::hash(message, QCryptographicHash::Blake2b_256).toHex();
+    return QCryptographicHash::hash(message, QCryptographicHash::Blake2b_256);
 }
 
 QByteArray headerFor(const QString& key, qint64 length, const QByteArray& sum)
@@ -136,7 +136,7 @@ std::optional<QByteArray> readEntry(int fd, qint64 at, const QString& key)
     if (detail::readAt(fd, message.data(), h->length, at + kHeaderSize) != h->length)
         return std::nullopt;
     // A batch torn by a kill may have left a header over bytes never written.
-    if (checksumOf(message) != h->sum)
+    if (checksumOf(message).toHex() != h->sum)
         return std::nullopt;
     return message;
 }
@@ -466,7 +466,7 @@ Status Originals::Write(QByteArrayView recordBytes, QByteArrayView message, Pend
 
 Status Originals::append(const QString& key, QByteArrayView message, Pending& pending) const
 {
-    pending = Pending{key, -1, 0};
+    pending = Pending{key, -1, 0, checksumOf(message)};
     if (Status st = BeginPass(); !st)
         return st;
     Pass& pass = *m_pass;
@@ -486,7 +486,7 @@ Status Originals::append(const QString& key, QByteArrayView message, Pending& pe
     if ((pass.keys.contains(key) || pass.keptBefore->contains(key)) && loadKey(key))
         return Status::ok();
     // One write for a usual message; a big one is not copied for it.
-    QByteArray entry = headerFor(key, message.size(), checksumOf(message));
+    QByteArray entry = headerFor(key, message.size(), pending.sum.toHex());
     const bool together = message.size() <= (qint64(256) << 10);
     if (together)
         entry.append(message);
@@ -497,7 +497,8 @@ Status Originals::append(const QString& key, QByteArrayView message, Pending& pe
         (void)::ftruncate(pass.pack.get(), pass.end);
         return st;
     }
-    pending = Pending{key, pass.end, kHeaderSize + message.size()};
+    pending.offset = pass.end;
+    pending.size = kHeaderSize + message.size();
     pass.end += pending.size;
     pass.keys.insert(key);
     return Status::ok();
@@ -844,7 +845,7 @@ void OriginalsWriter::Write(QByteArray recordBytes, QByteArray message)
     m_state->changed.notify_all();
 }
 
-Status OriginalsWriter::Commit(QStringList* keys)
+Status OriginalsWriter::Commit(QStringList* keys, QByteArrayList* sums)
 {
     std::vector<Originals::Pending> batch;
     Status failed;
@@ -858,10 +859,11 @@ Status OriginalsWriter::Commit(QStringList* keys)
         m_state->originals.Discard(batch);
         return failed;
     }
-    if (keys) {
-        keys->clear();
-        for (const Originals::Pending& one : batch)
+    for (const Originals::Pending& one : batch) {
+        if (keys)
             keys->append(one.key);
+        if (sums)
+            sums->append(one.sum);
     }
     return m_state->originals.Commit(batch);
 }

@@ -54,6 +54,7 @@ public:
         QString key;
         qint64 offset = -1; ///< of its entry; -1 when nothing was written (already kept)
         qint64 size = 0;    ///< of its entry, header included
+        QByteArray sum;     ///< BLAKE2b-256 of the message, raw
     };
     /// Store in two steps, so that one Commit puts many originals on disk at once.
     /// Until then a kill or a failed flush leaves them unnamed by any record.
@@ -115,8 +116,9 @@ public:
 
     void Write(QByteArray recordBytes, QByteArray message);
     /// The first failure of a queued write, or of the commit; nothing of a failed
-    /// batch is named. `keys` gets each written original's key, in the order written.
-    [[nodiscard]] common::Status Commit(QStringList* keys = nullptr);
+    /// batch is named. `keys` and `sums` get each written original's key and its
+    /// message's checksum (BLAKE2b-256, raw), in the order written.
+    [[nodiscard]] common::Status Commit(QStringList* keys = nullptr, QByteArrayList* sums = nullptr);
 
 private:
     struct State;

@@ -57,7 +57,7 @@ QByteArray recordDigest(QByteArrayView record)
 struct OnServer {
     int n = 0;
     QString uid; // empty when the id is not trusted
-    QByteArray contentDigest;
+    QByteArray contentDigest; // empty until its original's checksum is known
 };
 
 /// The parts of one split message seen so far in this run, by part number.
@@ -276,8 +276,8 @@ bool Receiver::receiveOne(int n)
         return false;
     }
     const QString& uid = m_uids.value(n - 1);
-    OnServer where{n, m_repeated.contains(uid) ? QString() : uid, SeenUids::digestOf(fetched.bytes)};
-    if (!where.uid.isEmpty() && m_seen && m_seen->contains(where.uid, where.contentDigest)) {
+    OnServer where{n, m_repeated.contains(uid) ? QString() : uid, {}};
+    if (!where.uid.isEmpty() && m_seen && m_seen->holds(where.uid, fetched.bytes)) {
         // Stored by a run whose deletions the server never applied: same id, same bytes.
         m_mailbox.remove(n);
         m_deletedUids.insert(where.uid);
@@ -285,8 +285,11 @@ bool Receiver::receiveOne(int n)
         return true;
     }
     const mime::Parsed parsed = mime::parse(fetched.bytes);
-    if (parsed.fragment)
+    if (parsed.fragment) {
+        // Its original will be the joined message: its own digest is taken here.
+        where.contentDigest = SeenUids::digestOf(fetched.bytes);
         return holdFragment(*parsed.fragment, std::move(where), std::move(fetched.bytes));
+    }
     return storeParsed(parsed, MentionsAttachment(fetched.bytes), {where}, fetched.bytes);
 }
 
@@ -414,20 +417,24 @@ bool Receiver::appendWaiting()
                 QFile::remove(done);
     };
     QStringList keys;
-    if (const Status kept = m_originals->Commit(&keys); !kept) {
+    QByteArrayList sums;
+    if (const Status kept = m_originals->Commit(&keys, &sums); !kept) {
         removeAttachments(0);
         stop(ReceiveEnd::StoreFailed, {ReceiveProblem::RecordNotStored, {}, kept, {}, {}});
         return false;
     }
     std::vector<QByteArray> records;
     std::vector<QList<OnServer>> where;
-    for (const Waiting& one : waiting) {
-        records.push_back(one.record);
-        where.push_back(one.where);
+    for (size_t i = 0; i < waiting.size(); ++i) {
+        records.push_back(waiting[i].record);
+        where.push_back(waiting[i].where);
+        // A whole message's digest is its original's checksum, taken by the writer.
+        if (where.back().size() == 1 && where.back()[0].contentDigest.isEmpty())
+            where.back()[0].contentDigest = sums.value(qsizetype(i));
     }
     const size_t stored = appendRecords(records, where, keys);
     for (size_t i = 0; i < stored; ++i)
-        m_unflushed << waiting[i].where;
+        m_unflushed << where[i];
     m_out.stored += static_cast<int>(stored);
     if (stored == waiting.size())
         return true;

@@ -18,12 +18,28 @@ using common::Status;
 
 namespace {
 constexpr char Separator = '\t';
-const QByteArray ContentTag = QByteArrayLiteral("sha1:");
+// Earlier versions wrote SHA-1 digests; the kind is told apart by length in memory.
+const QByteArray Sha1Tag = QByteArrayLiteral("sha1:");
+const QByteArray Blake2Tag = QByteArrayLiteral("b2:");
+constexpr qsizetype Sha1Bytes = 20;
+
+bool isContentField(QByteArrayView field)
+{
+    return field.startsWith(Sha1Tag) || field.startsWith(Blake2Tag);
+}
 
 QByteArray contentDigestIn(QByteArrayView field)
 {
-    return field.startsWith(ContentTag) ? QByteArray::fromHex(field.sliced(ContentTag.size()).toByteArray())
-                                        : QByteArray();
+    if (field.startsWith(Sha1Tag))
+        return QByteArray::fromHex(field.sliced(Sha1Tag.size()).toByteArray());
+    if (field.startsWith(Blake2Tag))
+        return QByteArray::fromHex(field.sliced(Blake2Tag.size()).toByteArray());
+    return {};
+}
+
+QByteArray contentField(const QByteArray& digest)
+{
+    return (digest.size() == Sha1Bytes ? Sha1Tag : Blake2Tag) + digest.toHex();
 }
 
 Status fileError(const QFile& file)
@@ -51,12 +67,21 @@ QByteArray SeenUids::prefixFor(const QString& uid) const
 
 QByteArray SeenUids::lineFor(const QString& uid, const QByteArray& contentDigest) const
 {
-    return prefixFor(uid) + ContentTag + contentDigest.toHex() + '\n';
+    return prefixFor(uid) + contentField(contentDigest) + '\n';
 }
 
 QByteArray SeenUids::digestOf(QByteArrayView message)
 {
-    return QCryptographicHash::hash(message, QCryptographicHash::Sha1);
+    return QCryptographicHash::hash(message, QCryptographicHash::Blake2b_256);
+}
+
+bool SeenUids::holds(const QString& uid, QByteArrayView message) const
+{
+    const auto it = m_uids.constFind(uid);
+    if (it == m_uids.cend() || it->isEmpty())
+        return false;
+    return *it == (it->size() == Sha1Bytes ? QCryptographicHash::hash(message, QCryptographicHash::Sha1)
+                                           : digestOf(message));
 }
 
 bool SeenUids::contains(const QString& uid, const QByteArray& contentDigest) const
@@ -90,7 +115,7 @@ Status SeenUids::load()
         const QByteArrayList rest = line.mid(prefix.size()).split(Separator);
         if (rest.size() == 1) {
             m_uids.insert(QString::fromUtf8(rest[0]), QByteArray());
-        } else if (rest.size() == 2 && rest[1].startsWith(ContentTag)) {
+        } else if (rest.size() == 2 && isContentField(rest[1])) {
             m_uids.insert(QString::fromUtf8(rest[0]), contentDigestIn(rest[1]));
         } else if (rest.size() >= 2) {
             const qsizetype colon = rest[1].indexOf(':');
@@ -123,7 +148,7 @@ Status SeenUids::intend(const QString& uid, int recordNo, const QByteArray& dige
     if (uid.isEmpty() || contains(uid, contentDigest))
         return Status::ok();
     if (Status st = appendLine(prefixFor(uid) + QByteArray::number(recordNo) + ':' + digest.toHex() + Separator +
-                               ContentTag + contentDigest.toHex() + '\n');
+                               contentField(contentDigest) + '\n');
         !st)
         return st;
     m_dirty = true;

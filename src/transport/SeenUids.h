@@ -20,9 +20,10 @@ namespace corvidan::transport {
 /// server; this file keeps the next receive from storing them a second time. An
 /// id alone is not trusted: servers reuse ids, so only the same id with the same
 /// content counts as stored. Entries are per account (server and user), one line
-/// each, UTF-8: server TAB user TAB uid TAB "sha1:" content digest. A line with
+/// each, UTF-8: server TAB user TAB uid TAB "b2:" content digest. A line with
 /// "recordNo:digest" TAB content digest announces a record about to be written.
-/// Lines of earlier versions (no digest) still read, and match nothing.
+/// Lines of earlier versions still read: their "sha1:" digests are compared as
+/// SHA-1, and lines without a digest match nothing.
 class SeenUids {
 public:
     SeenUids(QString path, QString server, QString user);
@@ -37,8 +38,12 @@ public:
     bool contains(const QString& uid, const QByteArray& contentDigest) const;
     /// True when the id is remembered at all (whatever its content).
     bool knows(const QString& uid) const { return m_uids.contains(uid); }
-    /// The digest the receive compares: SHA-1 of the message as fetched.
+    /// The digest remembered for a message: BLAKE2b-256 of its bytes as fetched,
+    /// which is also the checksum its original is kept with.
     static QByteArray digestOf(QByteArrayView message);
+    /// True when this id was stored with this message's bytes, by whichever digest
+    /// its line holds.
+    bool holds(const QString& uid, QByteArrayView message) const;
     qsizetype size() const { return m_uids.size(); }
 
     /// Appends one id and hands it to the system at once, so it survives a crash

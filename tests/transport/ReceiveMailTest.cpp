@@ -599,6 +599,14 @@ TEST(ReceiveMail, NeverDeletesAMessageWhoseRecordAndFilesAreNotOnDisk)
              f.dir.write(u"\\★MAilData\\received-uids.txt", "pop.example.jp\ttaro\tu1\n");
          },
          {}, 1, QString()},
+        {"the same message remembered by an earlier version's SHA-1",
+         [](Fixture& f) {
+             f.mail.add(QStringLiteral("u1"), QStringLiteral("s1"), QStringLiteral("b"));
+             f.dir.write(u"\\★MAilData\\received-uids.txt",
+                         "pop.example.jp\ttaro\tu1\tsha1:" +
+                             QCryptographicHash::hash(f.mail.box[0].bytes, QCryptographicHash::Sha1).toHex() + '\n');
+         },
+         {}, 0, QString()},
         {"over the size bound, refused by the server",
          [](Fixture& f) {
              f.mail.add(QStringLiteral("u1"), QStringLiteral("s1"), QStringLiteral("b"));
