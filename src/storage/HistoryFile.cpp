@@ -381,10 +381,15 @@ Status HistoryFile::compact(const std::function<void(const char* header)>& survi
     return Status::ok();
 }
 
-HistoryFile::Deleted HistoryFile::deletedFrom(QByteArrayView record)
+HistoryFile::Deleted HistoryFile::deletedFrom(QByteArrayView record, bool wholeRecordKeys)
 {
     return {record.first(std::min<qsizetype>(record.size(), MailRecord::HeaderBytes)).toByteArray(),
-            Originals::keyOf(record)};
+            Originals::NamesOf(record, wholeRecordKeys)};
+}
+
+bool HistoryFile::originalsHoldWholeRecordKeys() const
+{
+    return m_originals && m_originals->HoldsWholeRecordKeys();
 }
 
 std::vector<HistoryFile::Deleted> HistoryFile::deletedUpTo(int last) const
@@ -393,13 +398,14 @@ std::vector<HistoryFile::Deleted> HistoryFile::deletedUpTo(int last) const
     Fd fd;
     if (!detail::openFile(m_path, O_RDONLY, fd))
         return out;
+    const bool whole = originalsHoldWholeRecordKeys();
     constexpr qint64 perChunk = 32;
     QByteArray buf(perChunk * kSize, Qt::Uninitialized);
     for (qint64 first = 0; first < last; first += perChunk) {
         const qint64 n = std::min<qint64>(perChunk, last - first);
         const qint64 got = detail::readAt(fd.get(), buf.data(), n * kSize, first * kSize);
         for (qint64 i = 0; i + kSize <= got; i += kSize)
-            out.push_back(deletedFrom(QByteArrayView(buf.constData() + i, kSize)));
+            out.push_back(deletedFrom(QByteArrayView(buf.constData() + i, kSize), whole));
         if (got < n * kSize)
             break;
     }
@@ -461,7 +467,7 @@ Status HistoryFile::DeleteRecord(int n, QByteArrayView shownRecord)
 {
     if (Status marked = MarkDeleted(n, shownRecord); !marked)
         return marked;
-    return compactOrRollBack(n, n, {deletedFrom(shownRecord)});
+    return compactOrRollBack(n, n, {deletedFrom(shownRecord, originalsHoldWholeRecordKeys())});
 }
 
 Status HistoryFile::DeleteRecord(int n, const MailHeader& listed)
@@ -471,7 +477,7 @@ Status HistoryFile::DeleteRecord(int n, const MailHeader& listed)
     std::vector<Deleted> deleted;
     if (m_originals) {
         if (const std::optional<QByteArray> bytes = ReadRecordBytes(n))
-            deleted.push_back(deletedFrom(*bytes));
+            deleted.push_back(deletedFrom(*bytes, originalsHoldWholeRecordKeys()));
     }
     return compactOrRollBack(n, n, deleted);
 }
@@ -529,16 +535,21 @@ void HistoryFile::removeOriginals(const Originals& pass, const std::vector<Delet
 {
     // A kept record with a deleted one's header may be its twin, which names the
     // same original: only those few are read whole.
+    const bool whole = !lookAlikes.empty() && pass.HoldsWholeRecordKeys();
     QSet<QString> stillNamed;
     for (const qint64 i : lookAlikes) {
-        if (const std::optional<QByteArray> kept = ReadRecordBytes(static_cast<int>(i + 1)))
-            stillNamed.insert(Originals::keyOf(*kept));
+        if (const std::optional<QByteArray> kept = ReadRecordBytes(static_cast<int>(i + 1))) {
+            for (const QString& key : Originals::NamesOf(*kept, whole))
+                stillNamed.insert(key);
+        }
     }
     QStringList keys;
     for (const Deleted& record : deleted) {
-        if (!stillNamed.contains(record.key)) {
-            keys << record.key;
-            stillNamed.insert(record.key);
+        for (const QString& key : record.keys) {
+            if (!stillNamed.contains(key)) {
+                keys << key;
+                stillNamed.insert(key);
+            }
         }
     }
     // What cannot be removed now is left to the next start's collection.

@@ -104,9 +104,10 @@ private:
     /// A deleted record as its original knows it.
     struct Deleted {
         QByteArray header;
-        QString key;
+        QStringList keys;
     };
-    static Deleted deletedFrom(QByteArrayView record);
+    static Deleted deletedFrom(QByteArrayView record, bool wholeRecordKeys);
+    bool originalsHoldWholeRecordKeys() const;
     std::vector<Deleted> deletedUpTo(int last) const;
     common::Status compactOrRollBack(int first, int last, const std::vector<Deleted>& deleted);
     /// The compaction; `survivor` sees the header of each record kept.

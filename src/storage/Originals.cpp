@@ -48,11 +48,13 @@ constexpr qint64 kMaxOriginal = (qint64(4096) << 20) + (qint64(1) << 20);
 // few however often mail is checked, and none grows without end.
 constexpr qint64 kPackReuseLimit = qint64(64) << 20;
 
-// "CVO1" live-or-deleted ' ' key ' ' length ' ' checksum, spaces, '\n'.
+// "CVO1" live-or-deleted ' ' key ' ' length ' ' checksum ' ' kind, spaces, '\n'.
+// The kind says what the key was taken of: 'T' the record without its trailing
+// blanks; a blank (entries written before the kind existed) the whole record.
 constexpr qint64 kHeaderSize = 160;
-constexpr int kStateAt = 4, kKeyAt = 6, kLengthAt = 71, kSumAt = 88;
+constexpr int kStateAt = 4, kKeyAt = 6, kLengthAt = 71, kSumAt = 88, kKindAt = 153;
 constexpr int kKeyLength = 64, kLengthDigits = 16, kSumLength = 64;
-constexpr char kLive = 'L', kDeleted = 'D';
+constexpr char kLive = 'L', kDeleted = 'D', kTrimmedKey = 'T';
 
 std::atomic<int> g_serial{0};
 
@@ -61,6 +63,7 @@ struct Header {
     QString key;
     qint64 length = 0;
     QByteArray sum;
+    bool wholeRecordKey = false;
 };
 
 bool isLowerHex(QByteArrayView text)
@@ -77,7 +80,7 @@ QByteArray checksumOf(QByteArrayView message)
 QByteArray headerFor(const QString& key, qint64 length, const QByteArray& sum)
 {
     QByteArray h = QByteArrayLiteral("CVO1") + kLive + ' ' + key.toLatin1() + ' ' +
-                   QByteArray::number(length, 16).rightJustified(kLengthDigits, '0') + ' ' + sum;
+                   QByteArray::number(length, 16).rightJustified(kLengthDigits, '0') + ' ' + sum + ' ' + kTrimmedKey;
     return h.leftJustified(kHeaderSize - 1, ' ') + '\n';
 }
 
@@ -94,7 +97,7 @@ std::optional<Header> parseHeader(QByteArrayView h)
     const qint64 n = length.toLongLong(nullptr, 16);
     if (n < 0 || n > kMaxOriginal)
         return std::nullopt;
-    return Header{h[kStateAt], QString::fromLatin1(key), n, sum.toByteArray()};
+    return Header{h[kStateAt], QString::fromLatin1(key), n, sum.toByteArray(), h[kKindAt] != kTrimmedKey};
 }
 
 /// Calls `each` for every whole entry from `from` on (`from` must start one) until it
@@ -240,6 +243,16 @@ public:
         }
         return out;
     }
+    /// True when a pack holds a live entry named by the whole record's key.
+    static bool holdsWholeRecordKeys(const QString& folder)
+    {
+        const std::lock_guard<std::mutex> lock(s_mutex);
+        for (const auto& [name, pack] : refreshed(folder).packs) {
+            if (pack.wholeRecordKeys > 0)
+                return true;
+        }
+        return false;
+    }
     static QSet<QString> keys(const QString& folder)
     {
         const std::lock_guard<std::mutex> lock(s_mutex);
@@ -256,6 +269,7 @@ private:
         quint64 inode = 0;
         qint64 seenSize = 0, end = 0;
         QHash<QString, QList<qint64>> byKey;
+        int wholeRecordKeys = 0; // live when scanned: an overcount only costs a second key
     };
     struct Folder {
         std::map<QString, Pack> packs; // by name: the order packs were started in
@@ -267,14 +281,18 @@ private:
         if (raw < 0)
             return;
         const Fd fd(raw);
-        const qint64 end = scanEntries(fd.get(), size, pack.end,
-                                       [&](const Header& h, qint64 at) { return pack.byKey[h.key].push_back(at), true; });
+        const auto note = [&](const Header& h, qint64 at) {
+            pack.byKey[h.key].push_back(at);
+            pack.wholeRecordKeys += h.wholeRecordKey && h.state == kLive;
+            return true;
+        };
+        const qint64 end = scanEntries(fd.get(), size, pack.end, note);
         if (end == pack.end && end < size && end > 0) {
             // Nothing new where the last scan ended: the pack was cut and written
             // again since. Once more from the start.
             pack.byKey.clear();
-            pack.end = scanEntries(fd.get(), size, 0,
-                                   [&](const Header& h, qint64 at) { return pack.byKey[h.key].push_back(at), true; });
+            pack.wholeRecordKeys = 0;
+            pack.end = scanEntries(fd.get(), size, 0, note);
         } else {
             pack.end = end;
         }
@@ -293,7 +311,7 @@ private:
                 continue;
             Pack& pack = f.packs[name];
             if (pack.inode != st.st_ino || st.st_size < pack.end)
-                pack = Pack{st.st_ino, 0, 0, {}};
+                pack = Pack{st.st_ino, 0, 0, {}, 0};
             if (st.st_size != pack.seenSize)
                 scan(folder + u'/' + name, pack, st.st_size);
         }
@@ -347,8 +365,37 @@ Originals::~Originals() = default;
 
 QString Originals::keyOf(QByteArrayView recordBytes)
 {
+    // Fields are blank-padded to fixed widths, so the blanks before the line end
+    // add nothing that the record's length does not already say; most of a record
+    // is those blanks, and the key is taken of every message received.
+    const QByteArrayView stored = recordBytes.first(std::min<qsizetype>(recordBytes.size(), MailRecord::LiveOffset));
+    const qsizetype lineEnd = std::min<qsizetype>(stored.size(), MailRecord::LineEndOffset);
+    qsizetype text = lineEnd;
+    while (text > 0 && stored[text - 1] == ' ')
+        --text;
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    hash.addData(stored.first(text));
+    hash.addData(stored.sliced(lineEnd));
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString Originals::wholeRecordKeyOf(QByteArrayView recordBytes)
+{
     const QByteArrayView stored = recordBytes.first(std::min<qsizetype>(recordBytes.size(), MailRecord::LiveOffset));
     return QString::fromLatin1(QCryptographicHash::hash(stored, QCryptographicHash::Blake2b_256).toHex());
+}
+
+QStringList Originals::NamesOf(QByteArrayView recordBytes, bool wholeRecordKeys)
+{
+    if (!wholeRecordKeys)
+        return {keyOf(recordBytes)};
+    return {keyOf(recordBytes), wholeRecordKeyOf(recordBytes)};
+}
+
+bool Originals::HoldsWholeRecordKeys() const
+{
+    return Locations::holdsWholeRecordKeys(m_folder) ||
+           !QDir(m_folder).entryList({QStringLiteral("*") + kSuffix}, QDir::Files | QDir::Hidden).isEmpty();
 }
 
 QString Originals::fileOf(const QString& key) const
@@ -576,9 +623,17 @@ std::optional<QByteArray> Originals::loadKey(const QString& key) const
     return std::nullopt;
 }
 
-std::optional<QByteArray> Originals::Load(QByteArrayView recordBytes) const
+std::optional<QByteArray> Originals::Load(QByteArrayView recordBytes, QString* foundKey) const
 {
-    return loadKey(keyOf(recordBytes));
+    QString key = keyOf(recordBytes);
+    std::optional<QByteArray> message = loadKey(key);
+    if (!message && HoldsWholeRecordKeys()) {
+        key = wholeRecordKeyOf(recordBytes);
+        message = loadKey(key);
+    }
+    if (message && foundKey)
+        *foundKey = key;
+    return message;
 }
 
 namespace {
@@ -683,7 +738,7 @@ Status Originals::Link(const QString& fromKey, const QString& toKey) const
 namespace {
 
 /// Keys of every whole record of the history at `path`, live or marked.
-std::optional<QSet<QString>> keysOfHistory(const QString& path)
+std::optional<QSet<QString>> keysOfHistory(const QString& path, bool wholeRecordKeys)
 {
     QSet<QString> keys;
     Fd fd;
@@ -696,7 +751,9 @@ std::optional<QSet<QString>> keysOfHistory(const QString& path)
         if (got < 0)
             return std::nullopt;
         for (qint64 i = 0; i + MailRecord::Size <= got; i += MailRecord::Size)
-            keys.insert(Originals::keyOf(QByteArrayView(buf.constData() + i, MailRecord::Size)));
+            for (const QString& key : Originals::NamesOf(QByteArrayView(buf.constData() + i, MailRecord::Size),
+                                                         wholeRecordKeys))
+                keys.insert(key);
         if (got < buf.size())
             return keys;
     }
@@ -724,7 +781,7 @@ int Originals::CollectOrphans(const HistoryFile& history) const
     if (markers.isEmpty())
         return removed;
     (void)detail::restoreScratch(history.path(), history.scratchPath());
-    const std::optional<QSet<QString>> named = keysOfHistory(history.path());
+    const std::optional<QSet<QString>> named = keysOfHistory(history.path(), HoldsWholeRecordKeys());
     if (!named)
         return removed; // unreadable now: the markers stay for the next try
     bool done = true;

@@ -40,9 +40,15 @@ public:
     Originals& operator=(const Originals&) = default;
 
     const QString& folder() const { return m_folder; }
-    /// Hex BLAKE2b-256 of the record's bytes before the live flag (as strong as
-    /// SHA-256 and twice as quick on this machine, once per message).
+    /// Hex BLAKE2b-256 of the record's bytes before the live flag, less the blanks
+    /// that end its fields (as strong as SHA-256 and twice as quick on this machine).
     static QString keyOf(QByteArrayView recordBytes);
+    /// The key earlier versions named originals by: the same of every byte.
+    static QString wholeRecordKeyOf(QByteArrayView recordBytes);
+    /// Every key an original of this record may be kept under: its key, and the
+    /// earlier one when the folder still holds originals named that way.
+    static QStringList NamesOf(QByteArrayView recordBytes, bool wholeRecordKeys);
+    bool HoldsWholeRecordKeys() const;
 
     /// Writes `message` durably as the original of the record with these bytes:
     /// before the record is stored, so no record ever names a missing original.
@@ -64,7 +70,7 @@ public:
     void Discard(std::vector<Pending>& batch) const;
     /// The original; empty when the record has none (mail from before originals) or
     /// when what is stored fails its checksum.
-    std::optional<QByteArray> Load(QByteArrayView recordBytes) const;
+    std::optional<QByteArray> Load(QByteArrayView recordBytes, QString* foundKey = nullptr) const;
     /// Message bytes of every live original.
     qint64 TotalBytes() const;
     /// Keys of every live original, sorted, each once.

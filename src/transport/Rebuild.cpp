@@ -62,24 +62,27 @@ RebuildReport RebuildReceivedHistory(const common::AppDir& appDir)
         return report;
     std::vector<std::pair<QString, QString>> renamed; // old name, new name
     QSet<QString> named;
+    // Originals named the earlier way are named anew as their records are remade.
+    const bool wholeRecordKeys = originals.HoldsWholeRecordKeys();
     const auto remake = [&](int, const QByteArray& old) {
         ++report.records;
-        const std::optional<QByteArray> message = originals.Load(old);
+        QString before;
+        const std::optional<QByteArray> message = originals.Load(old, &before);
         if (!message) {
             ++report.withoutOriginal;
-            named.insert(storage::Originals::keyOf(old));
+            for (const QString& key : storage::Originals::NamesOf(old, wholeRecordKeys))
+                named.insert(key);
             return old;
         }
         ++report.redecoded;
         QByteArray fresh = RecordFromOriginal(*message, old).toBytes();
         fresh.replace(MailRecord::LiveOffset, 2, old.mid(MailRecord::LiveOffset, 2));
-        const QString before = storage::Originals::keyOf(old);
         const QString after = storage::Originals::keyOf(fresh);
         named.insert(after);
-        if (after != before) {
+        if (QByteArrayView(fresh).first(MailRecord::LiveOffset) != QByteArrayView(old).first(MailRecord::LiveOffset))
             ++report.changed;
+        if (after != before)
             renamed.emplace_back(before, after);
-        }
         return fresh;
     };
     // The new names exist before the fresh history names them.

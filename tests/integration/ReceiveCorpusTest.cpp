@@ -389,16 +389,20 @@ TEST_F(ReceiveCorpus, RebuildMakesTheSameHistoryAgainAndMendsARecordWhoseDecodin
     EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data.bak") == received);
     EXPECT_EQ(history.originals()->Keys(), originalsBefore);
 
-    // Record 2 as a faulty decoder once stored it, its original under that record's name.
+    // Record 2 as a faulty decoder of an earlier version once stored it, its original
+    // in a file of its own named after every byte of that record.
     const QByteArray good = *history.ReadRecordBytes(2);
     storage::MailRecord wrong = storage::MailRecord::fromBytes(good.constData());
     wrong.Body = QStringLiteral("文字化けした本文");
     ASSERT_TRUE(history.WriteRecord(2, wrong));
+    const QString earlierFile = history.originals()->folder() + u'/' +
+                                storage::Originals::wholeRecordKeyOf(wrong.toBytes()) + QStringLiteral(".eml");
     {
         const storage::Originals move(history.originals()->folder());
-        ASSERT_TRUE(move.Link(storage::Originals::keyOf(good), storage::Originals::keyOf(wrong.toBytes())));
-        ASSERT_TRUE(move.Flush());
+        dir.write(QStringLiteral("\\★MAilData\\originals\\received\\") + QFileInfo(earlierFile).fileName(),
+                  *move.Load(good));
         ASSERT_TRUE(move.RemoveKeys({storage::Originals::keyOf(good)}));
+        ASSERT_TRUE(move.Load(wrong.toBytes()).has_value()) << "found under the earlier name";
     }
     (void)history.ReadAllHeaders(); // the summary now holds the faulty record
 
@@ -410,7 +414,8 @@ TEST_F(ReceiveCorpus, RebuildMakesTheSameHistoryAgainAndMendsARecordWhoseDecodin
     EXPECT_TRUE(dir.read(u"\\★MAilData\\zrbdata2.data.bak") == received);
     EXPECT_NE(dir.read(u"\\★MAilData\\zrbdata2.data.bak2"), received);
     EXPECT_TRUE(history.originals()->Load(good).has_value());
-    EXPECT_FALSE(history.originals()->Keys().contains(storage::Originals::keyOf(wrong.toBytes())));
+    EXPECT_EQ(history.originals()->Keys(), originalsBefore) << "named anew";
+    EXPECT_FALSE(QFileInfo::exists(earlierFile));
     EXPECT_EQ(history.ReadAllHeaders()[1].Subject, storage::MailRecord::fromBytes(good.constData()).Subject);
     EXPECT_EQ(history.ReadRecord(2)->Body, storage::MailRecord::fromBytes(good.constData()).Body);
     EXPECT_EQ(storage::CollectOrphanedOriginals(dir.appDir()), 0);

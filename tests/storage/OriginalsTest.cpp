@@ -79,10 +79,18 @@ TEST_F(OriginalsTest, IsNamedAfterTheRecordBytesWithoutTheLiveFlag)
     marked.Live = 0;
     const QByteArray bytes = live.toBytes();
     EXPECT_EQ(Originals::keyOf(bytes), Originals::keyOf(marked.toBytes()));
-    EXPECT_EQ(Originals::keyOf(bytes),
+    EXPECT_NE(Originals::keyOf(bytes), Originals::keyOf(sampleRecord(4).toBytes()));
+    // Every byte but the blanks ending the fields counts, the line end too.
+    QByteArray otherEnd = bytes;
+    otherEnd[MailRecord::LineEndOffset] = '\n';
+    EXPECT_NE(Originals::keyOf(bytes), Originals::keyOf(otherEnd));
+    QByteArray lastBodyByte = bytes;
+    lastBodyByte[MailRecord::LineEndOffset - 1] = 'x';
+    EXPECT_NE(Originals::keyOf(bytes), Originals::keyOf(lastBodyByte));
+    // Earlier versions named originals after every byte: files on disk hold that name.
+    EXPECT_EQ(Originals::wholeRecordKeyOf(bytes),
               QString::fromLatin1(QCryptographicHash::hash(bytes.first(MailRecord::LiveOffset),
                                                            QCryptographicHash::Blake2b_256).toHex()));
-    EXPECT_NE(Originals::keyOf(bytes), Originals::keyOf(sampleRecord(4).toBytes()));
     ASSERT_TRUE(received.Store(bytes, messageFor(3)));
     EXPECT_EQ(received.Keys(), QStringList{Originals::keyOf(bytes)});
     EXPECT_EQ(received.Load(marked.toBytes()), messageFor(3)) << "a record marked for deletion still finds it";
@@ -229,17 +237,37 @@ TEST_F(OriginalsTest, PassesShareAPackAndRemovalTakesTheBytesWithIt)
     EXPECT_EQ(received.TotalBytes(), 0);
 }
 
-TEST_F(OriginalsTest, OneFilePerOriginalFromTheEarlierLayoutStillCounts)
+TEST_F(OriginalsTest, OriginalsOfEarlierVersionsStillReadCountAndGoWithTheirRecords)
 {
-    const QByteArray record = sampleRecord(9).toBytes();
-    ASSERT_TRUE(QDir().mkpath(received.folder()));
-    const QString file = received.folder() + u'/' + Originals::keyOf(record) + QStringLiteral(".eml");
+    // One file per original, and a pack entry without a key kind: both named after
+    // the whole record.
+    const QByteArray asFile = receive(9), inPack = sampleRecord(10).toBytes(), now = receive(11);
+    ASSERT_TRUE(history.AppendRecord(sampleRecord(10)));
+    const QString file = received.folder() + u'/' + Originals::wholeRecordKeyOf(asFile) + QStringLiteral(".eml");
     test::writeBytes(file, messageFor(9));
-    EXPECT_EQ(received.Load(record), messageFor(9));
-    ASSERT_TRUE(received.Store(record, "Received: again\r\n" + messageFor(9)));
-    EXPECT_EQ(received.Keys(), QStringList{Originals::keyOf(record)});
-    EXPECT_EQ(received.TotalBytes(), messageFor(9).size());
-    ASSERT_TRUE(received.RemoveKeys({Originals::keyOf(record)}));
+    ASSERT_TRUE(received.RemoveKeys({Originals::keyOf(asFile)}));
+    const QByteArray message = messageFor(10);
+    const QByteArray header = ("CVO1L " + Originals::wholeRecordKeyOf(inPack).toLatin1() + ' ' +
+                               QByteArray::number(message.size(), 16).rightJustified(16, '0') + ' ' +
+                               QCryptographicHash::hash(message, QCryptographicHash::Blake2b_256).toHex())
+                                  .leftJustified(159, ' ') + '\n';
+    test::writeBytes(received.folder() + QStringLiteral("/0000000000001-1-0.pack"), header + message);
+    received = Originals(received.folder());
+
+    EXPECT_EQ(received.Load(asFile), messageFor(9));
+    EXPECT_EQ(received.Load(inPack), messageFor(10));
+    EXPECT_EQ(received.Load(now), messageFor(11));
+    EXPECT_EQ(received.Keys().size(), 3);
+    EXPECT_EQ(received.TotalBytes(), messageFor(9).size() + messageFor(10).size() + messageFor(11).size());
+    // Named by their records, so a collection keeps them.
+    test::writeBytes(received.folder() + QStringLiteral("/.pass-1-0"), "");
+    EXPECT_EQ(Originals(received.folder()).CollectOrphans(history), 0);
+    EXPECT_EQ(received.Keys().size(), 3);
+
+    ASSERT_TRUE(history.DeleteRecord(3, *history.ReadRecordBytes(3))); // message 10's, in the old pack
+    EXPECT_FALSE(received.Load(inPack).has_value());
+    ASSERT_TRUE(history.DeleteRecord(1, *history.ReadRecordBytes(1)));
     EXPECT_FALSE(QFileInfo::exists(file));
-    EXPECT_FALSE(received.Load(record).has_value());
+    EXPECT_EQ(received.Keys(), QStringList{Originals::keyOf(now)});
+    EXPECT_FALSE(received.HoldsWholeRecordKeys()) << "none left: the earlier key is no longer taken";
 }
