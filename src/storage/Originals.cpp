@@ -849,13 +849,16 @@ struct OriginalsWriter::State {
     Status failed;
     bool busy = false;
     bool ending = false;
+    bool idle = false;
     std::thread worker;
 
     void run()
     {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
+            idle = true;
             changed.wait(lock, [this] { return ending || !queue.empty(); });
+            idle = false;
             if (queue.empty())
                 return;
             auto [record, message] = std::move(queue.front());
@@ -895,11 +898,19 @@ OriginalsWriter::~OriginalsWriter()
 
 void OriginalsWriter::Write(QByteArray recordBytes, QByteArray message)
 {
+    // Woken for a few at a time: waking it for each small message cost the caller
+    // more than writing it.
+    constexpr size_t WakeEvery = 8;
+    constexpr qsizetype WakeForBytes = qsizetype(256) << 10;
+    bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_state->mutex);
+        const bool big = message.size() >= WakeForBytes;
         m_state->queue.emplace_back(std::move(recordBytes), std::move(message));
+        wake = m_state->idle && (big || m_state->queue.size() >= WakeEvery);
     }
-    m_state->changed.notify_all();
+    if (wake)
+        m_state->changed.notify_all();
 }
 
 Status OriginalsWriter::Commit(QStringList* keys, QByteArrayList* sums)
@@ -908,6 +919,7 @@ Status OriginalsWriter::Commit(QStringList* keys, QByteArrayList* sums)
     Status failed;
     {
         std::unique_lock<std::mutex> lock(m_state->mutex);
+        m_state->changed.notify_all();
         m_state->changed.wait(lock, [this] { return m_state->queue.empty() && !m_state->busy; });
         batch = std::exchange(m_state->written, {});
         failed = std::exchange(m_state->failed, Status::ok());
