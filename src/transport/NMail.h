@@ -16,9 +16,15 @@ namespace corvidan::transport {
 class Pop3Session;
 struct FetchedMessage;
 class SmtpSession;
-/// Defined with the send side, so NMail's own file needs no SMTP types.
+/// Set by the send side, which alone knows the SMTP types: a program that only
+/// receives then links (and loads at every start) none of the SMTP library.
 struct SmtpSessionDeleter {
-    void operator()(SmtpSession* session) const;
+    void (*destroy)(SmtpSession*) = nullptr;
+    void operator()(SmtpSession* session) const
+    {
+        if (session && destroy)
+            destroy(session);
+    }
 };
 
 /// The ports the connection check probes; the defaults are the well-known ones.

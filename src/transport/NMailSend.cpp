@@ -124,7 +124,9 @@ bool sameSettings(const SmtpSettings& a, const SmtpSettings& b)
 
 } // namespace
 
-void SmtpSessionDeleter::operator()(SmtpSession* session) const { delete session; }
+namespace {
+void destroySmtpSession(SmtpSession* session) { delete session; }
+} // namespace
 
 void NMail::beginSmtpBatch() { m_smtpBatch = true; }
 
@@ -170,7 +172,8 @@ int NMail::NMailSmtpSendMail(const QString& server, const QString& to, const QSt
                           m_options.readTimeoutMs, m_options.caFile, m_options.trustedCertificatesFile,
                           m_options.tlsMemoryFile};
     if (!m_smtpSession || !sameSettings(m_smtpSession->settings(), settings))
-        m_smtpSession.reset(new SmtpSession(std::move(settings)));
+        m_smtpSession = std::unique_ptr<SmtpSession, SmtpSessionDeleter>(new SmtpSession(std::move(settings)),
+                                                                         SmtpSessionDeleter{&destroySmtpSession});
     const bool sent = m_smtpSession->send(built.message.envelopeFrom, built.message.recipients,
                                           built.message.bytes);
     const SmtpFailure failure = m_smtpSession->lastFailure();
