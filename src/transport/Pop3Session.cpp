@@ -950,6 +950,26 @@ bool Pop3Session::readStatusLine(QByteArray& line)
     return true;
 }
 
+namespace {
+
+/// The first LF at or after `from` that a dot follows. Sought by its dot: dots are
+/// rare in mail (base64 has none) where line ends are everywhere.
+const char* lineEndBeforeDot(const char* p, qsizetype from, qsizetype size)
+{
+    for (qsizetype at = from + 1; at < size;) {
+        const void* dot = std::memchr(p + at, '.', size - at);
+        if (!dot)
+            return nullptr;
+        const qsizetype d = static_cast<const char*>(dot) - p;
+        if (p[d - 1] == '\n')
+            return p + d - 1;
+        at = d + 1;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 qsizetype Pop3Session::unstuff(char* p, qsizetype size, Unstuffer& u)
 {
     // Moves the clean bytes of [u.r, to) down to u.w; nothing moves until the
@@ -962,14 +982,14 @@ qsizetype Pop3Session::unstuff(char* p, qsizetype size, Unstuffer& u)
     };
     while (true) {
         if (!u.lineStart) {
-            const void* hit = u.r < size ? ::memmem(p + u.r, size - u.r, "\n.", 2) : nullptr;
+            const char* hit = u.r < size ? lineEndBeforeDot(p, u.r, size) : nullptr;
             if (!hit) {
                 keep(size);
                 // A last LF may be followed by a dot in the next read.
                 u.lineStart = size > 0 && p[size - 1] == '\n';
                 return -1;
             }
-            keep(static_cast<const char*>(hit) - p + 1);
+            keep(hit - p + 1);
             u.lineStart = true;
         }
         if (u.r >= size)
