@@ -20,6 +20,7 @@
 #include <QHash>
 #include <QSet>
 #include <map>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -448,11 +449,16 @@ bool Receiver::appendWaiting()
 /// id of a record that never reached the disk and skip the message for good.
 bool Receiver::flushStored()
 {
+    // The attachments' flushes wait on the device together with the originals' and
+    // the history's, not after them: on a disk that was a third of each flush.
+    Status attachments;
+    std::thread syncing([&] { attachments = m_folder->sync(); });
     const bool appended = appendWaiting();
+    Status st = m_unflushed.isEmpty() ? Status::ok() : m_history->Flush();
+    syncing.join();
     if (m_unflushed.isEmpty())
         return appended;
-    Status st = m_history->Flush();
-    if (const Status attachments = m_folder->sync(); st && !attachments)
+    if (st && !attachments)
         st = attachments;
     if (!st) {
         // The messages stay on the server; their announced records (kept at the
