@@ -189,6 +189,23 @@ Status HistoryFile::writeStored(int n, const std::vector<QByteArrayView>& record
     return Status::ok();
 }
 
+std::function<Status()> HistoryFile::TakeFlush()
+{
+    if (!m_unflushed)
+        return [] { return Status::ok(); };
+    const bool created = std::exchange(m_unflushedCreate, false);
+    m_unflushed = false;
+    return [path = m_path, created] {
+        Fd fd;
+        Status st = detail::openFile(path, O_RDONLY, fd);
+        if (st)
+            st = common::durable::syncDescriptor(fd.get(), path);
+        if (st && created)
+            st = common::durable::syncParentFolder(path);
+        return st;
+    };
+}
+
 Status HistoryFile::Flush()
 {
     if (!m_unflushed)

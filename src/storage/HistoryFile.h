@@ -99,6 +99,9 @@ public:
     /// Flushes what WriteRecord wrote since the last flush, with the folder entry of
     /// a file it created.
     common::Status Flush();
+    /// Flush() handed to the caller, to run in another thread while writing goes
+    /// on: it covers what was written before this call.
+    std::function<common::Status()> TakeFlush();
 
 private:
     /// A deleted record as its original knows it.

@@ -353,6 +353,11 @@ common::Status Folder::sync()
     return syncFiles(files);
 }
 
+std::function<common::Status()> Folder::takeSync()
+{
+    return [files = std::exchange(m_unsynced, {})] { return syncFiles(files); };
+}
+
 void deferSync(Folder& folder)
 {
     const QMutexLocker lock(&unsyncedLock);

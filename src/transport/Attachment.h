@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "common/Status.h"
 
 #include <QByteArray>
@@ -51,6 +53,8 @@ public:
     QString write(const QString& senderName, const QByteArray& type, const QByteArray& data);
     /// Flushes every file written since the last call, and the folder, to disk.
     common::Status sync();
+    /// The same flush, handed to the caller to run in any thread while writing goes on.
+    std::function<common::Status()> takeSync();
     /// The file that could not be created, after a failed write().
     QString error() const { return m_error; }
 

@@ -20,6 +20,7 @@
 #include <QHash>
 #include <QSet>
 #include <map>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -100,7 +101,9 @@ private:
     bool appendWaiting();
     size_t appendRecords(const std::vector<QByteArray>& records, const std::vector<QList<OnServer>>& where,
                          const QStringList& keys);
-    bool flushStored();
+    bool flushStored(bool last = false);
+    bool finishSyncing();
+    void dropWaiting();
     bool isStored(int recordNo, const QByteArray& digest) const;
     void reportLeftOnServer();
     void closeSession();
@@ -135,6 +138,18 @@ private:
     QList<OnServer> m_unflushed;
     QElapsedTimer m_sinceFlush;
     bool m_flushFailed = false;
+    // The batch whose records and files are being flushed.
+    struct Syncing {
+        std::thread thread;
+        Status result;
+        QList<OnServer> stored;
+        ~Syncing()
+        {
+            if (thread.joinable())
+                thread.join();
+        }
+    };
+    std::unique_ptr<Syncing> m_syncing;
     ReceiveOutcome m_out;
 };
 
@@ -248,7 +263,7 @@ void Receiver::receiveAll()
     if (going && !m_fragments.isEmpty())
         storeLoneFragments();
     // However the loop ended, what was stored is made safe and deleted.
-    flushStored();
+    flushStored(true);
     reportLeftOnServer();
     m_host.setStatusLine(QString::fromUtf16(texts::Checking));
 }
@@ -447,45 +462,78 @@ bool Receiver::appendWaiting()
 /// A message is deleted on the server only once its record (and its attachments)
 /// is on disk; its id is remembered only then too, or a power loss could keep the
 /// id of a record that never reached the disk and skip the message for good.
-bool Receiver::flushStored()
+///
+/// The records and files of a batch are flushed in a thread of their own while the
+/// next batch is fetched and stored; its messages are deleted at the next flush, or
+/// at the last, which waits for it.
+bool Receiver::flushStored(bool last)
 {
-    // The attachments' flushes wait on the device together with the originals' and
-    // the history's, not after them: on a disk that was a third of each flush.
-    Status attachments;
-    std::thread syncing([&] { attachments = m_folder->sync(); });
+    if (!finishSyncing()) {
+        dropWaiting();
+        return false;
+    }
     const bool appended = appendWaiting();
-    Status st = m_unflushed.isEmpty() ? Status::ok() : m_history->Flush();
-    syncing.join();
-    if (m_unflushed.isEmpty())
-        return appended;
-    if (st && !attachments)
-        st = attachments;
-    if (!st) {
+    if (!m_unflushed.isEmpty()) {
+        auto syncing = std::make_unique<Syncing>();
+        syncing->stored = std::exchange(m_unflushed, {});
+        syncing->thread = std::thread([history = m_history->TakeFlush(), files = m_folder->takeSync(),
+                                       out = &syncing->result] {
+            // Both wait on the device together.
+            Status attachments;
+            std::thread other([&] { attachments = files(); });
+            *out = history();
+            other.join();
+            if (*out && !attachments)
+                *out = attachments;
+        });
+        m_syncing = std::move(syncing);
+    }
+    m_sinceFlush.restart();
+    if (last && !finishSyncing())
+        return false;
+    return appended;
+}
+
+/// Waits for the batch being flushed; once it is on disk its messages are
+/// remembered and deleted. False when it could not be flushed.
+bool Receiver::finishSyncing()
+{
+    if (!m_syncing)
+        return !m_flushFailed;
+    m_syncing->thread.join();
+    const std::unique_ptr<Syncing> done = std::move(m_syncing);
+    if (!done->result) {
         // The messages stay on the server; their announced records (kept at the
         // close) keep the next receive from storing them twice.
-        m_unflushed.clear();
         m_flushFailed = true;
         if (m_out.completed())
-            stop(ReceiveEnd::StoreFailed, {ReceiveProblem::RecordNotStored, {}, st, {}, {}});
+            stop(ReceiveEnd::StoreFailed, {ReceiveProblem::RecordNotStored, {}, done->result, {}, {}});
         return false;
     }
     if (m_seen)
         m_seen->hold();
-    for (const OnServer& one : std::as_const(m_unflushed)) {
+    for (const OnServer& one : std::as_const(done->stored)) {
         if (m_seen && !one.uid.isEmpty())
             (void)m_seen->remember(one.uid, one.contentDigest); // a failure only risks a duplicate
     }
     // Remembered before the deletions are asked for: a failure only risks a duplicate.
     if (m_seen)
         (void)m_seen->writeHeld();
-    for (const OnServer& one : std::as_const(m_unflushed)) {
+    for (const OnServer& one : std::as_const(done->stored)) {
         m_mailbox.remove(one.n);
         if (!one.uid.isEmpty())
             m_deletedUids.insert(one.uid);
     }
-    m_unflushed.clear();
-    m_sinceFlush.restart();
-    return appended;
+    return true;
+}
+
+/// Stored messages that will get no record after all: their files go, their
+/// originals were never committed.
+void Receiver::dropWaiting()
+{
+    for (const Waiting& one : std::exchange(m_waiting, {}))
+        for (const QString& done : one.written)
+            QFile::remove(done);
 }
 
 /// Appends the records with one write; returns how many are in the history.
