@@ -50,6 +50,34 @@ char converterByteFor(char windows)
     }
 }
 
+/// Code page 932 keeps ASCII byte for byte (the three exchanged codes included, as
+/// Windows maps them): most header fields need no converter at all.
+bool isAscii(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+bool isAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char b) { return static_cast<unsigned char>(b) < 0x80; });
+}
+
+// One converter per thread, reset for each use: opening one cost as much as the
+// conversion of a whole record.
+QStringEncoder& sharedEncoder()
+{
+    thread_local QStringEncoder encoder(kCodec);
+    encoder.resetState();
+    return encoder;
+}
+
+QStringDecoder& sharedDecoder()
+{
+    thread_local QStringDecoder decoder(kCodec);
+    decoder.resetState();
+    return decoder;
+}
+
 /// None of the three is ever a trail byte, so a byte-wise exchange is safe.
 QByteArray exchanged(QByteArray bytes, char (*map)(char))
 {
@@ -72,8 +100,13 @@ QByteArray encode(QStringView text, int* replaced)
 {
     if (replaced)
         *replaced = 0;
+    if (isAscii(text)) {
+        QByteArray ascii(text.size(), Qt::Uninitialized);
+        std::transform(text.begin(), text.end(), ascii.begin(), [](QChar c) { return char(c.unicode()); });
+        return ascii;
+    }
     const QString folded = foldToMicrosoft(text);
-    QStringEncoder whole(kCodec);
+    QStringEncoder& whole = sharedEncoder();
     QByteArray bytes = whole.encode(folded);
     if (!whole.hasError())
         return exchanged(std::move(bytes), windowsByteFor);
@@ -121,7 +154,9 @@ QStringList lacking(QStringView text)
 
 QString decode(QByteArrayView bytes)
 {
-    QStringDecoder decoder(kCodec);
+    if (isAscii(bytes))
+        return QString::fromLatin1(bytes);
+    QStringDecoder& decoder = sharedDecoder();
     if (hasExchangedControl(bytes))
         return decoder.decode(exchanged(bytes.toByteArray(), converterByteFor));
     return decoder.decode(bytes);
