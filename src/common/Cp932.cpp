@@ -62,22 +62,6 @@ bool isAscii(QByteArrayView bytes)
     return std::all_of(bytes.begin(), bytes.end(), [](char b) { return static_cast<unsigned char>(b) < 0x80; });
 }
 
-// One converter per thread, reset for each use: opening one cost as much as the
-// conversion of a whole record.
-QStringEncoder& sharedEncoder()
-{
-    thread_local QStringEncoder encoder(kCodec);
-    encoder.resetState();
-    return encoder;
-}
-
-QStringDecoder& sharedDecoder()
-{
-    thread_local QStringDecoder decoder(kCodec);
-    decoder.resetState();
-    return decoder;
-}
-
 /// None of the three is ever a trail byte, so a byte-wise exchange is safe.
 QByteArray exchanged(QByteArray bytes, char (*map)(char))
 {
@@ -106,7 +90,9 @@ QByteArray encode(QStringView text, int* replaced)
         return ascii;
     }
     const QString folded = foldToMicrosoft(text);
-    QStringEncoder& whole = sharedEncoder();
+    // A fresh converter each time: Qt 6.4 keeps an ICU converter's error count
+    // across resetState(), so a shared one would report errors that are not there.
+    QStringEncoder whole(kCodec);
     QByteArray bytes = whole.encode(folded);
     if (!whole.hasError())
         return exchanged(std::move(bytes), windowsByteFor);
@@ -156,7 +142,7 @@ QString decode(QByteArrayView bytes)
 {
     if (isAscii(bytes))
         return QString::fromLatin1(bytes);
-    QStringDecoder& decoder = sharedDecoder();
+    QStringDecoder decoder(kCodec);
     if (hasExchangedControl(bytes))
         return decoder.decode(exchanged(bytes.toByteArray(), converterByteFor));
     return decoder.decode(bytes);

@@ -4,6 +4,8 @@
 #include "common/Text.h"
 
 #include <QStringDecoder>
+#include <optional>
+#include <string>
 #include <QStringEncoder>
 
 namespace corvidan::transport::charset {
@@ -20,15 +22,23 @@ bool isAscii(QByteArrayView bytes)
     return true;
 }
 
-bool isValidUtf8(QByteArrayView bytes)
+/// The text, when the bytes are valid UTF-8: checked and decoded in one pass.
+std::optional<QString> fromValidUtf8(QByteArrayView bytes)
 {
+    if (isAscii(bytes))
+        return QString::fromLatin1(bytes);
+    // A leading byte order mark goes, as QString::fromUtf8 drops it.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(bytes);
-    return !decoder.hasError();
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }
 
+bool isValidUtf8(QByteArrayView bytes) { return fromValidUtf8(bytes).has_value(); }
+
 /// JIS X 0208 cell (both bytes 0x21..0x7E) to its Shift_JIS bytes.
-void appendJisAsSjis(QByteArray& out, unsigned char j1, unsigned char j2)
+void appendJisAsSjis(std::string& out, unsigned char j1, unsigned char j2)
 {
     const int row = j1 - 0x21;
     const unsigned char s1 = static_cast<unsigned char>(row / 2 + (row < 62 ? 0x81 : 0xC1));
@@ -37,27 +47,28 @@ void appendJisAsSjis(QByteArray& out, unsigned char j1, unsigned char j2)
         s2 = static_cast<unsigned char>(j2 + (j2 < 0x60 ? 0x1F : 0x20));
     else
         s2 = static_cast<unsigned char>(j2 + 0x7E);
-    out.append(static_cast<char>(s1));
-    out.append(static_cast<char>(s2));
+    out.push_back(static_cast<char>(s1));
+    out.push_back(static_cast<char>(s2));
 }
 
 /// Collects Shift_JIS bytes and flushes them as code page 932 text, so whole
 /// runs are converted at once.
 class Cp932Run {
 public:
-    explicit Cp932Run(QString& out) : m_out(out) {}
+    // A byte at a time into a std::string: QByteArray's append is not inlined.
+    explicit Cp932Run(QString& out, qsizetype expected) : m_out(out) { m_bytes.reserve(size_t(expected)); }
     ~Cp932Run() { flush(); }
-    QByteArray& bytes() { return m_bytes; }
+    std::string& bytes() { return m_bytes; }
     void flush()
     {
-        if (!m_bytes.isEmpty())
-            m_out += common::cp932::decode(m_bytes);
+        if (!m_bytes.empty())
+            m_out += common::cp932::decode(QByteArrayView(m_bytes.data(), qsizetype(m_bytes.size())));
         m_bytes.clear();
     }
 
 private:
     QString& m_out;
-    QByteArray m_bytes;
+    std::string m_bytes;
 };
 
 /// JIS X 0212 has no code page 932 cells; ICU's EUC-JP table has them.
@@ -158,8 +169,10 @@ QString decode(QByteArrayView bytes, QByteArrayView label)
         return decodeEucJp(bytes);
     if (name == "us-ascii" || name.isEmpty() || name == "unknown-8bit" || name == "x-unknown")
         return decodeGuessed(bytes); // unlabelled ISO-2022-JP is 7-bit too
-    if (name == "utf-8")
-        return isValidUtf8(bytes) ? QString::fromUtf8(bytes) : decodeGuessed(bytes);
+    if (name == "utf-8") {
+        std::optional<QString> text = fromValidUtf8(bytes);
+        return text ? *std::move(text) : decodeGuessed(bytes);
+    }
     if (name == "iso-8859-1" || name == "latin1")
         return QString::fromLatin1(bytes);
     QStringDecoder decoder(name.constData());
@@ -185,6 +198,10 @@ QByteArray guess(QByteArrayView bytes)
 
 QString decodeGuessed(QByteArrayView bytes)
 {
+    if (!isAscii(bytes)) {
+        if (std::optional<QString> text = fromValidUtf8(bytes))
+            return *std::move(text);
+    }
     const QByteArray name = guess(bytes);
     if (name == "us-ascii")
         return QString::fromLatin1(bytes);
@@ -195,8 +212,8 @@ QString decodeGuessed(QByteArrayView bytes)
 
 QString decodeFileName(QByteArrayView bytes)
 {
-    if (isValidUtf8(bytes))
-        return QString::fromUtf8(bytes);
+    if (std::optional<QString> text = fromValidUtf8(bytes))
+        return *std::move(text);
     if (isSjisValid(bytes))
         return common::cp932::decode(bytes);
     return QString::fromLatin1(bytes);
@@ -209,7 +226,7 @@ QString decodeIso2022Jp(QByteArrayView b)
     bool shiftedOut = false;
     QString out;
     out.reserve(b.size());
-    Cp932Run run(out);
+    Cp932Run run(out, b.size());
     for (qsizetype i = 0; i < b.size(); ++i) {
         const auto c = static_cast<unsigned char>(b[i]);
         if (c == 0x1B && i + 2 < b.size()) {
@@ -233,7 +250,7 @@ QString decodeIso2022Jp(QByteArrayView b)
         }
         const bool graphic = c >= 0x21 && c <= 0x7E;
         if (graphic && (shiftedOut || mode == Mode::Kana)) {
-            run.bytes().append(static_cast<char>(c + 0x80));
+            run.bytes().push_back(static_cast<char>(c + 0x80));
         } else if (graphic && (mode == Mode::Jis0208 || mode == Mode::Jis0212)) {
             const auto c2 = i + 1 < b.size() ? static_cast<unsigned char>(b[i + 1]) : 0;
             if (c2 < 0x21 || c2 > 0x7E) {
@@ -250,7 +267,7 @@ QString decodeIso2022Jp(QByteArrayView b)
             }
         } else {
             // ASCII, and stray 8-bit bytes that are most likely Shift_JIS.
-            run.bytes().append(static_cast<char>(c));
+            run.bytes().push_back(static_cast<char>(c));
         }
     }
     run.flush();
@@ -261,14 +278,14 @@ QString decodeEucJp(QByteArrayView b)
 {
     QString out;
     out.reserve(b.size());
-    Cp932Run run(out);
+    Cp932Run run(out, b.size());
     for (qsizetype i = 0; i < b.size(); ++i) {
         const auto c = static_cast<unsigned char>(b[i]);
         const auto next = [&](qsizetype k) { return i + k < b.size() ? static_cast<unsigned char>(b[i + k]) : 0; };
         if (c < 0x80) {
-            run.bytes().append(static_cast<char>(c));
+            run.bytes().push_back(static_cast<char>(c));
         } else if (c == 0x8E && isInRange(next(1), 0xA1, 0xDF)) {
-            run.bytes().append(static_cast<char>(next(1)));
+            run.bytes().push_back(static_cast<char>(next(1)));
             ++i;
         } else if (c == 0x8F && isInRange(next(1), 0xA1, 0xFE) && isInRange(next(2), 0xA1, 0xFE)) {
             run.flush();
