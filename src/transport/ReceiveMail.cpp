@@ -19,7 +19,11 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -62,6 +66,71 @@ struct OnServer {
     QByteArray contentDigest; // empty until its original's checksum is known
 };
 
+/// Runs jobs in a thread of its own, in the order posted: the attachment files of
+/// one message are created while the next is fetched and parsed.
+class FileWriter {
+public:
+    FileWriter() : m_worker([this] { run(); }) {}
+    ~FileWriter()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_ending = true;
+        }
+        m_changed.notify_all();
+        m_worker.join();
+    }
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    void post(std::function<void()> job)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back(std::move(job));
+        }
+        m_changed.notify_all();
+    }
+    /// Returns once every job posted so far has run.
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_jobs.empty() && !m_busy; });
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_ending || !m_jobs.empty(); });
+            if (m_jobs.empty())
+                return;
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            m_busy = true;
+            lock.unlock();
+            job();
+            lock.lock();
+            m_busy = false;
+            m_changed.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_busy = false;
+    bool m_ending = false;
+    std::thread m_worker;
+};
+
+/// The files one message's attachments were written to, once its job has run.
+struct WrittenFiles {
+    QStringList paths;
+    QString failed; // the file that could not be created; then none of the message's stay
+};
+
 /// The parts of one split message seen so far in this run, by part number.
 struct FragmentGroup {
     int total = 0;
@@ -97,7 +166,7 @@ private:
     bool storeLoneFragments();
     bool storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, const QByteArray& original,
                      const QString& extraLine = {});
-    bool writeAttachments(const mime::Parsed& parsed, QStringList& written);
+    std::shared_ptr<WrittenFiles> writeAttachments(const mime::Parsed& parsed);
     bool appendWaiting();
     size_t appendRecords(const std::vector<QByteArray>& records, const std::vector<QList<OnServer>>& where,
                          const QStringList& keys);
@@ -130,10 +199,11 @@ private:
     struct Waiting {
         QByteArray record; // as it will be stored
         QList<OnServer> where;
-        QStringList written;
+        std::shared_ptr<const WrittenFiles> files; // ready once m_files has drained
     };
     std::vector<Waiting> m_waiting;
     std::optional<storage::OriginalsWriter> m_originals;
+    FileWriter m_files; // destroyed before the folder it writes to
     // Stored but not yet flushed to disk, so not yet remembered nor deleted.
     QList<OnServer> m_unflushed;
     QElapsedTimer m_sinceFlush;
@@ -373,6 +443,7 @@ bool Receiver::storeLoneFragments()
             const QString name = (parsed.subject.isEmpty() ? QStringLiteral("message") : parsed.subject) +
                                  QStringLiteral(" (%1-%2).eml").arg(parsed.fragment ? parsed.fragment->number : number)
                                      .arg(parsed.fragment ? parsed.fragment->total : 1);
+            m_files.wait(); // the folder is the writer's while it runs
             const QString path = m_folder->write(name, "message/partial", part.second);
             if (path.isEmpty()) {
                 stop(ReceiveEnd::StoreFailed, {ReceiveProblem::AttachmentNotWritten, {}, {}, m_folder->error(), {}});
@@ -386,37 +457,43 @@ bool Receiver::storeLoneFragments()
     return true;
 }
 
-bool Receiver::writeAttachments(const mime::Parsed& parsed, QStringList& written)
+/// Queues the message's attachments for the file writer. Whether they could be
+/// written is known at the next flush, before the message's record is stored.
+std::shared_ptr<WrittenFiles> Receiver::writeAttachments(const mime::Parsed& parsed)
 {
-    for (const mime::Attachment& file : parsed.attachments) {
-        const QString path = m_folder->write(file.name, file.type, file.data);
-        if (path.isEmpty()) {
-            // The message stays on the server; what it already wrote would come again.
-            for (const QString& done : std::as_const(written))
-                QFile::remove(done);
-            written.clear();
-            stop(ReceiveEnd::StoreFailed, {ReceiveProblem::AttachmentNotWritten, {}, {}, m_folder->error(), {}});
-            return false;
+    auto files = std::make_shared<WrittenFiles>();
+    if (parsed.attachments.isEmpty())
+        return files;
+    m_files.post([folder = &*m_folder, files, attachments = parsed.attachments] {
+        for (const mime::Attachment& file : attachments) {
+            const QString path = folder->write(file.name, file.type, file.data);
+            if (path.isEmpty()) {
+                // The message stays on the server; what it already wrote would come again.
+                for (const QString& done : std::as_const(files->paths))
+                    QFile::remove(done);
+                files->paths.clear();
+                files->failed = folder->error();
+                return;
+            }
+            files->paths << path;
         }
-        written << path;
-    }
-    return true;
+    });
+    return files;
 }
 
 bool Receiver::storeParsed(const mime::Parsed& parsed, bool marked, QList<OnServer> where, const QByteArray& original,
                            const QString& extraLine)
 {
-    QStringList written;
-    if (!writeAttachments(parsed, written))
-        return false;
-    // The notice promises files in the folder: only when one was written.
-    const ReceivedMessage message = ReceivedMessageFor(parsed, marked && !written.isEmpty(), extraLine);
+    std::shared_ptr<WrittenFiles> files = writeAttachments(parsed);
+    // The notice promises files in the folder: a message whose files cannot all be
+    // written gets no record.
+    const ReceivedMessage message = ReceivedMessageFor(parsed, marked && !parsed.attachments.isEmpty(), extraLine);
     m_host.showMessage(message);
     storage::MailRecord record = ReceivedRecordFor(message);
     record.Live = 1;
     QByteArray bytes = record.toBytes();
     m_originals->Write(bytes, original); // shared, not copied
-    m_waiting.push_back({std::move(bytes), std::move(where), std::move(written)});
+    m_waiting.push_back({std::move(bytes), std::move(where), std::move(files)});
     return m_sinceFlush.elapsed() < FlushIntervalMs || flushStored();
 }
 
@@ -427,11 +504,16 @@ bool Receiver::appendWaiting()
     if (m_waiting.empty())
         return true;
     const std::vector<Waiting> waiting = std::exchange(m_waiting, {});
+    m_files.wait();
     const auto removeAttachments = [&](size_t from) {
         for (size_t i = from; i < waiting.size(); ++i)
-            for (const QString& done : waiting[i].written)
+            for (const QString& done : waiting[i].files->paths)
                 QFile::remove(done);
     };
+    // Stored up to the first message whose files could not be written.
+    size_t whole = 0;
+    while (whole < waiting.size() && waiting[whole].files->failed.isEmpty())
+        ++whole;
     QStringList keys;
     QByteArrayList sums;
     if (const Status kept = m_originals->Commit(&keys, &sums); !kept) {
@@ -441,14 +523,14 @@ bool Receiver::appendWaiting()
     }
     std::vector<QByteArray> records;
     std::vector<QList<OnServer>> where;
-    for (size_t i = 0; i < waiting.size(); ++i) {
+    for (size_t i = 0; i < whole; ++i) {
         records.push_back(waiting[i].record);
         where.push_back(waiting[i].where);
         // A whole message's digest is its original's checksum, taken by the writer.
         if (where.back().size() == 1 && where.back()[0].contentDigest.isEmpty())
             where.back()[0].contentDigest = sums.value(qsizetype(i));
     }
-    const size_t stored = appendRecords(records, where, keys);
+    const size_t stored = records.empty() ? 0 : appendRecords(records, where, keys);
     for (size_t i = 0; i < stored; ++i)
         m_unflushed << where[i];
     m_out.stored += static_cast<int>(stored);
@@ -456,6 +538,9 @@ bool Receiver::appendWaiting()
         return true;
     removeAttachments(stored);
     m_history->originals()->LeaveForCollection(); // their originals are named by nothing
+    if (stored == whole)
+        stop(ReceiveEnd::StoreFailed,
+             {ReceiveProblem::AttachmentNotWritten, {}, {}, waiting[whole].files->failed, {}});
     return false;
 }
 
@@ -531,8 +616,9 @@ bool Receiver::finishSyncing()
 /// originals were never committed.
 void Receiver::dropWaiting()
 {
+    m_files.wait();
     for (const Waiting& one : std::exchange(m_waiting, {}))
-        for (const QString& done : one.written)
+        for (const QString& done : one.files->paths)
             QFile::remove(done);
 }
 
