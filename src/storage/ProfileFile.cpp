@@ -1,5 +1,7 @@
 #include "storage/ProfileFile.h"
 
+#include <QStringDecoder>
+
 #include "common/Cp932.h"
 #include "storage/RecordFile.h"
 
@@ -24,13 +26,22 @@ struct Line {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
+/// UTF-8 text whose first character may be U+FEFF: QString::fromUtf8 would take it
+/// for a byte order mark and drop it from a value that begins with it.
+QString utf8Text(QByteArrayView bytes)
+{
+    return QStringDecoder(QStringDecoder::Utf8,
+                          QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
+        .decode(bytes);
+}
+
 /// The file's text encoding; values are read and written in it, so a file an
 /// editor saved in UTF-8 stays UTF-8 and one in code page 932 stays byte-exact.
 struct Encoding {
     bool utf8 = false;
     QString decode(const QByteArray& bytes) const
     {
-        return utf8 ? QString::fromUtf8(bytes) : common::cp932::decode(bytes);
+        return utf8 ? utf8Text(bytes) : common::cp932::decode(bytes);
     }
     QByteArray encode(const QString& text) const
     {
@@ -161,7 +172,7 @@ QString cutValue(const QByteArray& raw, const Encoding& encoding, qsizetype limi
 {
     if (!encoding.utf8)
         return common::cp932::decode(cutBytes(raw, limit));
-    const QString text = QString::fromUtf8(raw);
+    const QString text = utf8Text(raw);
     qsizetype bytes = 0;
     qsizetype i = 0;
     while (i < text.size()) {
@@ -266,9 +277,9 @@ QString DecodeSettingsText(QByteArrayView bytes)
 {
     switch (SettingsEncodingOf(bytes)) {
     case SettingsEncoding::Utf8WithBom:
-        return QString::fromUtf8(bytes.sliced(3));
+        return utf8Text(bytes.sliced(3));
     case SettingsEncoding::Utf8:
-        return QString::fromUtf8(bytes);
+        return utf8Text(bytes);
     case SettingsEncoding::Cp932:
         break;
     }

@@ -299,6 +299,11 @@ TEST_F(ProfileFileTest, ValuesCodePage932CannotHoldTurnTheFileIntoMarkedUtf8)
         ASSERT_TRUE(write(QStringLiteral("NAME3"), QStringLiteral("1")));
         EXPECT_EQ(read(QStringLiteral("NAME2")), password);
     }
+    // Even as a value's first character: U+FEFF there (a password pasted from a file
+    // that began with a byte order mark) is part of the value, not a mark.
+    const QString pasted = QChar(0xFEFF) + QStringLiteral("pass");
+    ASSERT_TRUE(write(QStringLiteral("NAME2"), pasted));
+    EXPECT_EQ(read(QStringLiteral("NAME2")), pasted);
     // A new file starts marked, without an empty first line.
     QFile::remove(path);
     ASSERT_TRUE(write(QStringLiteral("NAME"), test::mixedBeyondCp932()));

@@ -103,7 +103,10 @@ QString expectedValue(const QString& value, bool utf8)
                 break;
             i += len - 1;
         }
-        return QString::fromUtf8(value.left(i).toUtf8());
+        // Through UTF-8 and back, as the file holds it; a leading U+FEFF is a
+        // character of the value there, not a byte order mark.
+        return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)
+            .decode(value.left(i).toUtf8());
     }
     QByteArray bytes = common::cp932::encode(value);
     qsizetype keep = 0;
