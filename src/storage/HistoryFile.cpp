@@ -189,33 +189,35 @@ Status HistoryFile::writeStored(int n, const std::vector<QByteArrayView>& record
     return Status::ok();
 }
 
+namespace {
+
+Status flushHistory(const QString& path, bool created)
+{
+    Fd fd;
+    Status st = detail::openFile(path, O_RDONLY, fd);
+    if (st)
+        st = common::durable::syncDescriptor(fd.get(), path);
+    if (st && created)
+        st = common::durable::syncParentFolder(path);
+    return st;
+}
+
+} // namespace
+
 std::function<Status()> HistoryFile::TakeFlush()
 {
     if (!m_unflushed)
         return [] { return Status::ok(); };
     const bool created = std::exchange(m_unflushedCreate, false);
     m_unflushed = false;
-    return [path = m_path, created] {
-        Fd fd;
-        Status st = detail::openFile(path, O_RDONLY, fd);
-        if (st)
-            st = common::durable::syncDescriptor(fd.get(), path);
-        if (st && created)
-            st = common::durable::syncParentFolder(path);
-        return st;
-    };
+    return [path = m_path, created] { return flushHistory(path, created); };
 }
 
 Status HistoryFile::Flush()
 {
     if (!m_unflushed)
         return Status::ok();
-    Fd fd;
-    Status st = detail::openFile(m_path, O_RDONLY, fd);
-    if (st)
-        st = common::durable::syncDescriptor(fd.get(), m_path);
-    if (st && m_unflushedCreate)
-        st = common::durable::syncParentFolder(m_path);
+    const Status st = flushHistory(m_path, m_unflushedCreate);
     if (st)
         m_unflushed = m_unflushedCreate = false;
     return st;
